@@ -1,0 +1,32 @@
+// A chip folder: chip.txt (facts), flash.bin and eeprom.bin (32 KB each),
+// and, written back when a link closes, state.txt and trace.txt.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "chip.h"
+
+namespace qzsim {
+
+inline constexpr const char *kChipFolderVariable = "QZSIM_CHIP";
+
+// The folder named by QZSIM_CHIP, or "" when it is not set.
+std::string ChipFolderFromEnv();
+
+// Loads a chip. A missing chip.txt gives all defaults, a missing flash.bin a
+// flash of 0x00 (its erased state), a missing eeprom.bin an EEPROM of 0xFF.
+// Returns null (and *error) when the folder does not exist or chip.txt is bad.
+std::unique_ptr<Chip> LoadChipFolder(const std::string &dir, std::string *error);
+
+// Writes flash.bin, eeprom.bin and state.txt, and appends the collected
+// trace lines to trace.txt (then clears them from the chip).
+bool SaveChipFolder(Chip &chip, const std::string &dir, std::string *error);
+
+// Creates the folder with chip.txt, flash.bin and eeprom.bin.
+bool WriteChipFolder(const std::string &dir, const ChipFacts &facts, const uint8_t *flash, const uint8_t *eeprom,
+                     std::string *error);
+
+// The text of state.txt for the chip as it stands.
+std::string FormatState(const Chip &chip);
+
+}  // namespace qzsim

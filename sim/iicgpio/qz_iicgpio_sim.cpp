@@ -1,0 +1,188 @@
+// Stand-in for the maker's QZ_IICGPIO I2C adapter library: its adapters
+// reach the simulated chip in the folder named by QZSIM_CHIP over I2C,
+// through the chip's slave port (ChipI2cTarget).
+//
+// A variant library leaves out one entry point: build with
+// QZSIM_OMIT_<entry point name> defined.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "chip_folder.h"
+#include "chip_i2c_target.h"
+#include "link/qz_iicgpio_api.h"
+
+#if defined(_WIN32)
+#define QZSIM_EXPORT
+#else
+#define QZSIM_EXPORT __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+[[maybe_unused]] constexpr uint32_t kHandleBase = 0x51C0000;
+
+struct IicState {
+    std::string folder;
+    std::unique_ptr<qzsim::Chip> chip;
+    std::unique_ptr<qzsim::ChipI2cTarget> target;
+    bool initialized = false;
+    uint32_t handle = 0;
+};
+
+IicState &S() {
+    static IicState s;
+    return s;
+}
+
+bool EnsureChip() {
+    IicState &s = S();
+    if (s.chip) return true;
+    s.folder = qzsim::ChipFolderFromEnv();
+    std::string error;
+    s.chip = qzsim::LoadChipFolder(s.folder, &error);
+    if (!s.chip) {
+        std::fprintf(stderr, "QZ_IICGPIO (simulated): %s\n", error.c_str());
+        return false;
+    }
+    s.target = std::make_unique<qzsim::ChipI2cTarget>(*s.chip);
+    return true;
+}
+
+std::vector<qzsim::AdapterFact> Adapters() {
+    const auto &f = S().chip->facts();
+    if (f.iic_adapters) return *f.iic_adapters;
+    return {qzsim::AdapterFact{}};
+}
+
+// Counts a block call and applies the fault facts; false: the call fails.
+bool TransferAllowed(uint32_t handle) {
+    IicState &s = S();
+    if (!s.chip || s.handle == 0 || handle != s.handle) return false;
+    qzsim::ChipStats &st = s.chip->stats();
+    const uint32_t n = ++st.iic_transfers;
+    const uint32_t fail_from = s.chip->facts().iic_fail_from;
+    if (fail_from != 0 && n >= fail_from) {
+        ++st.iic_failed;
+        return false;
+    }
+    return true;
+}
+
+bool Fail() {
+    S().target->Stop();
+    ++S().chip->stats().iic_failed;
+    return false;
+}
+
+// START, write address, register pointer.
+bool AddressRegister(int dev, int reg) {
+    qzsim::ChipI2cTarget &t = *S().target;
+    t.Start();
+    if (!t.AddressByte(static_cast<uint8_t>(dev & 0xFE))) return Fail();
+    if (!t.WriteByte(static_cast<uint8_t>(reg))) return Fail();
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+#ifndef QZSIM_OMIT_QZ_IICGPIO_Init
+QZSIM_EXPORT int QZ_IICGPIO_Init(void) {
+    // A fresh start reads the chip folder again (facts may have changed).
+    if (S().handle == 0) {
+        S().target.reset();
+        S() = IicState{};
+    }
+    if (!EnsureChip()) return 0;
+    if (S().chip->facts().iic_init_fail) return 0;
+    S().initialized = true;
+    return 1;
+}
+#endif
+
+#ifndef QZSIM_OMIT_QZ_IICGPIO_GetEnumeratedDeviceCount
+QZSIM_EXPORT int QZ_IICGPIO_GetEnumeratedDeviceCount(uint8_t *count) {
+    if (!S().initialized || !count) return 0;
+    *count = static_cast<uint8_t>(Adapters().size());
+    return 1;
+}
+#endif
+
+#ifndef QZSIM_OMIT_QZ_IICGPIO_GetEnumeratedDevice
+QZSIM_EXPORT int QZ_IICGPIO_GetEnumeratedDevice(uint8_t index, AdapterEntry *entry) {
+    if (!S().initialized || !entry) return 0;
+    const auto adapters = Adapters();
+    if (index >= adapters.size()) return 0;
+    entry->device_key = adapters[index].word0;
+    entry->word1 = adapters[index].word1;
+    return 1;
+}
+#endif
+
+#ifndef QZSIM_OMIT_QZ_IICGPIO_Open
+QZSIM_EXPORT int QZ_IICGPIO_Open(uint32_t word0, uint32_t word1, uint32_t *handle) {
+    IicState &s = S();
+    if (!s.initialized || !handle) return 0;
+    const auto adapters = Adapters();
+    for (size_t i = 0; i < adapters.size(); ++i) {
+        if (adapters[i].word0 == word0 && adapters[i].word1 == word1) {
+            s.handle = kHandleBase + static_cast<uint32_t>(i) + 1;
+            *handle = s.handle;
+            return 1;
+        }
+    }
+    return 0;
+}
+#endif
+
+#ifndef QZSIM_OMIT_QZ_IICGPIO_Close
+QZSIM_EXPORT void QZ_IICGPIO_Close(uint32_t handle) {
+    IicState &s = S();
+    if (!s.chip || handle != s.handle) return;
+    std::string error;
+    if (!qzsim::SaveChipFolder(*s.chip, s.folder, &error))
+        std::fprintf(stderr, "QZ_IICGPIO (simulated): %s\n", error.c_str());
+    s.target.reset();
+    s = IicState{};
+}
+#endif
+
+#ifndef QZSIM_OMIT_QZ_IIC_SetClock
+QZSIM_EXPORT int QZ_IIC_SetClock(uint32_t handle, int clock_code) {
+    IicState &s = S();
+    if (!s.chip || s.handle == 0 || handle != s.handle) return 0;
+    s.chip->stats().iic_clock = clock_code;
+    return 1;
+}
+#endif
+
+#ifndef QZSIM_OMIT_QZ_IIC_ReadBlock
+QZSIM_EXPORT int QZ_IIC_ReadBlock(uint32_t handle, int dev, int reg, uint8_t count, uint8_t *dst, int flags) {
+    (void)flags;
+    if (!TransferAllowed(handle) || !AddressRegister(dev, reg)) return 0;
+    qzsim::ChipI2cTarget &t = *S().target;
+    t.Start();  // repeated START
+    if (!t.AddressByte(static_cast<uint8_t>(dev | 1))) return Fail();
+    for (uint8_t i = 0; i < count; ++i) dst[i] = t.ReadByte();
+    t.Stop();
+    return 1;
+}
+#endif
+
+#ifndef QZSIM_OMIT_QZ_IIC_WriteBlock
+QZSIM_EXPORT int QZ_IIC_WriteBlock(uint32_t handle, int dev, int reg, uint8_t count, const uint8_t *src,
+                                   int flags) {
+    (void)flags;
+    if (!TransferAllowed(handle) || !AddressRegister(dev, reg)) return 0;
+    qzsim::ChipI2cTarget &t = *S().target;
+    for (uint8_t i = 0; i < count; ++i)
+        if (!t.WriteByte(src[i])) return Fail();
+    t.Stop();
+    return 1;
+}
+#endif
+
+}  // extern "C"

@@ -1,0 +1,250 @@
+// Stand-in for the maker's QZ_USB library: serves the simulated chip in the
+// folder named by QZSIM_CHIP as a USB Billboard device.
+//
+// A variant library leaves out one entry point: build with
+// QZSIM_OMIT_<entry point name> defined.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "chip_folder.h"
+#include "link/qz_usb_api.h"
+
+#if defined(_WIN32)
+#define QZSIM_EXPORT
+#else
+#define QZSIM_EXPORT __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+enum UsbError {
+    kOk = 0,
+    kNoChipFolder = 1,
+    kNotInitialized = 2,
+    kNoSuchDevice = 3,
+    kNotOpen = 4,
+    kTransferFailed = 5,
+    kDeviceGone = 6,
+    kInitFailed = 7,
+};
+
+constexpr uint8_t kSwitchPage = 0xA5;
+constexpr uint8_t kSwitchRegister = 0xF0;
+constexpr uint8_t kSwitchCode = 0xA5;
+constexpr uint8_t kBootPage = 0x50;  // the only page that answers before the switch
+
+struct UsbState {
+    std::string folder;
+    std::unique_ptr<qzsim::Chip> chip;
+    bool initialized = false;
+    std::vector<qzsim::UsbDeviceFact> listed;
+    bool open = false;
+    qzsim::UsbDeviceFact device;
+    bool vanished = false;
+    int last_error = kOk;
+};
+
+UsbState &S() {
+    static UsbState s;
+    return s;
+}
+
+bool EnsureChip() {
+    UsbState &s = S();
+    if (s.chip) return true;
+    s.folder = qzsim::ChipFolderFromEnv();
+    std::string error;
+    s.chip = qzsim::LoadChipFolder(s.folder, &error);
+    if (!s.chip) {
+        std::fprintf(stderr, "QZ_USB (simulated): %s\n", error.c_str());
+        s.last_error = kNoChipFolder;
+        return false;
+    }
+    return true;
+}
+
+std::vector<qzsim::UsbDeviceFact> AllDevices(const qzsim::Chip &chip) {
+    const qzsim::ChipFacts &f = chip.facts();
+    if (f.usb_devices) return *f.usb_devices;
+    qzsim::UsbDeviceFact d;
+    d.svid = static_cast<uint16_t>(chip.flash()[0x7192] | chip.flash()[0x7193] << 8);
+    d.bcd_device = f.fw_version;
+    return {d};
+}
+
+// Counts a transfer and applies the fault facts; false: the call fails.
+bool TransferAllowed(bool is_read) {
+    UsbState &s = S();
+    if (!s.open || !s.chip) {
+        s.last_error = kNotOpen;
+        return false;
+    }
+    qzsim::ChipStats &st = s.chip->stats();
+    const qzsim::ChipFacts &f = s.chip->facts();
+    const uint32_t n = ++st.usb_transfers;
+    if (f.usb_vanish_from != 0 && n >= f.usb_vanish_from) s.vanished = true;
+    const uint32_t fail_from = is_read ? f.usb_fail_reads_from : f.usb_fail_writes_from;
+    if (s.vanished || (fail_from != 0 && n >= fail_from)) {
+        ++st.usb_failed;
+        s.last_error = s.vanished ? kDeviceGone : kTransferFailed;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+#ifndef QZSIM_OMIT_QZ_USB_Customer_Device
+QZSIM_EXPORT void QZ_USB_Customer_Device(uint32_t vendor_id) {
+    if (!EnsureChip()) return;
+    S().chip->stats().usb_vendor = static_cast<uint16_t>(vendor_id);
+}
+#endif
+
+#ifndef QZSIM_OMIT_QZ_USB_Init
+QZSIM_EXPORT int QZ_USB_Init(void) {
+    // A fresh start reads the chip folder again (facts may have changed).
+    if (!S().open) {
+        std::optional<uint16_t> vendor = S().chip ? S().chip->stats().usb_vendor : std::nullopt;
+        S() = UsbState{};
+        if (EnsureChip()) S().chip->stats().usb_vendor = vendor;
+    }
+    if (!EnsureChip()) return 0;
+    if (S().chip->facts().usb_init_fail) {
+        S().last_error = kInitFailed;
+        return 0;
+    }
+    S().initialized = true;
+    return 1;
+}
+#endif
+
+#ifndef QZSIM_OMIT_QZ_USB_GetEnumeratedDeviceCount
+QZSIM_EXPORT int QZ_USB_GetEnumeratedDeviceCount(uint8_t *count) {
+    UsbState &s = S();
+    if (!s.initialized || !s.chip || !count) {
+        s.last_error = kNotInitialized;
+        return 0;
+    }
+    s.listed.clear();
+    if (!s.chip->facts().usb_enumerate_none && !s.vanished) {
+        const auto &vendor = s.chip->stats().usb_vendor;
+        for (const auto &d : AllDevices(*s.chip))
+            if (!vendor || d.svid == *vendor) s.listed.push_back(d);
+    }
+    *count = static_cast<uint8_t>(s.listed.size());
+    return 1;
+}
+#endif
+
+#ifndef QZSIM_OMIT_QZ_USB_GetEnumeratedDevice
+QZSIM_EXPORT int QZ_USB_GetEnumeratedDevice(uint8_t index, UsbDeviceEntry *entry) {
+    UsbState &s = S();
+    if (!entry || index >= s.listed.size()) {
+        s.last_error = kNoSuchDevice;
+        return 0;
+    }
+    entry->device_key = s.listed[index].device_key;
+    entry->product_id = s.listed[index].product_id;
+    return 1;
+}
+#endif
+
+#ifndef QZSIM_OMIT_QZ_USB_Open
+QZSIM_EXPORT int QZ_USB_Open(uint32_t device_key, uint32_t product_id) {
+    UsbState &s = S();
+    if (!s.initialized || !s.chip) {
+        s.last_error = kNotInitialized;
+        return 0;
+    }
+    for (const auto &d : s.listed) {
+        if (d.device_key != device_key || d.product_id != product_id) continue;
+        if (s.chip->facts().usb_open_fail) break;
+        s.open = true;
+        s.device = d;
+        return 1;
+    }
+    s.last_error = kNoSuchDevice;
+    return 0;
+}
+#endif
+
+#ifndef QZSIM_OMIT_QZ_USB_Close
+QZSIM_EXPORT void QZ_USB_Close(void) {
+    UsbState &s = S();
+    if (s.chip) {
+        std::string error;
+        if (!qzsim::SaveChipFolder(*s.chip, s.folder, &error))
+            std::fprintf(stderr, "QZ_USB (simulated): %s\n", error.c_str());
+    }
+    s = UsbState{};
+}
+#endif
+
+#ifndef QZSIM_OMIT_QZ_USB_ReadRegMap
+QZSIM_EXPORT int QZ_USB_ReadRegMap(uint8_t page, uint8_t reg, uint8_t count, uint8_t *dst) {
+    if (!TransferAllowed(true)) return 0;
+    UsbState &s = S();
+    if (!s.chip->stats().usb_update_mode && page != kBootPage) {
+        std::memset(dst, qzsim::reg::kUnknownValue, count);
+        s.chip->Trace('R', page, reg, dst, count);
+        return 1;
+    }
+    s.chip->ReadBlock(page, reg, dst, count);
+    return 1;
+}
+#endif
+
+#ifndef QZSIM_OMIT_QZ_USB_WriteRegMap
+QZSIM_EXPORT int QZ_USB_WriteRegMap(uint8_t page, uint8_t reg, uint8_t count, const uint8_t *src) {
+    if (!TransferAllowed(false)) return 0;
+    UsbState &s = S();
+    if (page == kSwitchPage && reg == kSwitchRegister && count >= 1 && src[0] == kSwitchCode) {
+        s.chip->stats().usb_update_mode = true;
+        s.chip->Trace('W', page, reg, src, count);
+        return 1;
+    }
+    if (!s.chip->stats().usb_update_mode && page != kBootPage) {
+        s.chip->Trace('W', page, reg, src, count);  // ignored by the device
+        return 1;
+    }
+    s.chip->WriteBlock(page, reg, src, count);
+    return 1;
+}
+#endif
+
+#ifndef QZSIM_OMIT_QZ_USB_GetLastError
+QZSIM_EXPORT int QZ_USB_GetLastError(void) { return S().last_error; }
+#endif
+
+#ifndef QZSIM_OMIT_QZ_USB_GetDeviceDescriptor
+QZSIM_EXPORT int QZ_USB_GetDeviceDescriptor(uint8_t *d) {
+    UsbState &s = S();
+    if (!s.open || s.vanished || !d) {
+        s.last_error = s.vanished ? kDeviceGone : kNotOpen;
+        return 0;
+    }
+    const qzsim::UsbDeviceFact &dev = s.device;
+    const uint8_t descriptor[18] = {
+        18, 0x01,                     // bLength, DEVICE
+        0x01, 0x02,                   // bcdUSB 2.01 (Billboard needs BOS)
+        0x11, 0x00, 0x00,             // Billboard class
+        64,                           // bMaxPacketSize0
+        static_cast<uint8_t>(dev.svid), static_cast<uint8_t>(dev.svid >> 8),
+        static_cast<uint8_t>(dev.product_id), static_cast<uint8_t>(dev.product_id >> 8),
+        static_cast<uint8_t>(dev.bcd_device), static_cast<uint8_t>(dev.bcd_device >> 8),
+        1, 2, 3,                      // string indices
+        1,                            // one configuration
+    };
+    std::memcpy(d, descriptor, sizeof descriptor);
+    return 1;
+}
+#endif
+
+}  // extern "C"
