@@ -1,0 +1,18 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <span>
+
+// {command, 0x00, word count, word address bits 15-8, bits 7-0}, written as
+// one block at FLASH_CMD.
+using FlashCommandBlock = std::array<uint8_t, 5>;
+
+FlashCommandBlock MakeFlashCommandBlock(uint8_t command, uint8_t word_count, uint16_t word_address);
+
+// Starts one flash command on page 5 (the caller has selected it) and waits
+// for FLASH_STATUS to report it finished. program_data, for FLASH_OP_PROGRAM,
+// goes to FLASH_WDATA between the block and the start byte. Returns 0, or
+// the run's hardware fault (ERR_FLASH_TIMEOUT) without touching the chip
+// once one has been raised.
+int IssueFlashCommand(uint8_t command, uint8_t word_count, uint16_t word_address,
+                      std::span<const uint8_t> program_data = {});
