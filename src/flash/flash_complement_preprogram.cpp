@@ -1,10 +1,11 @@
+#include "flash/flash_program.h"
+
 #include <algorithm>
 #include <array>
 #include <span>
 
 #include "flash/chip_registers.h"
 #include "flash/flash_command.h"
-#include "flash/flash_program.h"
 #include "flash/progress.h"
 #include "flash/register_map.h"
 

@@ -1,13 +1,14 @@
+#include "flash/flash_verify.h"
+
 #include <algorithm>
-#include <cstdio>
 #include <array>
+#include <cstdio>
 #include <span>
 
 #include "app/run_settings.h"
 #include "eeprom/eeprom_bridge.h"
 #include "flash/chip_registers.h"
 #include "flash/flash_command.h"
-#include "flash/flash_program.h"
 #include "flash/hardware_fault.h"
 #include "flash/progress.h"
 #include "flash/register_map.h"

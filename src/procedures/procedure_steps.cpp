@@ -3,6 +3,7 @@
 #include "app/run_settings.h"
 #include "flash/chip_registers.h"
 #include "flash/flash_program.h"
+#include "flash/flash_verify.h"
 #include "flash/flash_read_erase.h"
 #include "flash/register_map.h"
 

@@ -1,6 +1,5 @@
 #include "procedures/whole_image.h"
 
-#include <cstdio>
 #include <span>
 
 #include "app/error_codes.h"

@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 std::vector<LinkCase> AllLinks()
 {
     std::vector<LinkCase> links = {{"Usb", {}, true}, {"Adapter", {"-C"}, false}};
-    if (fs::exists(std::string(QZ_BIN_DIR) + "/libftd2xx.so"))
+    if (fs::exists(std::string(QZ_BIN_DIR) + "/libftd2xx.so") || fs::exists(std::string(QZ_BIN_DIR) + "/ftd2xx64.dll"))
         links.push_back({"Ft232h", {"-F"}, false});
     return links;
 }

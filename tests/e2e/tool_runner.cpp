@@ -32,6 +32,8 @@ ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &opt
         command += " QZSIM_CHIP=" + ShellQuote(options.chip_dir);
     for (const auto &setting : options.env)
         command += " " + ShellQuote(setting);
+    for (const auto &word : options.launcher)
+        command += " " + ShellQuote(word);
     command += " " + ShellQuote(options.tool);
     for (const auto &arg : args)
         command += " " + ShellQuote(arg);

@@ -13,6 +13,7 @@ struct RunOptions {
     std::string chip_dir;             // QZSIM_CHIP for the stand-in libraries
     std::string work_dir;             // current directory of the run
     std::vector<std::string> env;     // further NAME=value settings
+    std::vector<std::string> launcher;  // words before the tool (e.g. Wine and its exit-code probe)
 };
 
 ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &options = {});

@@ -55,17 +55,6 @@ TEST_F(EepromBridgeTest, WaitReadyOnAnIdleEepromIsOneProbeAndOneStop)
     EXPECT_EQ(Commands(), (std::vector<Bytes>{{0x08, 0x01}, {0x04, 0x00}}));
 }
 
-TEST_F(EepromBridgeTest, WaitReadyProbesUntilTheWriteCycleIsOver)
-{
-    chip.facts().eeprom_busy_probes = 3;
-    chip.ApplyFacts();
-    const uint8_t page[32] = {};
-    EepromWriteBytes(0x0040, page, sizeof page);
-    link->transfers.clear();
-    EXPECT_EQ(EepromWaitReady(), 0);
-    EXPECT_EQ(Commands().size(), 8u);  // three refused probes and the answered one, each with its stop
-}
-
 TEST_F(EepromBridgeTest, WriteTestWritesTheTestValueAndRestoresTheOldOne)
 {
     test_byte() = 0x66;

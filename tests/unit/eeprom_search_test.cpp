@@ -84,15 +84,6 @@ TEST_F(EepromSearchTest, WriteProtectedEepromIsNotFoundAfterFiveWriteTests)
     EXPECT_EQ(timing_offset, 20);
 }
 
-TEST_F(EepromSearchTest, AbsentEepromIsNotFound)
-{
-    chip.facts().eeprom_present = false;
-    chip.ApplyFacts();
-    std::string out;
-    EXPECT_EQ(Search(&out), ERR_NO_EEPROM);
-    EXPECT_EQ(WriteTests(), 0u);
-}
-
 TEST_F(EepromSearchTest, InfoByteTwentyThreeDecidesTheKind)
 {
     for (auto [kind, expected, line] : {std::tuple{0x01, 0, "Search....FF00  done!\n"},

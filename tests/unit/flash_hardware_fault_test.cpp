@@ -4,6 +4,7 @@
 #include "eeprom/eeprom_bridge.h"
 #include "flash/flash_command.h"
 #include "flash/flash_program.h"
+#include "flash/flash_verify.h"
 #include "flash/flash_read_erase.h"
 #include "flash/hardware_fault.h"
 #include "flash/register_map.h"

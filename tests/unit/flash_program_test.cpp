@@ -1,6 +1,7 @@
 #include <numeric>
 
 #include "flash/flash_program.h"
+#include "flash/flash_verify.h"
 #include "flash/register_map.h"
 #include "sim_link.h"
 
@@ -89,6 +90,23 @@ TEST_F(FlashProgramTest, PieceCleanAtTheThirdReadBackGetsOneMorePass)
     Program(0x0080, data, 16);
     EXPECT_EQ(Events(*link), "PRPRPRP");
     EXPECT_TRUE(std::equal(data.begin(), data.end(), chip.flash().begin() + 0x100));
+}
+
+TEST_F(FlashProgramTest, ReadBackTheLinkFailedToDeliverIsNotTakenAsClean)
+{
+    // The first read-back of FLASH_RDATA fails on the link. Its cleared
+    // buffer equals a piece of zero bytes, but a read that delivered nothing
+    // proves nothing: the piece is read back again before it is left.
+    min_program_passes = 1;
+    bool failed_once = false;
+    link->fail_if = [&](const LinkTransfer &t) {
+        if (failed_once || !t.Is('R', PAGE_FLASH, FLASH_RDATA))
+            return false;
+        failed_once = true;
+        return true;
+    };
+    Program(0x0000, Bytes(16, 0x00), 16);
+    EXPECT_EQ(Events(*link), "PRPRP");
 }
 
 TEST_F(FlashProgramTest, PieceThatNeverReadsBackRightStopsSilentlyAfterTenPasses)

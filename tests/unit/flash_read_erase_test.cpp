@@ -1,6 +1,5 @@
 #include <numeric>
 
-#include "flash/flash_command.h"
 #include "flash/flash_read_erase.h"
 #include "flash/register_map.h"
 #include "sim_link.h"
@@ -116,11 +115,6 @@ TEST_F(FlashReadEraseTest, ZeroErasePassesSelectThePageAndPrintEverythingButIssu
     link->transfers.clear();
     EXPECT_EQ(CapturePrinted([] { EXPECT_EQ(FlashEraseAll(), 0); }), "Erase.....0000\rErase.....7F00  done!\n");
     EXPECT_EQ(link->FlashBlocks().size(), 0u);
-}
-
-TEST(FlashCommandBlockTest, HoldsCommandZeroWordCountAndBigEndianWordAddress)
-{
-    EXPECT_EQ(MakeFlashCommandBlock(FLASH_OP_PROGRAM, 8, 0x3FF8), (FlashCommandBlock{0x05, 0x00, 0x08, 0x3F, 0xF8}));
 }
 
 }  // namespace

@@ -87,15 +87,6 @@ TEST_F(FlashUnlockTest, RefusedImageKeyThenAcceptedConfiguredKey)
     EXPECT_EQ(Bytes(chip_info.begin(), chip_info.end()), ChipInfoInFlash());
 }
 
-TEST_F(FlashUnlockTest, WithoutImageOnlyTheConfiguredKeyIsTried)
-{
-    access_key = {0x11, 0x22, 0x33, 0x44};
-    chip.facts().accepted_keys = std::vector<qzsim::Key4>{{0x11, 0x22, 0x33, 0x44}};
-    std::string out;
-    EXPECT_EQ(Unlock(nullptr, &out), 0);
-    EXPECT_EQ(chip.stats().keys_written, (std::vector<qzsim::Key4>{{0x11, 0x22, 0x33, 0x44}}));
-}
-
 TEST_F(FlashUnlockTest, NoKeyAcceptedPrintsOneLinePerKeyAndReadsNothing)
 {
     chip.facts().accepted_keys = std::vector<qzsim::Key4>{};

@@ -2,6 +2,7 @@
 #include <random>
 
 #include "flash/flash_program.h"
+#include "flash/flash_verify.h"
 #include "flash/register_map.h"
 #include "sim_link.h"
 

@@ -108,21 +108,14 @@ TEST_F(ProcedureUpgradeTest, EepromOnlyUpgradeLeavesTheFlashAlone)
     EXPECT_EQ(link->FlashBlocks().size(), 1u);  // the unlock's info read only
 }
 
-TEST_F(ProcedureUpgradeTest, EepromDifferencesAreTheResultAndSkipTheRestart)
+TEST_F(ProcedureUpgradeTest, VerifyDifferencesAreTheResultAndSkipTheRestart)
 {
-    Use(ChipVariant::Normal);
-    settings.program_eeprom = 0;  // no search: the EEPROM keeps its old firmware and is not compared
-    std::string out;
-    EXPECT_EQ(Upgrade(&out), 0);
-    EXPECT_TRUE(std::equal(generated.eeprom.begin(), generated.eeprom.end(), chip.eeprom().data().begin()));
-
     Use(ChipVariant::Normal);
     chip.facts().weak_cells = {{0x0010, 100}, {0x0011, 100}};
     chip.ApplyFacts();
     generated.image[0x10] = generated.image[0x11] = 0xFF;
     std::copy(generated.image.begin(), generated.image.end(), FirmwareImage.begin());
-    link->transfers.clear();
-    settings.program_eeprom = 1;
+    std::string out;
     EXPECT_EQ(Upgrade(&out), 2);
     EXPECT_TRUE(EndsWith(out, "  error 0x00000002\n")) << Tail(out);
     EXPECT_EQ(link->CoreCtrlWrites(), (Bytes{0xFD, 0xFD}));

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "app/run_settings.h"
+#include "flash/info_block.h"
+#include "flash/hardware_fault.h"
 #include "image/firmware_image.h"
 
 // Runs fn with stdout captured and returns what it printed.
@@ -58,6 +60,8 @@ protected:
     void SetUp() override
     {
         ResetRunSettings();
+        ResetHardwareFault();
+        chip_info.fill(0);
         FirmwareImage.fill(0);
     }
 };

@@ -1,0 +1,158 @@
+// The Windows build (qzupgrade.exe and the stand-in DLLs) run under Wine:
+// every command on every link, exit statuses as the full 32-bit values a
+// Windows caller sees, DLLs found beside the executable, FTDI's fallback
+// name, Windows paths and the console's line ends.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "chip_fixture.h"
+#include "image/image_layout.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kWindowsBin = QZ_WINDOWS_BIN_DIR;
+
+// The child's output and its full exit code, as exit_code_probe.exe reports.
+struct WindowsRun {
+    std::string out;
+    long exit_code = 0x7FFFFFFF;
+};
+
+// The C runtime writes "\n" as "\r\n" in text mode; progress lines keep
+// their bare "\r".
+std::string Console(const std::string &text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+std::string WindowsPath(const fs::path &path)
+{
+    std::string text = "Z:" + path.string();
+    for (char &c : text)
+        if (c == '/')
+            c = '\\';
+    return text;
+}
+
+class WindowsE2eTest : public testing::TestWithParam<LinkCase> {
+protected:
+    WindowsRun Run(const std::vector<std::string> &args, const std::string &exe = kWindowsBin + "/qzupgrade.exe")
+    {
+        RunOptions options;
+        options.tool = exe;
+        options.chip_dir = chip.chip;
+        options.work_dir = chip.dir.string();
+        options.env = {"WINEPREFIX=" + std::string(QZ_WINE_PREFIX), "WINEDEBUG=-all"};
+        options.launcher = {QZ_WINE64, kWindowsBin + "/exit_code_probe.exe"};
+        const ToolRun run = RunQzupgrade(args, options);
+        WindowsRun result;
+        static const std::regex kExitLine("exit code (-?[0-9]+)\r\n$");
+        std::smatch match;
+        if (std::regex_search(run.out, match, kExitLine)) {
+            result.exit_code = std::stol(match[1]);
+            result.out = run.out.substr(0, static_cast<size_t>(match.position(0)));
+        } else {
+            result.out = run.out;
+        }
+        return result;
+    }
+    std::vector<std::string> With(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), GetParam().options.begin(), GetParam().options.end());
+        return args;
+    }
+    // A folder holding qzupgrade.exe and the given DLLs only.
+    std::string ExeFolderWith(const std::vector<std::pair<std::string, std::string>> &dlls)
+    {
+        const fs::path folder = chip.dir / "exe";
+        fs::create_directories(folder);
+        fs::copy_file(kWindowsBin + "/qzupgrade.exe", folder / "qzupgrade.exe");
+        for (const auto &[from, to] : dlls)
+            fs::copy_file(kWindowsBin + "/" + from, folder / to);
+        return (folder / "qzupgrade.exe").string();
+    }
+    ChipFixture chip;
+};
+
+class WindowsLinkE2eTest : public WindowsE2eTest {
+protected:
+    void SetUp() override { chip.Create(); }
+};
+
+TEST_P(WindowsLinkE2eTest, ReadOutExitsWith32768)
+{
+    const WindowsRun run = Run(With({"-R", "readout.bin"}));
+    EXPECT_EQ(run.out, Console(kBannerText + ConnectLines(GetParam(), "1.1.3") + "\rRead......0000  done!\n" +
+                               Progress("Read......", 0, 0x7FE0, 0x20) + "  done!\n"));
+    EXPECT_EQ(run.exit_code, 32768);
+    EXPECT_EQ(ChipFixture::ReadFile(chip.Path("readout.bin")), chip.Flash());
+}
+
+TEST_P(WindowsLinkE2eTest, UpgradeWithAWindowsPath)
+{
+    const std::string path = WindowsPath(chip.image);
+    const WindowsRun run = Run(With({"-U", path}));
+    EXPECT_EQ(run.exit_code, 0) << run.out;
+    EXPECT_EQ(run.out.rfind(Console(kBannerText + "FW1 V1:2:3 FW2 V1:2:3 in " + path + "\n"), 0), 0u) << run.out;
+    EXPECT_TRUE(run.out.ends_with(Console("  done!\n"))) << run.out;
+    const Bytes flash = chip.Flash(), image = chip.Image();
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + FIRMWARE_AREA_SIZE, flash.begin()));
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + FIRMWARE_AREA_SIZE, chip.Eeprom().begin()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, WindowsLinkE2eTest, testing::ValuesIn(AllLinks()),
+                         [](const auto &info) { return info.param.name; });
+
+TEST_F(WindowsE2eTest, ResultsAreTheExitCodeUnchanged)
+{
+    chip.Create();
+    EXPECT_EQ(Run({}).exit_code, 1);
+    EXPECT_EQ(Run({"-Q"}).exit_code, -263);
+    EXPECT_EQ(Run({"-V", chip.image}).exit_code, 2);
+    EXPECT_EQ(Run({"-A", "0xF4", "-U", "missing.bin"}).exit_code, 4);
+
+    // Programming over unerased flash leaves every byte that is not 0xFF in
+    // the image different: a positive verify result, whole.
+    const Bytes image = chip.Image();
+    const long differences = static_cast<long>(
+        std::count_if(image.begin(), image.begin() + FIRMWARE_AREA_SIZE, [](uint8_t b) { return b != 0xFF; }));
+    ASSERT_GT(differences, 255);
+    const WindowsRun unerased = Run({"-E0", "-U", chip.image});
+    EXPECT_EQ(unerased.exit_code, differences) << unerased.out.substr(unerased.out.size() - 60);
+
+    chip.Fact("bist", {"0x0506"});
+    EXPECT_EQ(Run({"-B"}).exit_code, -282);
+}
+
+TEST_F(WindowsE2eTest, DllsAreLoadedFromTheExecutablesFolderOnly)
+{
+    chip.Create();
+    const std::string lonely = ExeFolderWith({});
+    const WindowsRun run = Run({"-R", "out.bin"}, lonely);
+    EXPECT_EQ(run.out, Console(kBannerText + "Can't load QZ_USB.dll\nCan't load QZ_USB.dll\nCould not find chip(-258)\n"));
+    EXPECT_EQ(run.exit_code, -258);
+    const WindowsRun adapter = Run({"-C", "-R", "out.bin"}, lonely);
+    EXPECT_EQ(adapter.exit_code, -258);
+    EXPECT_FALSE(fs::exists(chip.Path("out.bin")));
+}
+
+TEST_F(WindowsE2eTest, FtdiLibraryFallsBackToItsOtherName)
+{
+    chip.Create();
+    const std::string exe = ExeFolderWith({{"ftd2xx64.dll", "ftd2xx.dll"}});
+    const WindowsRun run = Run({"-F", "-R", "out.bin"}, exe);
+    EXPECT_EQ(run.exit_code, 32768) << run.out;
+    EXPECT_EQ(ChipFixture::ReadFile(chip.Path("out.bin")), chip.Flash());
+}
+
+}  // namespace
