@@ -4,7 +4,7 @@
 # USB Billboard link, as an engineer would at a command prompt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --linux-only
 cmake --preset default >/dev/null
 cmake --build --preset default
 bin=build/bin

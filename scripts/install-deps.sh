@@ -3,7 +3,12 @@
 # it is missing. Run as root, or with sudo available.
 set -euo pipefail
 
+# The Linux build and its tests; MinGW-w64 and Wine for the Windows build and
+# its tests under Wine (left out with --linux-only).
 packages=(cmake g++ make libgtest-dev)
+if [ "${1:-}" != "--linux-only" ]; then
+  packages+=(g++-mingw-w64-x86-64-posix wine64)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -150,8 +150,8 @@ uint8_t Chip::Read(uint8_t page, uint8_t r) {
     if (r == kPageSelect) return page_;
     switch (page) {
     case kPageStatus:
-        if (r == kFwVersionHigh) return static_cast<uint8_t>(facts_.fw_version >> 8);
-        if (r == kFwVersionLow) return static_cast<uint8_t>(facts_.fw_version);
+        if (r == kFwVersionHigh) return static_cast<uint8_t>(RunningVersion() >> 8);
+        if (r == kFwVersionLow) return static_cast<uint8_t>(RunningVersion());
         if (r == kScratch) return scratch_;
         break;
     case kPageCore:

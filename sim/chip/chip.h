@@ -152,6 +152,15 @@ public:
     const std::vector<std::string> &trace_lines() const { return trace_; }
     void ClearTrace() { trace_.clear(); }
 
+    // What FW_VERSION reports: the fact, or the FW1 version in the flash.
+    uint16_t RunningVersion() const
+    {
+        if (!facts_.version_from_flash)
+            return facts_.fw_version;
+        return static_cast<uint16_t>(flash_[kFlashFw1Version] << 8 | flash_[kFlashFw1Version + 1]);
+    }
+    static constexpr size_t kFlashFw1Version = 0x70FC;
+
     bool key_accepted() const { return key_ok_; }
     bool flash_open() const { return key_ok_ || facts_.locked; }
     std::vector<Key4> AcceptedKeys() const;

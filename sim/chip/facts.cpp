@@ -141,7 +141,9 @@ bool ParseChipFacts(const std::vector<FactLine> &lines, ChipFacts *f, std::strin
         Reader r{line, error};
         const std::string &k = line.key;
         if (k == "version") {
-            if (!r.Count(1) || !ParseVersion(line.values[0], &f->fw_version)) return r.Fail("bad version");
+            if (!r.Count(1)) return false;
+            f->version_from_flash = line.values[0] == "flash";
+            if (!f->version_from_flash && !ParseVersion(line.values[0], &f->fw_version)) return r.Fail("bad version");
         } else if (k == "locked") {
             if (!r.Flag(&f->locked)) return false;
         } else if (k == "keys") {
@@ -227,7 +229,7 @@ std::string FormatChipFacts(const ChipFacts &f) {
     std::ostringstream o;
     auto flag = [](bool b) { return b ? "1" : "0"; };
     o << "# Facts of a simulated QZ4850 chip (see sim/README.md).\n";
-    o << "version " << FormatVersion(f.fw_version) << "\n";
+    o << "version " << (f.version_from_flash ? std::string("flash") : FormatVersion(f.fw_version)) << "\n";
     o << "locked " << flag(f.locked) << "\n";
     if (f.accepted_keys) {
         o << "keys";

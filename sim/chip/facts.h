@@ -58,6 +58,10 @@ struct AdapterFact {
 // with an EEPROM; see sim/README.md for the file keys.
 struct ChipFacts {
     uint16_t fw_version = 0x1000;
+    // "version flash": FW_VERSION shows the FW1 version stored in the flash
+    // (0x70FC-0x70FD), as a chip that runs the firmware it holds; an
+    // upgrade shows at the next session.
+    bool version_from_flash = false;
     bool locked = false;
     // Unset: the key derived from the key word in the flash's own info block,
     // and the built-in default access key. Set and empty: no key works.

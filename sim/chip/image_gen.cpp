@@ -120,6 +120,7 @@ GeneratedChip GenerateChip(const GenerateOptions &o) {
 
     ChipFacts &f = g.facts;
     f.fw_version = chip_version;
+    f.version_from_flash = true;
     const Key4 image_key = DeriveImageKey(InfoKeyWord(flash.data()));
     const Key4 default_key{kDefaultAccessKey[0], kDefaultAccessKey[1], kDefaultAccessKey[2], kDefaultAccessKey[3]};
     f.accepted_keys = std::vector<Key4>{image_key, default_key};

@@ -23,14 +23,7 @@
 #include <thread>
 #include <vector>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-#endif
-
+#include "board_lock.h"
 #include "chip_folder.h"
 #include "chip_i2c_target.h"
 #include "ftdi_facts.h"
@@ -60,58 +53,6 @@ constexpr uint32_t kMinTransferSize = 64;
 constexpr uint32_t kMaxTransferSize = 65536;
 // Time on the bus between two USB writes: one high-speed microframe.
 constexpr uint64_t kUsbGapPs = 125'000'000;
-
-// ---- the opened-elsewhere flag, shared between processes ------------------
-
-class BoardLock {
-public:
-    ~BoardLock() { Release(); }
-
-    bool Take(const std::string &path)
-    {
-#if defined(_WIN32)
-        handle_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-        return handle_ != INVALID_HANDLE_VALUE;
-#else
-        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd_ < 0)
-            return false;
-        if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            close(fd_);
-            fd_ = -1;
-            return false;
-        }
-        return true;
-#endif
-    }
-
-    void Release()
-    {
-#if defined(_WIN32)
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-#else
-        if (fd_ >= 0)
-            close(fd_);  // drops the lock
-        fd_ = -1;
-#endif
-    }
-
-    static bool HeldByAnyone(const std::string &path)
-    {
-        BoardLock probe;
-        return !probe.Take(path);
-    }
-
-private:
-#if defined(_WIN32)
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-#else
-    int fd_ = -1;
-#endif
-};
 
 // ---- the chip behind the bus, with the bus faults of ftdi.txt --------------
 

@@ -24,8 +24,8 @@ constexpr uint8_t kAdaptiveOff = 0x97;
 constexpr uint8_t kDriveZeroOnly = 0x9E;
 constexpr uint8_t kBadCommand = 0xFA;
 
-// Bits of a data-shifting opcode.
-constexpr uint8_t kShiftOutFalling = 0x01;
+// Bits of a data-shifting opcode. Bit 0 (data out on the falling edge) needs
+// no case of its own: data is always set up while the clock is at rest.
 constexpr uint8_t kShiftBitMode = 0x02;
 constexpr uint8_t kShiftInFalling = 0x04;
 constexpr uint8_t kShiftLsbFirst = 0x08;

@@ -151,7 +151,7 @@ int Show(int argc, char **argv, bool full) {
         return 1;
     }
     const auto &fl = chip->flash();
-    std::printf("running %s\nflash FW1 %s FW2 %s\n", FormatVersion(chip->facts().fw_version).c_str(),
+    std::printf("running %s\nflash FW1 %s FW2 %s\n", FormatVersion(chip->RunningVersion()).c_str(),
                 Version(&fl[layout::kFw1Version]).c_str(), Version(&fl[layout::kFw2Version]).c_str());
     if (!full) return 0;
     const auto &ee = chip->eeprom().data();

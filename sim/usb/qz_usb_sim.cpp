@@ -72,7 +72,7 @@ std::vector<qzsim::UsbDeviceFact> AllDevices(const qzsim::Chip &chip) {
     if (f.usb_devices) return *f.usb_devices;
     qzsim::UsbDeviceFact d;
     d.svid = static_cast<uint16_t>(chip.flash()[0x7192] | chip.flash()[0x7193] << 8);
-    d.bcd_device = f.fw_version;
+    d.bcd_device = chip.RunningVersion();
     return {d};
 }
 

@@ -16,6 +16,7 @@
 //   - nothing is read out, verified or written: no hardware fault is raised
 //     and the scratch folder holds the same entries as before.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,9 +65,12 @@ size_t CountEntries(const std::string &dir)
     return n;
 }
 
+// The run happens inside the scratch folder; libFuzzer's own relative paths
+// (corpus, artifacts) are used outside it.
 struct ScratchFolder {
     std::string dir;
     size_t entries = 0;
+    int home = -1;
     ScratchFolder()
     {
         const char *base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -81,8 +85,9 @@ struct ScratchFolder {
         WriteFile(dir + "/fw.dat", "00010001\n1\n10101010\n# comment\n11111111\n");
         WriteFile(dir + "/fw.DAT", "no digits here\n");
         Require(mkdir((dir + "/dir").c_str(), 0755) == 0, "scratch sub-folder");
-        Require(chdir(dir.c_str()) == 0, "into the scratch folder");
-        entries = CountEntries(".");
+        home = open(".", O_RDONLY | O_DIRECTORY);
+        Require(home >= 0, "the starting folder");
+        entries = CountEntries(dir);
     }
 };
 
@@ -121,8 +126,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     argv.push_back(nullptr);
     const int argc = static_cast<int>(words.size());
 
+    Require(chdir(scratch.dir.c_str()) == 0, "into the scratch folder");
     const int result = RunTool(argc, argv.data());
     std::fflush(stdout);
+    Require(fchdir(scratch.home) == 0, "back to the starting folder");
 
     Require(result != 0, "nothing succeeds without a chip");
     if (result > 0)
@@ -132,6 +139,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool verify = result == last_verify_result;
     Require(PosixExitStatus(result, read_out_completed, verify) != 0, "the exit status is not 0");
     Require(!read_out_completed && last_verify_result == 0 && hardware_fault == 0, "no chip work was done");
-    Require(CountEntries(".") == scratch.entries, "no file was written");
+    Require(CountEntries(scratch.dir) == scratch.entries, "no file was written");
     return 0;
 }
