@@ -105,10 +105,12 @@ struct ChipStats {
     uint32_t usb_transfers = 0;
     uint32_t usb_failed = 0;
     uint32_t i2c_address_phases = 0;
+    uint32_t i2c_bus_bytes = 0;  // address, register and data bytes on the chip's I2C port
     uint32_t i2c_nacks = 0;
     uint32_t iic_transfers = 0;
     uint32_t iic_failed = 0;
     int iic_clock = -1;
+    uint32_t iic_adapter = 0;  // first word of the adapter opened, 0 for none
 };
 
 class Chip {

@@ -93,9 +93,11 @@ std::string FormatState(const Chip &chip) {
     o << "usb_failed " << s.usb_failed << "\n";
     o << "i2c_address_phases " << s.i2c_address_phases << "\n";
     o << "i2c_nacks " << s.i2c_nacks << "\n";
+    o << "i2c_bus_bytes " << s.i2c_bus_bytes << "\n";
     o << "iic_transfers " << s.iic_transfers << "\n";
     o << "iic_failed " << s.iic_failed << "\n";
     o << "iic_clock " << s.iic_clock << "\n";
+    o << "iic_adapter 0x" << Hex(s.iic_adapter, 8) << "\n";
     return o.str();
 }
 

@@ -21,6 +21,7 @@ bool ChipI2cTarget::AddressByte(uint8_t addr8) {
         state_ = State::NotAddressed;
         return false;
     }
+    ++chip_.stats().i2c_bus_bytes;
     if ((addr8 & 0xFE) != (chip_.facts().i2c_address & 0xFE)) {
         state_ = State::NotAddressed;
         return false;
@@ -45,6 +46,7 @@ bool ChipI2cTarget::AddressByte(uint8_t addr8) {
 bool ChipI2cTarget::WriteByte(uint8_t b) {
     if (state_ != State::Writing) return false;
     ++bytes_written_;
+    ++chip_.stats().i2c_bus_bytes;
     const uint32_t nack_from = chip_.facts().i2c_nack_data_from;
     if (nack_from != 0 && bytes_written_ >= nack_from) {
         ++chip_.stats().i2c_nacks;
@@ -69,6 +71,7 @@ bool ChipI2cTarget::WriteByte(uint8_t b) {
 
 uint8_t ChipI2cTarget::ReadByte() {
     if (state_ != State::Reading) return 0xFF;
+    ++chip_.stats().i2c_bus_bytes;
     if (run_op_ != 'R') {
         Flush();
         run_op_ = 'R';

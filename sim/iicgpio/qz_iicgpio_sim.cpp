@@ -131,6 +131,8 @@ QZSIM_EXPORT int QZ_IICGPIO_Open(uint32_t word0, uint32_t word1, uint32_t *handl
         if (adapters[i].word0 == word0 && adapters[i].word1 == word1) {
             s.handle = kHandleBase + static_cast<uint32_t>(i) + 1;
             *handle = s.handle;
+            if (s.chip)
+                s.chip->stats().iic_adapter = word0;
             return 1;
         }
     }
