@@ -13,11 +13,12 @@
 #include "flash/progress.h"
 #include "flash/register_map.h"
 
-// A read that failed on the link leaves stale bytes that could match, so the
-// whole piece counts as different then.
-static uint32_t CountDiffering(int read_result, const uint8_t *got, const uint8_t *expected, size_t len)
+// A piece during which any transfer failed on the link (the read command, or
+// the read itself) may hold stale bytes that match, so it counts as wholly
+// different.
+static uint32_t CountDiffering(bool link_failed, const uint8_t *got, const uint8_t *expected, size_t len)
 {
-    if (read_result < 0)
+    if (link_failed)
         return static_cast<uint32_t>(len);
     uint32_t differing = 0;
     for (size_t i = 0; i < len; ++i)
@@ -35,19 +36,22 @@ int FlashVerify(uint16_t word_address, const uint8_t *data, size_t count)
         const size_t len = std::min<size_t>(FLASH_READ_PIECE_BYTES, count - off);
         ShowProgress(kVerifyLabel, off);
         if (settings.program_flash) {
+            const uint32_t failures_before = link_failures;
             SelectPage(PAGE_FLASH);
             if (const int fault = IssueFlashCommand(FLASH_OP_READ, static_cast<uint8_t>(len / 2),
                                                     static_cast<uint16_t>(word_address + off / 2)))
                 return fault;
             const int got = ReadRegisters(FLASH_RDATA, std::span<uint8_t>(buffer.data(), len));
-            total += CountDiffering(got, buffer.data(), data + off, len);
+            total += CountDiffering(got < 0 || link_failures != failures_before, buffer.data(), data + off, len);
         }
         if (eeprom_mirror) {
+            const uint32_t failures_before = link_failures;
             const int got = EepromRead(static_cast<uint16_t>(off + 2u * word_address), buffer.data(),
                                        static_cast<uint8_t>(len));
             if (hardware_fault)
                 return hardware_fault;
-            total += CountDiffering(got, buffer.data(), data + off, len) << kVerifyEepromShift;
+            total += CountDiffering(got < 0 || link_failures != failures_before, buffer.data(), data + off, len)
+                     << kVerifyEepromShift;
         }
     }
     if (total == 0) {

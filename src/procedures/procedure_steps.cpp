@@ -1,5 +1,7 @@
 #include "procedures/procedure_steps.h"
 
+#include <cstdio>
+
 #include "app/run_settings.h"
 #include "flash/chip_registers.h"
 #include "flash/flash_program.h"
@@ -22,6 +24,14 @@ static int PreprogramWithOnes(uint16_t word_address, size_t count)
 
 int PreprogramAndErase(uint16_t word_address, size_t count, EraseOperation erase)
 {
+    // What was read from the chip so far (key and tail blocks, customer
+    // block, info block) may be stale after a failed transfer; programming
+    // it back would destroy the chip's own data.
+    if (link_failures) {
+        std::printf("\nLink failure(%d): chip left unchanged\n", first_link_error);
+        std::fflush(stdout);
+        return first_link_error;
+    }
     if (complement_preprogram) {
         // The complement pass runs even when the flash is not to be programmed.
         if (const int fault = FlashComplementPreprogram(word_address, count))

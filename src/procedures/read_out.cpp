@@ -1,5 +1,8 @@
 #include "procedures/read_out.h"
 
+#include <cstdio>
+
+#include "flash/chip_registers.h"
 #include "flash/flash_read_erase.h"
 #include "flash/flash_unlock.h"
 #include "flash/hardware_fault.h"
@@ -17,5 +20,11 @@ int ReadOutFlash()
     if (read < 0)
         return read;
     RestartCore();
+    // A transfer that failed on the link leaves stale bytes in the image.
+    if (link_failures) {
+        std::printf("\nLink failure(%d): read-out not saved\n", first_link_error);
+        std::fflush(stdout);
+        return first_link_error;
+    }
     return static_cast<int>(IMAGE_SIZE);
 }

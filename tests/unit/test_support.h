@@ -8,6 +8,7 @@
 
 #include "app/run_settings.h"
 #include "flash/info_block.h"
+#include "flash/chip_registers.h"
 #include "flash/hardware_fault.h"
 #include "image/firmware_image.h"
 
@@ -61,6 +62,7 @@ protected:
     {
         ResetRunSettings();
         ResetHardwareFault();
+        ResetLinkFailures();
         chip_info.fill(0);
         FirmwareImage.fill(0);
     }
