@@ -35,3 +35,12 @@ int IssueFlashCommand(uint8_t command, uint8_t word_count, uint16_t word_address
     WriteRegister(FLASH_CMD, command);
     return WaitFlashFinished();
 }
+
+int ReadFlashPiece(uint16_t word_address, std::span<uint8_t> dest)
+{
+    SelectPage(PAGE_FLASH);
+    if (const int fault = IssueFlashCommand(FLASH_OP_READ, static_cast<uint8_t>(dest.size() / 2), word_address))
+        return fault;
+    const int got = ReadRegisters(FLASH_RDATA, dest);
+    return got < 0 ? got : 0;
+}

@@ -16,3 +16,9 @@ FlashCommandBlock MakeFlashCommandBlock(uint8_t command, uint8_t word_count, uin
 // once one has been raised.
 int IssueFlashCommand(uint8_t command, uint8_t word_count, uint16_t word_address,
                       std::span<const uint8_t> program_data = {});
+
+// Reads one piece (up to 32 bytes) of flash at word_address into dest:
+// selects page 5, runs FLASH_OP_READ, reads FLASH_RDATA. Returns 0, the
+// run's hardware fault, or the link's error code for the data read (a
+// failed data read leaves dest as it was).
+int ReadFlashPiece(uint16_t word_address, std::span<uint8_t> dest);

@@ -8,6 +8,7 @@
 #include "eeprom/eeprom_bridge.h"
 #include "flash/chip_registers.h"
 #include "flash/flash_command.h"
+#include "flash/hardware_fault.h"
 #include "flash/progress.h"
 #include "flash/register_map.h"
 
@@ -29,12 +30,12 @@ static int ProgramPiece(uint16_t word_address, const uint8_t *piece, size_t n)
                 return 0;
             continue;
         }
-        SelectPage(PAGE_FLASH);
-        if (const int fault = IssueFlashCommand(FLASH_OP_READ, words, word_address))
-            return fault;
+        const int got = ReadFlashPiece(word_address, std::span<uint8_t>(readback.data(), n));
+        if (hardware_fault)
+            return hardware_fault;
         // A read-back the link failed to deliver proves nothing: the piece
         // counts as not yet clean and gets another pass.
-        if (ReadRegisters(FLASH_RDATA, std::span<uint8_t>(readback.data(), n)) < 0) {
+        if (got < 0) {
             differing = n;
             continue;
         }

@@ -6,6 +6,7 @@
 #include "app/run_settings.h"
 #include "flash/chip_registers.h"
 #include "flash/flash_command.h"
+#include "flash/hardware_fault.h"
 #include "flash/progress.h"
 #include "flash/register_map.h"
 
@@ -15,11 +16,9 @@ int FlashRead(uint16_t word_address, uint8_t *dest, size_t count)
     for (; off < count; off += FLASH_READ_PIECE_BYTES) {
         const size_t len = std::min<size_t>(FLASH_READ_PIECE_BYTES, count - off);
         ShowProgress(kReadLabel, off);
-        SelectPage(PAGE_FLASH);
-        if (const int fault = IssueFlashCommand(FLASH_OP_READ, static_cast<uint8_t>(len / 2),
-                                                static_cast<uint16_t>(word_address + off / 2)))
-            return fault;
-        ReadRegisters(FLASH_RDATA, std::span<uint8_t>(dest + off, len));
+        ReadFlashPiece(static_cast<uint16_t>(word_address + off / 2), std::span<uint8_t>(dest + off, len));
+        if (hardware_fault)
+            return hardware_fault;
     }
     ShowDone();
     return static_cast<int>(off);

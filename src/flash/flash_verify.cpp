@@ -37,11 +37,10 @@ int FlashVerify(uint16_t word_address, const uint8_t *data, size_t count)
         ShowProgress(kVerifyLabel, off);
         if (settings.program_flash) {
             const uint32_t failures_before = link_failures;
-            SelectPage(PAGE_FLASH);
-            if (const int fault = IssueFlashCommand(FLASH_OP_READ, static_cast<uint8_t>(len / 2),
-                                                    static_cast<uint16_t>(word_address + off / 2)))
-                return fault;
-            const int got = ReadRegisters(FLASH_RDATA, std::span<uint8_t>(buffer.data(), len));
+            const int got =
+                ReadFlashPiece(static_cast<uint16_t>(word_address + off / 2), std::span<uint8_t>(buffer.data(), len));
+            if (hardware_fault)
+                return hardware_fault;
             total += CountDiffering(got < 0 || link_failures != failures_before, buffer.data(), data + off, len);
         }
         if (eeprom_mirror) {
