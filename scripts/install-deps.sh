@@ -4,10 +4,11 @@
 set -euo pipefail
 
 # The Linux build and its tests; MinGW-w64 and Wine for the Windows build and
-# its tests under Wine (left out with --linux-only).
+# its tests under Wine, clang 14 with its sanitizer and libFuzzer runtimes for
+# the fuzzing (all three left out with --linux-only).
 packages=(cmake g++ make libgtest-dev)
 if [ "${1:-}" != "--linux-only" ]; then
-  packages+=(g++-mingw-w64-x86-64-posix wine64)
+  packages+=(g++-mingw-w64-x86-64-posix wine64 clang-14 libclang-rt-14-dev)
 fi
 missing=()
 for p in "${packages[@]}"; do

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds the Linux and the Windows tool with the
-# simulated chip, and runs the whole test suite (the Windows build under Wine).
+# Sets up what is missing, then builds and tests everything: the Linux tool
+# with the simulated chip (and the Windows build under Wine), the same suite
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and a bounded fuzzing
+# run of each libFuzzer target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --workflow --preset windows
 cmake --workflow --preset ci
+cmake --workflow --preset asan
+cmake --workflow --preset fuzz

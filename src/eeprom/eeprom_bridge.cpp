@@ -17,13 +17,14 @@ static constexpr uint8_t kEepromAddressBytes = 3;  // write address byte, memory
 static int WaitBridgeEnded()
 {
     const uint32_t start = TickCountMs();
+    const uint32_t failures_before = link_failures;
     for (uint32_t polls = 1;; ++polls) {
         SelectPage(PAGE_I2C_MASTER);
         const uint8_t status = ReadRegister(I2CM_STATUS);
         if (status & (I2CM_STATUS_NACK | I2CM_STATUS_DONE))
             return status;
         if (WaitExpired(start, polls, kBridgeStatusTimeoutMs, kBridgeStatusMinPolls))
-            return RaiseHardwareFault(ERR_BRIDGE_TIMEOUT);
+            return WaitFault(ERR_BRIDGE_TIMEOUT, failures_before);
     }
 }
 

@@ -6,11 +6,13 @@
 
 uint32_t link_failures = 0;
 int first_link_error = 0;
+int last_link_error = 0;
 
 void ResetLinkFailures()
 {
     link_failures = 0;
     first_link_error = 0;
+    last_link_error = 0;
 }
 
 static int Counted(int result)
@@ -18,6 +20,7 @@ static int Counted(int result)
     if (result < 0) {
         if (link_failures++ == 0)
             first_link_error = result;
+        last_link_error = result;
     }
     return result;
 }

@@ -18,6 +18,7 @@ int ReadRegisters(uint8_t reg, std::span<uint8_t> bytes);
 // the procedures refuse to erase or to report a read-out after one.
 extern uint32_t link_failures;
 extern int first_link_error;
+extern int last_link_error;
 void ResetLinkFailures();
 
 // One byte, cleared before the read so that a read that delivers nothing

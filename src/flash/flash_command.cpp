@@ -14,11 +14,12 @@ FlashCommandBlock MakeFlashCommandBlock(uint8_t command, uint8_t word_count, uin
 static int WaitFlashFinished()
 {
     const uint32_t start = TickCountMs();
+    const uint32_t failures_before = link_failures;
     for (uint32_t polls = 1;; ++polls) {
         if (ReadRegister(FLASH_STATUS) & FLASH_STATUS_DONE)
             return 0;
         if (WaitExpired(start, polls, kFlashStatusTimeoutMs, kFlashStatusMinPolls))
-            return RaiseHardwareFault(ERR_FLASH_TIMEOUT);
+            return WaitFault(ERR_FLASH_TIMEOUT, failures_before);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/error_codes.h"
+#include "flash/chip_registers.h"
 #include "platform/platform.h"
 
 int hardware_fault = 0;
@@ -15,7 +16,7 @@ static const char *FaultText(int code)
     case ERR_FLASH_TIMEOUT: return "Flash controller does not answer";
     case ERR_BRIDGE_TIMEOUT: return "EEPROM bridge does not answer";
     case ERR_EEPROM_BUSY: return "EEPROM does not finish its write cycle";
-    default: return "Chip does not answer";
+    default: return "Link failure";
     }
 }
 
@@ -27,6 +28,11 @@ int RaiseHardwareFault(int code)
         std::fflush(stdout);
     }
     return hardware_fault;
+}
+
+int WaitFault(int timeout_code, uint32_t failures_before)
+{
+    return RaiseHardwareFault(link_failures != failures_before ? last_link_error : timeout_code);
 }
 
 bool WaitExpired(uint32_t start_ms, uint32_t polls, uint32_t timeout_ms, uint32_t min_polls)

@@ -24,5 +24,11 @@ void ResetHardwareFault();
 // Returns the fault that holds for the run.
 int RaiseHardwareFault(int code);
 
+// The fault of a status wait that expired: when the link failed transfers
+// during the wait (link_failures moved past failures_before), the status
+// never arrived because of the link, and its error is the cause; otherwise
+// the chip did not answer (timeout_code).
+int WaitFault(int timeout_code, uint32_t failures_before);
+
 // A wait that began at start_ms and has made polls polls is over.
 bool WaitExpired(uint32_t start_ms, uint32_t polls, uint32_t timeout_ms, uint32_t min_polls);

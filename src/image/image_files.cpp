@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "app/error_codes.h"
 #include "app/run_settings.h"
@@ -19,6 +21,16 @@ static bool HasDatSuffix(const char *path)
     const char *s = path + n - 4;
     return s[0] == '.' && (s[1] == 'd' || s[1] == 'D') && (s[2] == 'a' || s[2] == 'A') &&
            (s[3] == 't' || s[3] == 'T');
+}
+
+// Opening a FIFO (named pipe) or a socket waits for the other end, for ever
+// when nobody comes: such a path is refused as if it could not be opened.
+// Anything else, missing paths included, is left to fopen.
+static bool WouldBlockOnOpen(const char *path)
+{
+    std::error_code error;
+    const auto type = std::filesystem::status(path, error).type();
+    return !error && (type == std::filesystem::file_type::fifo || type == std::filesystem::file_type::socket);
 }
 
 static bool IsBinaryDigit(char c) { return c == '0' || c == '1'; }
@@ -40,7 +52,7 @@ static bool ParseDatLine(const char *line, uint8_t *value)
 
 int LoadDatImage(const char *path)
 {
-    FILE *file = std::fopen(path, "r");
+    FILE *file = WouldBlockOnOpen(path) ? nullptr : std::fopen(path, "r");
     if (!file) {
         std::printf("Fail to open file %s\n", path);
         return ERR_IMAGE_FILE;
@@ -64,7 +76,7 @@ int LoadDatImage(const char *path)
 
 int LoadBinImage(const char *path)
 {
-    FILE *file = std::fopen(path, "rb");
+    FILE *file = WouldBlockOnOpen(path) ? nullptr : std::fopen(path, "rb");
     if (!file) {
         std::printf("Fail to open file %s\n", path);
         return ERR_IMAGE_FILE;
@@ -95,7 +107,7 @@ int LoadImage(const char *path)
 
 int SaveImage(const char *path, size_t n)
 {
-    FILE *file = std::fopen(path, "wb");
+    FILE *file = WouldBlockOnOpen(path) ? nullptr : std::fopen(path, "wb");
     if (!file) {
         std::printf("error openning %s\n", path);
         return ERR_OUTPUT_FILE;

@@ -1,10 +1,10 @@
 // Links that die in the middle of a run, swept over the run: for each link
 // and each command that touches the flash (-U, -W, -M, -X, -R), a fault of
 // the link stand-in or of the chip's bus port starts at a transfer chosen by
-// a seeded PRNG inside one phase of a healthy run (connect and unlock,
-// 0xFF pre-program, erase, program, verify; for -R the read-out). Also chips
-// whose flash controller, I2C master or EEPROM never finish, and links that
-// are dead from the start.
+// a seeded PRNG inside one phase of a healthy run (early: connect, unlock,
+// EEPROM search and chip reads; 0xFF pre-program; erase; program; verify;
+// for -R: early and the read-out). Also chips whose flash controller, I2C
+// master or EEPROM never finish, and links that are dead from the start.
 //
 // Each case must:
 //   - end by itself (it runs under `timeout`; a kill is a hang);
@@ -31,9 +31,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -51,7 +51,6 @@ constexpr int kRunLimitSeconds = 90;
 
 // What a fault counts, and so the unit of its position.
 enum class Unit {
-    None,          // not positioned: the fault holds from the start
     Transfer,      // a library transfer (QZ_USB Read/WriteRegMap, QZ_IIC Read/WriteBlock)
     FtWrite,       // an FT_Write call, the open's included
     FtRead,        // an FT_Read call, the open's included
@@ -87,7 +86,7 @@ const LinkSetup kAdapter = {"Adapter",
                             {{"iic_fail_from", FactFile::Chip, Unit::Transfer},
                              {"i2c_nack_address_from", FactFile::Chip, Unit::AddressPhase},
                              {"i2c_nack_data_from", FactFile::Chip, Unit::WrittenByte}},
-                            24,
+                            20,
                             2};
 const LinkSetup kFt232h = {"Ft232h",
                            {"-F"},
@@ -105,7 +104,7 @@ const std::vector<std::string> kCommands = {"-U", "-W", "-M", "-X", "-R"};
 
 // ---- one run of the tool on its own copy of the chip ----------------------
 
-struct CaseSpec {
+struct FaultCase {
     std::string link;
     std::vector<std::string> link_options;
     std::string command;
@@ -122,7 +121,7 @@ struct CaseResult {
     double seconds = 0;
     Bytes flash_before, flash_after, eeprom_after, saved;
     std::string chip;
-    std::string verdict;  // empty: ended as specified
+    std::string verdict;  // empty: ended as required
 };
 
 std::string CommandArgument(const std::string &command, const std::string &image, const std::string &dir)
@@ -134,7 +133,7 @@ std::string CommandArgument(const std::string &command, const std::string &image
     return command + image;
 }
 
-CaseResult RunCase(const CaseSpec &spec, const std::string &template_chip, const std::string &image,
+CaseResult RunCase(const FaultCase &fault_case, const std::string &template_chip, const std::string &image,
                    const fs::path &dir)
 {
     CaseResult result;
@@ -144,31 +143,31 @@ CaseResult RunCase(const CaseSpec &spec, const std::string &template_chip, const
     fs::copy(template_chip, result.chip, fs::copy_options::recursive);
     {
         std::ofstream facts(result.chip + "/chip.txt", std::ios::app);
-        if (spec.file == FactFile::Chip && spec.fault != "none") {
-            facts << spec.fault;
-            for (const auto &v : spec.values)
+        if (fault_case.file == FactFile::Chip && fault_case.fault != "none") {
+            facts << fault_case.fault;
+            for (const auto &v : fault_case.values)
                 facts << ' ' << v;
             facts << '\n';
         }
-        if (spec.trace)
+        if (fault_case.trace)
             facts << "trace 1\n";
     }
     {
         std::ofstream ftdi(result.chip + "/ftdi.txt");
-        if (spec.file == FactFile::Ftdi && spec.fault != "none") {
-            ftdi << spec.fault;
-            for (const auto &v : spec.values)
+        if (fault_case.file == FactFile::Ftdi && fault_case.fault != "none") {
+            ftdi << fault_case.fault;
+            for (const auto &v : fault_case.values)
                 ftdi << ' ' << v;
             ftdi << '\n';
         }
-        if (spec.trace)
+        if (fault_case.trace)
             ftdi << "capture\n";
     }
     result.flash_before = ChipFixture::ReadFile(result.chip + "/flash.bin");
 
     std::vector<std::string> args = {"-k", "5", std::to_string(kRunLimitSeconds), QZ_TOOL_PATH};
-    args.insert(args.end(), spec.link_options.begin(), spec.link_options.end());
-    args.push_back(CommandArgument(spec.command, image, dir.string()));
+    args.insert(args.end(), fault_case.link_options.begin(), fault_case.link_options.end());
+    args.push_back(CommandArgument(fault_case.command, image, dir.string()));
     RunOptions options;
     options.tool = "timeout";
     options.chip_dir = result.chip;
@@ -178,7 +177,7 @@ CaseResult RunCase(const CaseSpec &spec, const std::string &template_chip, const
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.flash_after = ChipFixture::ReadFile(result.chip + "/flash.bin");
     result.eeprom_after = ChipFixture::ReadFile(result.chip + "/eeprom.bin");
-    if (spec.command == "-R")
+    if (fault_case.command == "-R")
         result.saved = ChipFixture::ReadFile((dir / "readout.bin").string());
     return result;
 }
@@ -222,7 +221,7 @@ void CutIntoPhases(const std::string &command, HealthyRun *healthy)
             return e.op == 'W' && e.page == 0x05 && e.reg == 0x30 && e.bytes.size() == 5 && e.bytes[0] == 0x00 &&
                    e.bytes[3] == 0 && e.bytes[4] == 0;
         });
-        healthy->names = {"connect", "read-out"};
+        healthy->names = {"early", "read-out"};
         healthy->starts = {0, read};
         return;
     }
@@ -239,7 +238,7 @@ void CutIntoPhases(const std::string &command, HealthyRun *healthy)
     // The last piece is read back once; the verify's reads follow.
     const size_t readback = find(last_program, read);
     const size_t verify = find(std::min(n, readback + 1), read);
-    healthy->names = {"connect", "preprogram", "erase", "program", "verify"};
+    healthy->names = {"early", "preprogram", "erase", "program", "verify"};
     healthy->starts = {0, preprogram, erase_start, program_start, verify};
 }
 
@@ -255,7 +254,9 @@ uint64_t UnitsOf(const qzsim::TraceEntry &e, Unit unit)
 
 std::vector<Phase> PhasesIn(const HealthyRun &healthy, Unit unit)
 {
-    uint64_t offset = unit == Unit::FtWrite ? healthy.ft_write_offset : unit == Unit::FtRead ? healthy.ft_read_offset : 0;
+    const uint64_t offset = unit == Unit::FtWrite  ? healthy.ft_write_offset
+                            : unit == Unit::FtRead ? healthy.ft_read_offset
+                                                   : 0;
     std::vector<uint64_t> before(healthy.trace.size() + 1, offset);
     for (size_t i = 0; i < healthy.trace.size(); ++i)
         before[i + 1] = before[i] + UnitsOf(healthy.trace[i], unit);
@@ -284,6 +285,9 @@ size_t CountLines(const std::string &path, char first)
 
 bool Contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
+// The end of a run's output, for failure messages (progress lines are long).
+std::string Tail(const std::string &out) { return out.size() > 1500 ? "..." + out.substr(out.size() - 1500) : out; }
+
 // The last line of the output, progress rewrites ("\r") cut off.
 std::string LastLine(const std::string &out)
 {
@@ -294,40 +298,82 @@ std::string LastLine(const std::string &out)
     return cut == std::string::npos ? text : text.substr(cut + 1);
 }
 
-// The exit status that the last line stands for, or -1 when the line is not
-// one of the tool's endings.
+bool StartsWith(const std::string &text, const std::string &head) { return text.rfind(head, 0) == 0; }
+
+bool EndsWith(const std::string &text, const std::string &tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool AllHex(const std::string &text)
+{
+    return !text.empty() && text.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+}
+
+// The Linux exit status of a tool error code.
+int StatusOfCode(int code)
+{
+    static const std::map<int, int> statuses = {{-1, 101},   {-258, 102}, {-290, 111}, {-291, 112},
+                                                {-292, 113}, {-302, 114}, {-303, 115}, {-321, 116},
+                                                {-322, 117}, {-361, 118}, {-362, 119}};
+    const auto it = statuses.find(code);
+    return it == statuses.end() ? 120 : it->second;
+}
+
+constexpr int kNotAnEnding = -1;
+constexpr int kRefusal = -2;  // the upgrade's advice: 101, 106 or 110
+
+// The exit status that the last line stands for, kRefusal for the advice to
+// program the whole image, or kNotAnEnding for a line that is none of the
+// tool's endings.
 int StatusOfEnding(const std::string &line)
 {
-    static const std::regex fault(R"((Flash controller does not answer|EEPROM bridge does not answer|EEPROM does not finish its write cycle|Chip does not answer|Could not find chip)\((-\d+)\))");
-    static const std::regex differences(R"((Verify|Program)\.*[0-9A-F]{4}  error 0x([0-9A-F]{8}))");
-    std::smatch m;
-    if (std::regex_search(line, m, fault)) {
-        const int code = std::stoi(m[2]);
-        switch (code) {
-        case -258: return 102;
-        case -290: return 111;
-        case -291: return 112;
-        case -292: return 113;
-        default: return 120;
-        }
+    // "<what>(<code>)", or for a link failure "Link failure(<code>): <what>".
+    for (const char *fault : {"Flash controller does not answer(", "EEPROM bridge does not answer(",
+                              "EEPROM does not finish its write cycle(", "Chip does not answer(",
+                              "Could not find chip(", "Link failure("}) {
+        if (!StartsWith(line, fault))
+            continue;
+        const std::string rest = line.substr(std::string(fault).size());
+        const size_t close = rest.find(')');
+        if (close == std::string::npos || close == 0)
+            return kNotAnEnding;
+        const std::string code = rest.substr(0, close);
+        if (code[0] != '-' || code.find_first_not_of("0123456789", 1) != std::string::npos)
+            return kNotAnEnding;
+        return StatusOfCode(std::stoi(code));
     }
-    if (std::regex_search(line, m, differences)) {
-        const unsigned long value = std::stoul(m[2], nullptr, 16);
+    // The verify's count: "Verify....70E0  error 0x0000001F".
+    const std::string error = "  error 0x";
+    const size_t at = line.rfind(error);
+    if (StartsWith(line, "Verify....") && at != std::string::npos && line.size() == at + error.size() + 8 &&
+        AllHex(line.substr(at + error.size()))) {
+        const unsigned long value = std::stoul(line.substr(at + error.size()), nullptr, 16);
         const bool flash = (value & 0xFFFF) != 0, eeprom = (value >> 16) != 0;
         return flash && eeprom ? 66 : eeprom ? 65 : 64;
     }
     if (line == "Empty flash or incompatible firmware, please flash the whole image.")
-        return -2;  // a refusal: 101, 106 or 110
-    if (line.rfind("No access key accepted:", 0) == 0)
-        return 101;
-    if (line.size() >= 7 && line.compare(line.size() - 7, 7, "  done!") == 0)
+        return kRefusal;
+    if (StartsWith(line, "No access key accepted:"))
+        return StatusOfCode(-1);
+    if (EndsWith(line, "  done!"))
         return 0;
-    return -1;
+    return kNotAnEnding;
 }
 
-const std::regex kVerifyDone(R"(Verify\.\.\.\.[0-9A-F]{4}  done!)");
+// Whether the verify ended with "  done!" anywhere in the output.
+bool VerifyDone(const std::string &out)
+{
+    const std::string label = "Verify....";
+    for (size_t at = out.find(label); at != std::string::npos; at = out.find(label, at + 1)) {
+        const size_t after = at + label.size() + 4;
+        if (after <= out.size() && AllHex(out.substr(at + label.size(), 4)) && out.compare(after, 7, "  done!") == 0)
+            return true;
+    }
+    return false;
+}
 
-std::string Verdict(const CaseSpec &spec, const CaseResult &r, const HealthyRun *healthy)
+std::string Verdict(const FaultCase &fault_case, const CaseResult &r, const HealthyRun *healthy)
 {
     const ToolRun &run = r.run;
     if (run.status == 124 || run.status == 137)
@@ -336,15 +382,15 @@ std::string Verdict(const CaseSpec &spec, const CaseResult &r, const HealthyRun 
         return "sanitizer report";
     const std::string last = LastLine(run.out);
     const int ending = StatusOfEnding(last);
-    if (ending == -1)
+    if (ending == kNotAnEnding)
         return "unclear last line: '" + last + "'";
-    if (ending == -2 ? !(run.status == 101 || run.status == 106 || run.status == 110) : ending != run.status)
+    if (ending == kRefusal ? !(run.status == 101 || run.status == 106 || run.status == 110) : ending != run.status)
         return "last line '" + last + "' does not match status " + std::to_string(run.status);
-    if (run.status != 0 && std::regex_search(run.out, kVerifyDone))
+    if (run.status != 0 && VerifyDone(run.out))
         return "a failed run printed the verify's done!";
     if (run.status == 102 && r.flash_after != r.flash_before)
         return "the chip was not found, yet its flash changed";
-    if (spec.command == "-R") {
+    if (fault_case.command == "-R") {
         if (r.flash_after != r.flash_before)
             return "-R changed the flash";
         if (run.status == 0 && r.saved != r.flash_after)
@@ -373,11 +419,16 @@ double SweepScale()
 
 std::mutex csv_mutex;
 
-void RecordCase(const CaseSpec &spec, const CaseResult &r)
+void RecordCase(const FaultCase &fault_case, const CaseResult &r)
 {
+    // A fault that holds from the start shows its values with its name.
+    std::string fault = fault_case.fault;
+    if (fault_case.position == 0)
+        for (const auto &v : fault_case.values)
+            fault += "=" + v;
     std::ostringstream line;
-    line << spec.link << ',' << spec.command << ',' << spec.fault << ',' << spec.position << ','
-         << (spec.phase.empty() ? "-" : spec.phase) << ',' << r.run.status << ',' << r.seconds << ','
+    line << fault_case.link << ',' << fault_case.command << ',' << fault << ',' << fault_case.position << ','
+         << (fault_case.phase.empty() ? "-" : fault_case.phase) << ',' << r.run.status << ',' << r.seconds << ','
          << (r.verdict.empty() ? "ok" : "FAILED");
     std::lock_guard<std::mutex> lock(csv_mutex);
     std::cout << "[ case     ] " << line.str() << (r.verdict.empty() ? "" : " (" + r.verdict + ")") << '\n';
@@ -396,12 +447,16 @@ protected:
 
     HealthyRun MapHealthyRun(const LinkSetup &link, const std::string &command)
     {
-        CaseSpec spec{link.name, link.options, command, "none"};
-        spec.trace = true;
+        FaultCase fault_case;
+        fault_case.link = link.name;
+        fault_case.link_options = link.options;
+        fault_case.command = command;
+        fault_case.fault = "none";
+        fault_case.trace = true;
         const fs::path dir = chip.dir / ("healthy" + command);
-        CaseResult r = RunCase(spec, chip.chip, chip.image, dir);
+        CaseResult r = RunCase(fault_case, chip.chip, chip.image, dir);
         HealthyRun healthy;
-        EXPECT_EQ(r.run.status, 0) << link.name << ' ' << command << '\n' << r.run.out;
+        EXPECT_EQ(r.run.status, 0) << link.name << ' ' << command << '\n' << Tail(r.run.out);
         healthy.trace = qzsim::ReadTrace(r.chip + "/trace.txt");
         healthy.flash = r.flash_after;
         healthy.eeprom = r.eeprom_after;
@@ -417,8 +472,9 @@ protected:
         // The counters the faults use agree with the trace of the same run.
         const auto state = qzsim::ReadStateFile(r.chip + "/state.txt");
         const char *counter = link.name == "Usb" ? "usb_transfers" : link.name == "Adapter" ? "iic_transfers" : nullptr;
-        if (counter)
+        if (counter) {
             EXPECT_EQ(state.at(counter).at(0), std::to_string(healthy.trace.size())) << counter;
+        }
         if (link.name != "Usb") {
             uint64_t phases = 0;
             for (const auto &e : healthy.trace)
@@ -429,9 +485,10 @@ protected:
         return healthy;
     }
 
-    // Runs the cases on a few workers, expects each to end as specified, and
+    // Runs the cases on a few workers, expects each to end as required, and
     // returns the results.
-    std::vector<CaseResult> RunAll(std::vector<CaseSpec> &cases, const std::vector<const HealthyRun *> &healthy, unsigned workers)
+    std::vector<CaseResult> RunAll(const std::vector<FaultCase> &cases, const std::vector<const HealthyRun *> &healthy,
+                                   unsigned workers)
     {
         std::vector<CaseResult> results(cases.size());
         std::atomic<size_t> next{0};
@@ -453,16 +510,14 @@ protected:
         size_t ok = 0;
         double longest = 0;
         for (size_t i = 0; i < cases.size(); ++i) {
-            const CaseSpec &c = cases[i];
+            const FaultCase &c = cases[i];
             longest = std::max(longest, results[i].seconds);
             EXPECT_EQ(results[i].verdict, "") << c.link << ' ' << c.command << ' ' << c.fault << ' ' << c.position
                                               << " (" << c.phase << ")\n"
-                                              << results[i].run.out.substr(results[i].run.out.size() > 2000
-                                                                               ? results[i].run.out.size() - 2000
-                                                                               : 0);
+                                              << Tail(results[i].run.out);
             ok += results[i].verdict.empty();
         }
-        std::cout << "[ summary  ] " << ok << " of " << cases.size() << " cases ended as specified; longest "
+        std::cout << "[ summary  ] " << ok << " of " << cases.size() << " cases ended as required; longest "
                   << longest << " s\n";
         return results;
     }
@@ -481,12 +536,17 @@ protected:
 
         std::vector<HealthyRun> healthy_runs;
         healthy_runs.reserve(kCommands.size());
-        for (const auto &command : kCommands)
+        for (const auto &command : kCommands) {
             healthy_runs.push_back(MapHealthyRun(link, command));
+            std::cout << "[ phases   ] " << link.name << ' ' << command << " (" << link.faults[0].key << "):";
+            for (const Phase &ph : PhasesIn(healthy_runs.back(), link.faults[0].unit))
+                std::cout << ' ' << ph.name << ' ' << ph.first << '-' << ph.last;
+            std::cout << '\n';
+        }
         if (HasFailure())
             return;
 
-        std::vector<CaseSpec> cases;
+        std::vector<FaultCase> cases;
         std::vector<const HealthyRun *> healthy;
         for (size_t c = 0; c < kCommands.size(); ++c) {
             // Every fault kind in every phase once, in a seeded order, until
@@ -506,9 +566,8 @@ protected:
                 if (it == phases.end())
                     continue;
                 const uint64_t position = it->first + rng() % (it->last - it->first + 1);
-                CaseSpec spec{link.name, link.options, kCommands[c], kind.key, kind.file, {std::to_string(position)},
-                              position, it->name};
-                cases.push_back(spec);
+                cases.push_back({link.name, link.options, kCommands[c], kind.key, kind.file,
+                                 {std::to_string(position)}, position, it->name});
                 healthy.push_back(&healthy_runs[c]);
             }
         }
@@ -523,6 +582,25 @@ TEST_F(FaultSweepE2eTest, UsbLinkDiesAtSweptTransfers) { Sweep(kUsb); }
 TEST_F(FaultSweepE2eTest, AdapterLinkDiesAtSweptTransfers) { Sweep(kAdapter); }
 
 TEST_F(FaultSweepE2eTest, Ft232hLinkDiesAtSweptTransfers) { Sweep(kFt232h); }
+
+// A USB device that stops taking writes while it still answers reads: the
+// read commands of the read-out never reach the flash controller, and every
+// piece read is the last one the chip delivered. Saving that as the flash's
+// contents with status 0 would hand a production line a wrong image.
+TEST_F(FaultSweepE2eTest, ReadOutOverAUsbLinkThatStopsTakingWritesIsNotSavedAsTheFlash)
+{
+    chip.Create();
+    for (const char *from : {"3", "2000"}) {
+        FaultCase fault_case;
+        fault_case.link = "Usb";
+        fault_case.command = "-R";
+        fault_case.fault = "usb_fail_writes_from";
+        fault_case.values = {from};
+        const CaseResult r = RunCase(fault_case, chip.chip, chip.image, chip.dir / ("readout" + std::string(from)));
+        EXPECT_EQ(Verdict(fault_case, r, nullptr), "") << from << '\n' << Tail(r.run.out);
+        EXPECT_NE(r.run.status, 0) << from;
+    }
+}
 
 // A flash controller, an I2C master or an EEPROM that never finishes, on
 // every link: the run gives up with its code, before anything is erased.
@@ -563,7 +641,7 @@ TEST_F(FaultSweepE2eTest, NeverFinishingChipAndDeadLinks)
         {&kFt232h, "-X", "nack_write_byte", FactFile::Ftdi, {"2"}, 102},
     };
     const bool have_ft = fs::exists(std::string(QZ_BIN_DIR) + "/libftd2xx.so");
-    std::vector<CaseSpec> cases;
+    std::vector<FaultCase> cases;
     std::vector<int> expected;
     for (const auto &f : fixed) {
         if (f.link == &kFt232h && !have_ft)
@@ -573,13 +651,13 @@ TEST_F(FaultSweepE2eTest, NeverFinishingChipAndDeadLinks)
     }
     const std::vector<const HealthyRun *> no_healthy(cases.size(), nullptr);
     const std::vector<CaseResult> results = RunAll(cases, no_healthy, 3);
-    // Beyond ending as specified: the code is the one of the fault, and the
+    // Beyond ending as required: the code is the one of the fault, and the
     // flash is as it was (every one of these stops before the first erase).
     for (size_t i = 0; i < cases.size(); ++i) {
         const CaseResult &r = results[i];
         EXPECT_EQ(r.run.status, expected[i]) << cases[i].link << ' ' << cases[i].command << ' ' << cases[i].fault
                                              << '\n'
-                                             << r.run.out.substr(r.run.out.size() > 600 ? r.run.out.size() - 600 : 0);
+                                             << Tail(r.run.out);
         EXPECT_EQ(r.flash_after, r.flash_before) << cases[i].link << ' ' << cases[i].command << ' ' << cases[i].fault;
     }
 }

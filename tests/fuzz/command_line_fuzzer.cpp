@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,11 @@ struct ScratchFolder {
         home = open(".", O_RDONLY | O_DIRECTORY);
         Require(home >= 0, "the starting folder");
         entries = CountEntries(dir);
+    }
+    ~ScratchFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
     }
 };
 

@@ -4,8 +4,10 @@
 // the loaders must keep these promises:
 //   - a binary file loads exactly its first min(size, 32768) bytes; an empty
 //     one is refused with ERR_IMAGE_FILE;
-//   - a text image stores 0 to 32768 bytes, each line contributing at most
-//     one byte, and never more bytes than the text holds binary digits;
+//   - a text image stores 0 to 32768 bytes, never more than the text holds
+//     binary digits; when every line fits the reader's 35-character buffer,
+//     each line with a binary digit gives one byte: its first run of 0s and
+//     1s read as a binary number (low 8 bits), in line order;
 //   - LoadImage gives what the loader for its suffix gives;
 //   - SaveImage writes back exactly the bytes that were loaded.
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/error_codes.h"
 #include "app/run_settings.h"
@@ -88,6 +91,26 @@ void CountText(const uint8_t *data, size_t size, size_t *lines_with_digit, size_
     *lines_with_digit += seen;
 }
 
+// The bytes of a text image whose lines all fit the reader's buffer: the
+// first run of binary digits of each line that has one.
+std::vector<uint8_t> ExpectedDatBytes(const uint8_t *data, size_t size)
+{
+    std::vector<uint8_t> bytes;
+    size_t i = 0;
+    while (i < size && bytes.size() < IMAGE_SIZE) {
+        const size_t end = std::find(data + i, data + size, '\n') - data;
+        const uint8_t *first = std::find_if(data + i, data + end, [](uint8_t c) { return c == '0' || c == '1'; });
+        if (first != data + end) {
+            unsigned value = 0;
+            for (const uint8_t *p = first; p != data + end && (*p == '0' || *p == '1'); ++p)
+                value = (value << 1 | (*p - '0')) & 0xFF;
+            bytes.push_back(static_cast<uint8_t>(value));
+        }
+        i = end + 1;
+    }
+    return bytes;
+}
+
 // The longest line, its newline included.
 size_t MaxLineLength(const uint8_t *data, size_t size)
 {
@@ -141,8 +164,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // characters with the newline) and hold no NUL gives exactly one byte per
     // line that has a binary digit. Longer lines are read in pieces, so there
     // only the digit count above bounds the result.
-    if (MaxLineLength(data, size) <= 35 && std::memchr(data, 0, size) == nullptr)
+    if (MaxLineLength(data, size) <= 35 && std::memchr(data, 0, size) == nullptr) {
         Require(dat == static_cast<int>(std::min<size_t>(lines, IMAGE_SIZE)), "one byte per digit line");
+        const std::vector<uint8_t> expected = ExpectedDatBytes(data, size);
+        Require(expected.size() == static_cast<size_t>(dat) &&
+                    std::equal(expected.begin(), expected.end(), FirmwareImage.begin()),
+                "each line's byte is its first run of binary digits");
+    }
     const int dat_again = LoadImage(files.dat_upper.c_str());
     Require(dat_again == dat, "LoadImage of a .DaT name is LoadDatImage");
     return 0;

@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <memory>
+
 #include "app/error_codes.h"
 #include "flash/default_access_key.h"
 #include "test_support.h"
@@ -31,12 +33,14 @@ protected:
     int Run(std::vector<std::string> words)
     {
         words.insert(words.begin(), "qzupgrade");
-        Args args(words);
+        // Kept until the next run: image_path points into the arguments.
+        args = std::make_unique<Args>(words);
         int result = 0;
-        printed = CapturePrinted([&] { result = RunTool(args.argc(), args.data()); });
+        printed = CapturePrinted([&] { result = RunTool(args->argc(), args->data()); });
         return result;
     }
     std::string printed;
+    std::unique_ptr<Args> args;
 };
 
 TEST_F(CommandLineTest, NoArgumentsPrintsBannerAndUsageAndReturnsArgumentCount)
