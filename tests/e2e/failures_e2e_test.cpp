@@ -3,6 +3,8 @@
 // as promised.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "chip_fixture.h"
 #include "image/image_layout.h"
 
@@ -192,6 +194,44 @@ TEST_F(FailuresE2eTest, NoBillboardDeviceWithAMatchingProductId)
     EXPECT_EQ(run.status, 102);
     const ToolRun with_pid = chip.Run({"-P0x1111", "-R", chip.Path("out.bin")});
     EXPECT_EQ(with_pid.status, 0) << with_pid.out;
+}
+
+}  // namespace
+
+namespace {
+
+// The self test's optional image lends its key to the unlock; without it only
+// the configured key is tried.
+TEST(SelfTestE2eTest, ImageArgumentLendsItsKeyAndTheLetterChoosesTheMode)
+{
+    ChipFixture chip;
+    chip.Create();
+    std::string image_key;
+    {
+        std::ifstream facts(chip.chip + "/chip.txt");
+        std::string line;
+        while (std::getline(facts, line))
+            if (line.rfind("keys ", 0) == 0)
+                image_key = line.substr(5, 8);
+    }
+    ASSERT_EQ(image_key.size(), 8u);
+    chip.Fact("keys", {image_key});
+
+    ToolRun run = chip.Run({"-BT", chip.image});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out.find("error inf"), std::string::npos) << run.out;
+    EXPECT_EQ(chip.State()["bist_mode_writes"], std::vector<std::string>{"70"});
+
+    run = chip.Run({"-Bx"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("Running FW V1.1.3\n  error inf\n\rBist......0"), std::string::npos) << run.out;
+    EXPECT_EQ(chip.State()["bist_mode_writes"], std::vector<std::string>{"5E"});
+
+    // A file that does not load: the test still runs, without an image.
+    run = chip.Run({"-Bt", chip.Path("missing.bin")});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("Fail to open file " + chip.Path("missing.bin") + "\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("  error inf\n"), std::string::npos) << run.out;
 }
 
 }  // namespace
