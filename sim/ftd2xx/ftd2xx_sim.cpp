@@ -32,11 +32,7 @@
 #include "link/ftd2xx_api.h"
 #include "mpsse_engine.h"
 
-#if defined(_WIN32)
-#define QZSIM_EXPORT
-#else
-#define QZSIM_EXPORT __attribute__((visibility("default")))
-#endif
+#include "library_export.h"
 
 namespace {
 

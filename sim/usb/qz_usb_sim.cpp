@@ -13,11 +13,7 @@
 #include "chip_folder.h"
 #include "link/qz_usb_api.h"
 
-#if defined(_WIN32)
-#define QZSIM_EXPORT
-#else
-#define QZSIM_EXPORT __attribute__((visibility("default")))
-#endif
+#include "library_export.h"
 
 namespace {
 

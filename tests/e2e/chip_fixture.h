@@ -38,6 +38,10 @@ public:
     Bytes Eeprom() const { return ReadFile(chip + "/eeprom.bin"); }
     Bytes Image() const { return ReadFile(image); }
     std::map<std::string, std::vector<std::string>> State() const;
+    // Runs a copy of the tool that sits alone in a folder with one variant
+    // of a stand-in library (bin/variants/<variant>/<library_file>) beside it.
+    ToolRun RunWithLibraryVariant(const std::string &variant, const std::string &library_file,
+                                  const std::vector<std::string> &args) const;
     std::string Path(const std::string &name) const { return (dir / name).string(); }
 
     static Bytes ReadFile(const std::string &path);

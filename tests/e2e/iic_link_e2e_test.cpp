@@ -18,16 +18,7 @@ protected:
     void SetUp() override { chip.Create(); }
     ToolRun RunWithVariant(const std::string &variant, const std::vector<std::string> &args)
     {
-        const fs::path folder = chip.dir / ("tool_" + variant);
-        fs::create_directories(folder);
-        fs::copy_file(QZ_TOOL_PATH, folder / "qzupgrade");
-        fs::copy_file(std::string(QZ_BIN_DIR) + "/variants/" + variant + "/libQZ_IICGPIO.so",
-                      folder / "libQZ_IICGPIO.so");
-        RunOptions options;
-        options.tool = (folder / "qzupgrade").string();
-        options.chip_dir = chip.chip;
-        options.work_dir = chip.dir.string();
-        return RunQzupgrade(args, options);
+        return chip.RunWithLibraryVariant(variant, "libQZ_IICGPIO.so", args);
     }
     ChipFixture chip;
 };

@@ -15,22 +15,9 @@ class UsbLinkE2eTest : public testing::Test {
 protected:
     void SetUp() override { chip.Create(); }
     std::vector<qzsim::TraceEntry> Trace() { return qzsim::ReadTrace(chip.chip + "/trace.txt"); }
-    // The tool alone in a folder with one library variant beside it.
-    std::string ToolWithVariant(const std::string &variant)
+    ToolRun RunWithVariant(const std::string &variant, const std::vector<std::string> &args)
     {
-        const fs::path folder = chip.dir / ("tool_" + variant);
-        fs::create_directories(folder);
-        fs::copy_file(QZ_TOOL_PATH, folder / "qzupgrade");
-        fs::copy_file(std::string(QZ_BIN_DIR) + "/variants/" + variant + "/libQZ_USB.so", folder / "libQZ_USB.so");
-        return (folder / "qzupgrade").string();
-    }
-    ToolRun RunWith(const std::string &tool, const std::vector<std::string> &args)
-    {
-        RunOptions options;
-        options.tool = tool;
-        options.chip_dir = chip.chip;
-        options.work_dir = chip.dir.string();
-        return RunQzupgrade(args, options);
+        return chip.RunWithLibraryVariant(variant, "libQZ_USB.so", args);
     }
     ChipFixture chip;
 };
@@ -100,7 +87,7 @@ TEST_F(UsbLinkE2eTest, FirstDeviceWithAnAcceptedProductIdIsOpened)
 
 TEST_F(UsbLinkE2eTest, MissingRequiredEntryPointIsReportedForEachAttempt)
 {
-    const ToolRun run = RunWith(ToolWithVariant("usb_no_open"), {"-R", chip.Path("out.bin")});
+    const ToolRun run = RunWithVariant("usb_no_open", {"-R", chip.Path("out.bin")});
     EXPECT_EQ(run.out, kBannerText +
                            "APIs are missing in libQZ_USB.so\nAPIs are missing in libQZ_USB.so\n"
                            "Could not find chip(-258)\n");
@@ -109,9 +96,9 @@ TEST_F(UsbLinkE2eTest, MissingRequiredEntryPointIsReportedForEachAttempt)
 
 TEST_F(UsbLinkE2eTest, MissingOptionalEntryPointsAreSkipped)
 {
-    ToolRun run = RunWith(ToolWithVariant("usb_no_descriptor"), {"-R", chip.Path("out.bin")});
+    ToolRun run = RunWithVariant("usb_no_descriptor", {"-R", chip.Path("out.bin")});
     EXPECT_EQ(run.status, 0) << run.out;
-    run = RunWith(ToolWithVariant("usb_no_customer_device"), {"-U", chip.image});
+    run = RunWithVariant("usb_no_customer_device", {"-U", chip.image});
     EXPECT_EQ(run.status, 0) << run.out;
 }
 
