@@ -1,5 +1,6 @@
 #include "chip_folder.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +38,14 @@ std::string Bytes(const std::vector<uint8_t> &v) {
 }
 
 }  // namespace
+
+std::unique_ptr<Chip> LoadChipFromEnvironment(const char *library, std::string *folder) {
+    *folder = ChipFolderFromEnv();
+    std::string error;
+    auto chip = LoadChipFolder(*folder, &error);
+    if (!chip) std::fprintf(stderr, "%s (simulated): %s\n", library, error.c_str());
+    return chip;
+}
 
 std::unique_ptr<Chip> LoadChipFolder(const std::string &dir, std::string *error) {
     std::error_code ec;

@@ -13,6 +13,11 @@ inline constexpr const char *kChipFolderVariable = "QZSIM_CHIP";
 // The folder named by QZSIM_CHIP, or "" when it is not set.
 std::string ChipFolderFromEnv();
 
+// Loads the chip of the folder QZSIM_CHIP names into *folder and the result;
+// on failure says why on stderr, prefixed with the library's name, and
+// returns nullptr.
+std::unique_ptr<Chip> LoadChipFromEnvironment(const char *library, std::string *folder);
+
 // Loads a chip. A missing chip.txt gives all defaults, a missing flash.bin a
 // flash of 0x00 (its erased state), a missing eeprom.bin an EEPROM of 0xFF.
 // Returns null (and *error) when the folder does not exist or chip.txt is bad.

@@ -35,13 +35,8 @@ IicState &S() {
 bool EnsureChip() {
     IicState &s = S();
     if (s.chip) return true;
-    s.folder = qzsim::ChipFolderFromEnv();
-    std::string error;
-    s.chip = qzsim::LoadChipFolder(s.folder, &error);
-    if (!s.chip) {
-        std::fprintf(stderr, "QZ_IICGPIO (simulated): %s\n", error.c_str());
-        return false;
-    }
+    s.chip = qzsim::LoadChipFromEnvironment("QZ_IICGPIO", &s.folder);
+    if (!s.chip) return false;
     s.target = std::make_unique<qzsim::ChipI2cTarget>(*s.chip);
     return true;
 }

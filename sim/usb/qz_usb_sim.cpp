@@ -52,11 +52,8 @@ UsbState &S() {
 bool EnsureChip() {
     UsbState &s = S();
     if (s.chip) return true;
-    s.folder = qzsim::ChipFolderFromEnv();
-    std::string error;
-    s.chip = qzsim::LoadChipFolder(s.folder, &error);
+    s.chip = qzsim::LoadChipFromEnvironment("QZ_USB", &s.folder);
     if (!s.chip) {
-        std::fprintf(stderr, "QZ_USB (simulated): %s\n", error.c_str());
         s.last_error = kNoChipFolder;
         return false;
     }
