@@ -107,6 +107,17 @@ static bool AllAcknowledged(int count)
                         [](uint8_t b) { return (b & kReplyNackBit) != 0; });
 }
 
+// Every transaction starts the same way: the receive queue drained, a new
+// stream with START, the chip's write address and the register number.
+static void BeginTransaction(int dev, int reg)
+{
+    DrainInput();
+    ftdi.command_length = 0;
+    AppendI2cStart();
+    AppendByteOut(static_cast<uint8_t>(dev & 0xFE));
+    AppendByteOut(static_cast<uint8_t>(reg & 0xFF));
+}
+
 int FtdiWriteBlock(int dev, int reg, const uint8_t *data, uint8_t len)
 {
     if (len == 0)
@@ -117,11 +128,7 @@ int FtdiWriteBlock(int dev, int reg, const uint8_t *data, uint8_t len)
     }
     for (int done = 0; done < len;) {
         const int n = std::min(len - done, kPieceBytes);
-        DrainInput();
-        ftdi.command_length = 0;
-        AppendI2cStart();
-        AppendByteOut(static_cast<uint8_t>(dev & 0xFE));
-        AppendByteOut(static_cast<uint8_t>((reg + done) & 0xFF));
+        BeginTransaction(dev, reg + done);
         for (int i = 0; i < n; ++i)
             AppendByteOut(data[done + i]);
         Append({MPSSE_SEND_IMMEDIATE});
@@ -154,11 +161,7 @@ int FtdiReadBlock(int dev, int reg, uint8_t *dst, uint8_t len)
     }
     for (int done = 0; done < len;) {
         const int n = std::min(len - done, kPieceBytes);
-        DrainInput();
-        ftdi.command_length = 0;
-        AppendI2cStart();
-        AppendByteOut(static_cast<uint8_t>(dev & 0xFE));
-        AppendByteOut(static_cast<uint8_t>((reg + done) & 0xFF));
+        BeginTransaction(dev, reg + done);
         AppendI2cStart();  // the repeated start
         AppendByteOut(static_cast<uint8_t>(dev | 0x01));
         for (int i = 0; i < n; ++i)
