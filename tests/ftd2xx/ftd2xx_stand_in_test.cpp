@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/error_codes.h"
+#include "hex_bytes.h"
 #include "link/ftdi_link_state.h"
 #include "trace.h"
 
@@ -25,18 +26,6 @@ using Bytes = std::vector<uint8_t>;
 constexpr int kChip = 0xF4;
 constexpr int kSetUpWrites = 5;
 
-Bytes HexBytes(const std::string &text, int count = 1)
-{
-    Bytes once;
-    std::istringstream in(text);
-    std::string word;
-    while (in >> word)
-        once.push_back(static_cast<uint8_t>(std::strtoul(word.c_str(), nullptr, 16)));
-    Bytes out;
-    for (int i = 0; i < count; ++i)
-        out.insert(out.end(), once.begin(), once.end());
-    return out;
-}
 
 Bytes Join(std::initializer_list<Bytes> parts)
 {

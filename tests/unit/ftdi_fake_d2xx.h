@@ -13,22 +13,10 @@
 #include <vector>
 
 #include "link/ftdi_link_state.h"
+#include "hex_bytes.h"
 
 using Bytes = std::vector<uint8_t>;
 
-// "80 03 13" -> {0x80, 0x03, 0x13}, repeated count times.
-inline Bytes HexBytes(const std::string &text, int count = 1)
-{
-    Bytes once;
-    std::istringstream in(text);
-    std::string word;
-    while (in >> word)
-        once.push_back(static_cast<uint8_t>(std::strtoul(word.c_str(), nullptr, 16)));
-    Bytes out;
-    for (int i = 0; i < count; ++i)
-        out.insert(out.end(), once.begin(), once.end());
-    return out;
-}
 
 inline Bytes Join(std::initializer_list<Bytes> parts)
 {
