@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "flash/default_access_key.h"
+#include "flash/access_key.h"
 
 namespace qzsim {
 
@@ -34,8 +34,8 @@ std::vector<Key4> Chip::AcceptedKeys() const {
     if (facts_.accepted_keys) return *facts_.accepted_keys;
     uint32_t word = static_cast<uint32_t>(flash_[0x7FEA]) | static_cast<uint32_t>(flash_[0x7FEB]) << 8 |
                     static_cast<uint32_t>(flash_[0x7FEC]) << 16 | static_cast<uint32_t>(flash_[0x7FED]) << 24;
-    return {DeriveImageKey(word), Key4{kDefaultAccessKey[0], kDefaultAccessKey[1], kDefaultAccessKey[2],
-                                       kDefaultAccessKey[3]}};
+    return {DeriveImageKey(word), Key4{qz::kDefaultAccessKey[0], qz::kDefaultAccessKey[1], qz::kDefaultAccessKey[2],
+                                       qz::kDefaultAccessKey[3]}};
 }
 
 uint32_t Chip::weak_cell_programs(uint16_t address) const {

@@ -2,39 +2,39 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "app/commands.h"
-#include "app/error_codes.h"
-#include "app/run_settings.h"
-#include "flash/access_key.h"
+#include "core/error_codes.h"
 
-void PrintBanner()
+namespace qz {
+
+void PrintBanner(Console &console)
 {
-    std::printf("===================================================\n");
-    std::printf("QZ4850 Upgrade Tool V2.3 for Windows Command Prompt\n");
-    std::printf("===================================================\n");
+    console.Write("===================================================\n"
+                  "QZ4850 Upgrade Tool V2.3 for Windows Command Prompt\n"
+                  "===================================================\n");
 }
 
-void PrintUsage(const char *program)
+void PrintUsage(Console &console, const char *program)
 {
-    std::printf("Usage: %s [configuration] <command>\n", program);
-    std::printf("Configuration:\n");
-    std::printf("  -F:  Upgrade via FT232H USB-IIC board\n");
-    std::printf("  -S<0x1234>:  Specify SVID of USB BB device\n");
-    std::printf("  -P<0x1234>:  Specify Product ID of USB BB device\n");
-    std::printf("Command:\n");
-    std::printf("  -U<file>: Upgrade firmware in the image to chip\n");
-    std::printf("  -W<file>: Program the whole image while keep the key in chip\n");
-    std::printf("  -V[file]: Display firmware version of the image or chip\n");
-    std::printf("  -X<SVID1>[,SVID2]: Program customer SVID to flash\n");
+    console.Print("Usage: %s [configuration] <command>\n", program);
+    console.Write("Configuration:\n"
+                  "  -F:  Upgrade via FT232H USB-IIC board\n"
+                  "  -S<0x1234>:  Specify SVID of USB BB device\n"
+                  "  -P<0x1234>:  Specify Product ID of USB BB device\n"
+                  "Command:\n"
+                  "  -U<file>: Upgrade firmware in the image to chip\n"
+                  "  -W<file>: Program the whole image while keep the key in chip\n"
+                  "  -V[file]: Display firmware version of the image or chip\n"
+                  "  -X<SVID1>[,SVID2]: Program customer SVID to flash\n");
 }
 
-// strtol with base 0, saturated to 32 bits as a 32-bit long would be.
-// Returns false when no character could be converted.
-static bool ConvertNumber(const char *text, int *value, const char **end)
+namespace {
+
+// strtol with base 0, saturated to 32 bits as a 32-bit long would be. False
+// when no character could be converted.
+bool ConvertNumber(const char *text, int &value, const char **end = nullptr)
 {
     char *stop = nullptr;
     errno = 0;
@@ -45,46 +45,125 @@ static bool ConvertNumber(const char *text, int *value, const char **end)
         v = INT_MAX;
     if (v < INT_MIN)
         v = INT_MIN;
-    *value = static_cast<int>(v);
+    value = static_cast<int>(v);
     if (end)
         *end = stop;
     return true;
 }
 
-const char *OptionValueText(int *index, int argc, char **argv)
-{
-    const char *rest = argv[*index] + 2;
-    if (*rest)
-        return rest;
-    if (*index + 1 < argc) {
-        ++*index;
-        return argv[*index];
+// Walks the arguments. An option's value is the rest of its own argument,
+// or else the whole next argument.
+class ArgumentReader {
+public:
+    ArgumentReader(std::span<char *const> args, Console &console) : args_(args), console_(console) {}
+
+    int size() const { return static_cast<int>(args_.size()); }
+    const char *at(int index) const { return args_[static_cast<size_t>(index)]; }
+
+    // The value text of the option at index (which advances past a separate
+    // value); nullptr when missing.
+    const char *ValueText(int &index) const
+    {
+        const char *rest = at(index) + 2;
+        if (*rest)
+            return rest;
+        if (index + 1 < size()) {
+            ++index;
+            return at(index);
+        }
+        return nullptr;
     }
-    return nullptr;
+
+    // A numeric option: false (after "Error parameter") when it has none.
+    bool Number(int &index, int &value) const
+    {
+        const int option_index = index;
+        const char *text = ValueText(index);
+        int parsed = 0;
+        if (!text || !ConvertNumber(text, parsed)) {
+            console_.Print("Error parameter %s\n", at(option_index));
+            return false;
+        }
+        value = parsed;
+        return true;
+    }
+
+    // A byte-wide setting keeps the low 8 bits of the number.
+    bool Byte(int &index, uint8_t &field) const
+    {
+        int value = 0;
+        if (!Number(index, value))
+            return false;
+        field = static_cast<uint8_t>(value);
+        return true;
+    }
+
+    Console &console() const { return console_; }
+
+private:
+    std::span<char *const> args_;
+    Console &console_;
+};
+
+// Applies the configuration option at index. False for a bad value or an
+// unknown letter.
+bool ApplyConfigurationOption(const ArgumentReader &reader, int &index, Invocation &run)
+{
+    Console &console = reader.console();
+    switch (reader.at(index)[1]) {
+    case '0':
+        run.program.program_flash = false;
+        console.Write("D::Do not program Flash\n");
+        return true;
+    case '1':
+        run.program.complement_preprogram = true;
+        console.Write("D::Complement bits Preprogram\n");
+        return true;
+    case '2':
+        run.program.program_eeprom = false;
+        console.Write("D::Do not program EEPROM\n");
+        return true;
+    case '4':
+        run.program.erase.hardware_preprogram = true;
+        console.Write("D::Hardware preprogram(all 1)\n");
+        return true;
+    case 'A': return reader.Number(index, run.i2c_address);
+    case 'C': run.link.kind = LinkKind::I2cAdapter; return true;
+    case 'F': run.link.kind = LinkKind::Ft232h; return true;
+    case 'D': {
+        const char *text = reader.ValueText(index);
+        if (!text)
+            return false;
+        if (std::strncmp(text, kDumpAccessCode, std::strlen(kDumpAccessCode)) == 0)
+            run.program.dump_images = true;
+        return true;
+    }
+    case 'I': {
+        const char *text = reader.ValueText(index);
+        if (!text)
+            return false;
+        run.program.access_key = ParseAccessKey(text);
+        return true;
+    }
+    case 'E': return reader.Byte(index, run.program.erase.passes);
+    case 'L': return reader.Byte(index, run.program.program_passes);
+    case 'l': return reader.Byte(index, run.program.preprogram_passes);
+    case 'P': return reader.Number(index, run.link.usb.pid);
+    case 'S': return reader.Number(index, run.link.usb.svid);
+    default: return false;
+    }
 }
 
-int ParseNumberOption(int index, int argc, char **argv, int *value)
+// -X<SVID1>[,SVID2]: prints the target line.
+bool ParseSvidList(const ArgumentReader &reader, int &index, Invocation &run)
 {
     const int option_index = index;
-    const char *text = OptionValueText(&index, argc, argv);
-    int parsed = 0;
-    if (!text || !ConvertNumber(text, &parsed, nullptr)) {
-        std::printf("Error parameter %s\n", argv[option_index]);
-        return ERR_PARAMETER;
-    }
-    *value = parsed;
-    return index;
-}
-
-int ParseSvidList(int index, int argc, char **argv)
-{
-    const int option_index = index;
-    const char *text = OptionValueText(&index, argc, argv);
+    const char *text = reader.ValueText(index);
     int svids[2] = {0, 0};
     int count = 0;
     while (text && count < 2) {
         const char *end = nullptr;
-        if (!ConvertNumber(text, &svids[count], &end))
+        if (!ConvertNumber(text, svids[count], &end))
             break;
         ++count;
         if (*end != ',')
@@ -92,101 +171,80 @@ int ParseSvidList(int index, int argc, char **argv)
         text = end + 1;
     }
     if (count == 0) {
-        std::printf("Error parameter %s\n", argv[option_index]);
-        return ERR_PARAMETER;
+        reader.console().Print("Error parameter %s\n", reader.at(option_index));
+        return false;
     }
-    target_svid1 = svids[0];
-    target_svid2 = count == 2 ? svids[1] : 0;
     if (count == 2)
-        std::printf("Target VendorID: %04X, %04X\n", target_svid1, target_svid2);
+        reader.console().Print("Target VendorID: %04X, %04X\n", svids[0], svids[1]);
     else
-        std::printf("Target VendorID: %04X\n", target_svid1);
-    return index;
+        reader.console().Print("Target VendorID: %04X\n", svids[0]);
+    run.svid1 = static_cast<uint16_t>(svids[0]);
+    run.svid2 = static_cast<uint16_t>(svids[1]);
+    return true;
 }
 
-// A byte-wide setting keeps the low 8 bits of the number.
-static int SetByte(int index, int argc, char **argv, uint8_t *field)
+// The command at index with its own arguments; nothing after them is read.
+std::variant<Invocation, RunResult> ParseCommand(const ArgumentReader &reader, int index, Invocation run)
 {
-    int value = 0;
-    const int result = ParseNumberOption(index, argc, argv, &value);
-    if (result >= 0)
-        *field = static_cast<uint8_t>(value);
-    return result;
+    const char letter = reader.at(index)[1];
+    switch (letter) {
+    case 'U': run.command = Command::Upgrade; break;
+    case 'W': run.command = Command::WholeImage; break;
+    case 'M': run.command = Command::WholeImageAsLoaded; break;
+    case 'R': run.command = Command::ReadOut; break;
+    case 'V': run.command = Command::Version; break;
+    case 'X': run.command = Command::CustomerSvid; break;
+    default: run.command = Command::SelfTest; break;
+    }
+    if (run.command == Command::CustomerSvid) {
+        if (!ParseSvidList(reader, index, run))
+            return RunResult::Failure(ERR_PARAMETER);
+    } else if (run.command == Command::SelfTest) {
+        const char mode = reader.at(index)[2];
+        run.bist_mode = (mode == 't' || mode == 'T') ? BistMode::Second : BistMode::Standard;
+        if (index + 1 < reader.size())
+            run.path = reader.at(++index);
+    } else {
+        if (const char *path = reader.ValueText(index))
+            run.path = path;
+        else if (run.command != Command::Version)
+            return RunResult::Failure(ERR_PARAMETER);
+    }
+    run.last_index = index;
+    return run;
 }
 
-// Applies one configuration option. Returns the index of the last argument
-// consumed, ERR_PARAMETER, or 0 when the letter is not a configuration option.
-static int ApplyConfigurationOption(int index, int argc, char **argv)
-{
-    switch (argv[index][1]) {
-    case '0':
-        settings.program_flash = 0;
-        std::printf("D::Do not program Flash\n");
-        return index;
-    case '1':
-        complement_preprogram = 1;
-        std::printf("D::Complement bits Preprogram\n");
-        return index;
-    case '2':
-        settings.program_eeprom = 0;
-        std::printf("D::Do not program EEPROM\n");
-        return index;
-    case '4':
-        erase_mode = 4;
-        std::printf("D::Hardware preprogram(all 1)\n");
-        return index;
-    case 'A': return ParseNumberOption(index, argc, argv, &settings.i2c_address);
-    case 'C': settings.link_kind = LINK_I2C_ADAPTER; return index;
-    case 'F': settings.link_kind = LINK_FT232H; return index;
-    case 'D': {
-        const char *text = OptionValueText(&index, argc, argv);
-        if (!text)
-            return ERR_PARAMETER;
-        if (std::strncmp(text, kDumpAccessCode, kDumpAccessCodeLength) == 0)
-            dump_mode = true;
-        return index;
-    }
-    case 'I': {
-        const char *text = OptionValueText(&index, argc, argv);
-        if (!text)
-            return ERR_PARAMETER;
-        ParseAccessKey(text);
-        return index;
-    }
-    case 'E': return SetByte(index, argc, argv, &settings.erase_passes);
-    case 'L': return SetByte(index, argc, argv, &settings.program_passes);
-    case 'l': return SetByte(index, argc, argv, &settings.preprogram_passes);
-    case 'P': return ParseNumberOption(index, argc, argv, &settings.pid);
-    case 'S': return ParseNumberOption(index, argc, argv, &settings.svid);
-    default: return 0;
-    }
-}
+bool IsCommandLetter(char letter) { return letter != '\0' && std::strchr("UWMRVXB", letter) != nullptr; }
 
-int RunTool(int argc, char **argv)
+}  // namespace
+
+std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args, Console &console)
 {
-    PrintBanner();
-    const char *program = argc > 0 ? argv[0] : "qzupgrade";
+    const char *program = args.empty() ? "qzupgrade" : args[0];
+    const int argc = static_cast<int>(args.size());
     if (argc < 2) {
-        PrintUsage(program);
-        return argc;
+        PrintUsage(console, program);
+        return RunResult::ArgumentIndex(argc);
     }
+    const ArgumentReader reader(args, console);
+    Invocation run;
     for (int index = 1;; ++index) {
-        const char *arg = argv[index];
+        const char *arg = reader.at(index);
         if (arg[0] != '-' || arg[1] == '\0') {
-            PrintUsage(program);
-            return ERR_PARAMETER;
+            PrintUsage(console, program);
+            return RunResult::Failure(ERR_PARAMETER);
         }
         if (IsCommandLetter(arg[1]))
-            return RunCommand(index, argc, argv);
-        const int last = ApplyConfigurationOption(index, argc, argv);
-        if (last <= 0) {
-            PrintUsage(program);
-            return ERR_PARAMETER;
+            return ParseCommand(reader, index, run);
+        if (!ApplyConfigurationOption(reader, index, run)) {
+            PrintUsage(console, program);
+            return RunResult::Failure(ERR_PARAMETER);
         }
-        index = last;
         if (index + 1 >= argc) {
-            PrintUsage(program);
-            return index;
+            PrintUsage(console, program);
+            return RunResult::ArgumentIndex(index);
         }
     }
 }
+
+}  // namespace qz

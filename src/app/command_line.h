@@ -1,25 +1,23 @@
 #pragma once
+#include <span>
+#include <variant>
+
+#include "app/invocation.h"
+#include "core/console.h"
+#include "core/run_result.h"
+
+namespace qz {
 
 // The -D value must begin with this code to switch the diagnostic dumps on.
 inline constexpr char kDumpAccessCode[] = "QZDBG";
-inline constexpr int kDumpAccessCodeLength = 5;
 
-// The whole run: banner, configuration options, then the one command.
-// Returns the run's int result (see the README for its meanings).
-int RunTool(int argc, char **argv);
+void PrintBanner(Console &console);
+void PrintUsage(Console &console, const char *program);
 
-// Reads the number of the option at index (value in the same argument or the
-// next). Returns the index of the last argument consumed and stores the
-// value, or prints "Error parameter" and returns ERR_PARAMETER.
-int ParseNumberOption(int index, int argc, char **argv, int *value);
+// Reads the configuration options and the command with its arguments,
+// printing what the options print ("D::..." lines, "Target VendorID",
+// "Error parameter", the usage). Either the run to do, or the result of a
+// command line that names none.
+std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args, Console &console);
 
-// -X<SVID1>[,SVID2]: stores target_svid1/2 and prints the target line.
-// Returns the index of the last argument consumed or ERR_PARAMETER.
-int ParseSvidList(int index, int argc, char **argv);
-
-// The value text of the option at *index: the rest of its own argument, or
-// else the whole next argument (then *index advances). nullptr when missing.
-const char *OptionValueText(int *index, int argc, char **argv);
-
-void PrintBanner();
-void PrintUsage(const char *program);
+}  // namespace qz

@@ -1,111 +1,124 @@
 #include "app/commands.h"
 
-#include <cstring>
-
 #include "app/command_line.h"
-#include "app/error_codes.h"
-#include "app/run_settings.h"
-#include "flash/self_test.h"
-#include "image/firmware_image.h"
+#include "chip/connect.h"
+#include "core/error_codes.h"
 #include "image/image_files.h"
-#include "link/chip_link.h"
-#include "link/connect.h"
-#include "procedures/customer_svid.h"
-#include "procedures/read_out.h"
-#include "procedures/upgrade_firmware.h"
-#include "procedures/whole_image.h"
+#include "procedures/procedures.h"
 
-bool IsCommandLetter(char letter)
-{
-    return letter != '\0' && std::strchr("UWMRVXB", letter) != nullptr;
-}
+namespace qz {
+
+namespace {
 
 // Connects, runs the procedure when the chip was found, and closes the link
 // on every path.
 template <typename Procedure>
-static int RunOnChip(Procedure procedure)
+RunResult RunOnChip(const Invocation &run, const LinkSettings &link_settings, Environment &env, Procedure procedure)
 {
-    int result = ConnectAndReport();
-    if (result == 0)
-        result = procedure();
-    chip_link.Close();
+    const std::unique_ptr<ChipLink> link = env.make_link(link_settings);
+    Chip chip(*link, run.i2c_address, env.console, env.clock);
+    const ConnectReport connect = ConnectAndReport(chip);
+    RunResult result = RunResult::Failure(connect.status);
+    if (connect.status == 0) {
+        Session session{chip, run.program, env.files};
+        result = procedure(session);
+    }
+    link->Close();
     return result;
+}
+
+// The image names the USB device where the command line does not.
+LinkSettings WithImage(LinkSettings settings, const FirmwareImage &image)
+{
+    settings.usb.image_svid = image.svid();
+    settings.usb.image_pid = image.pid();
+    return settings;
 }
 
 // -U, -W, -M: the image must load before the chip is touched.
 template <typename Procedure>
-static int ProgramFromImage(int index, int argc, char **argv, Procedure procedure)
+RunResult ProgramFromImage(const Invocation &run, Environment &env, Procedure procedure)
 {
-    const char *path = OptionValueText(&index, argc, argv);
-    if (!path)
-        return ERR_PARAMETER;
-    image_path = path;
-    if (LoadImage(path) <= 0)
-        return index;
-    return RunOnChip(procedure);
+    std::optional<FirmwareImage> image = LoadImage(env.files, env.console, *run.path);
+    if (!image)
+        return RunResult::ArgumentIndex(run.last_index);
+    return RunOnChip(run, WithImage(run.link, *image), env,
+                     [&](Session &session) { return procedure(session, *image); });
 }
 
-static int ReadOutCommand(int index, int argc, char **argv)
+RunResult ReadOut(const Invocation &run, Environment &env)
 {
-    const char *path = OptionValueText(&index, argc, argv);
-    if (!path)
-        return ERR_PARAMETER;
-    image_path = path;
-    return RunOnChip([path] {
-        const int count = ReadOutFlash();
-        if (count <= 0)
-            return count;
-        if (SaveImage(path, static_cast<size_t>(count)) < 0)
-            return static_cast<int>(ERR_OUTPUT_FILE);
-        read_out_completed = true;
-        return count;
+    return RunOnChip(run, run.link, env, [&](Session &session) {
+        ImageBytes flash{};
+        if (const int status = ReadOutFlash(session, flash))
+            return RunResult::Failure(status);
+        if (const int status = SaveImage(env.files, env.console, *run.path, flash))
+            return RunResult::Failure(status);
+        return RunResult::ReadOutSaved(static_cast<int>(flash.size()));
     });
 }
 
-static int VersionCommand(int index, int argc, char **argv)
+// -V ends with ERR_PARAMETER also after showing the chip's version.
+RunResult Version(const Invocation &run, Environment &env)
 {
-    const char *path = OptionValueText(&index, argc, argv);
-    if (path) {
-        image_path = path;
-        LoadImage(path);
-        return index;
+    if (run.path) {
+        LoadImage(env.files, env.console, *run.path);
+        return RunResult::ArgumentIndex(run.last_index);
     }
-    settings.switch_to_update = 0;
-    RunOnChip([] { return 0; });
-    return ERR_PARAMETER;
+    LinkSettings settings = run.link;
+    settings.usb.switch_to_update = false;
+    RunOnChip(run, settings, env, [](Session &) { return RunResult::Success(); });
+    return RunResult::Failure(ERR_PARAMETER);
 }
 
-static int SvidCommand(int index, int argc, char **argv)
+// -B[t] [file]: an image that loads lends its key to the unlock.
+RunResult SelfTest(const Invocation &run, Environment &env)
 {
-    if (ParseSvidList(index, argc, argv) < 0)
-        return ERR_PARAMETER;
-    return RunOnChip(ProgramCustomerSvid);
+    std::optional<FirmwareImage> image;
+    if (run.path)
+        image = LoadImage(env.files, env.console, *run.path);
+    const LinkSettings settings = image ? WithImage(run.link, *image) : run.link;
+    return RunOnChip(run, settings, env, [&](Session &session) {
+        const std::span<const uint8_t> key_source = image ? std::span<const uint8_t>(image->bytes) : std::span<const uint8_t>();
+        return RunResult::FromStatus(RunBist(session.chip, run.bist_mode, key_source, run.program.access_key));
+    });
 }
 
-// -B[t] [file]: the optional image lends its key to the flash unlock.
-static int SelfTestCommand(int index, int argc, char **argv)
+}  // namespace
+
+RunResult RunCommand(const Invocation &run, Environment &env)
 {
-    const char mode = argv[index][2];
-    bist_mode = (mode == 't' || mode == 'T') ? 0x20 : 0x0E;
-    const uint8_t *image = nullptr;
-    if (index + 1 < argc) {
-        image_path = argv[index + 1];
-        if (LoadImage(image_path) > 0)
-            image = FirmwareImage.data();
+    switch (run.command) {
+    case Command::Upgrade:
+        return ProgramFromImage(run, env, UpgradeFirmware);
+    case Command::WholeImage:
+        return ProgramFromImage(run, env, [](Session &session, FirmwareImage &image) {
+            return ProgramWholeImage(session, image, WholeImageMode::KeepChipData);
+        });
+    case Command::WholeImageAsLoaded:
+        return ProgramFromImage(run, env, [](Session &session, FirmwareImage &image) {
+            return ProgramWholeImage(session, image, WholeImageMode::AsLoaded);
+        });
+    case Command::ReadOut:
+        return ReadOut(run, env);
+    case Command::Version:
+        return Version(run, env);
+    case Command::CustomerSvid:
+        return RunOnChip(run, run.link, env,
+                         [&](Session &session) { return ProgramCustomerSvid(session, run.svid1, run.svid2); });
+    case Command::SelfTest:
+        return SelfTest(run, env);
     }
-    return RunOnChip([image] { return RunBist(image); });
+    return RunResult::Failure(ERR_PARAMETER);
 }
 
-int RunCommand(int index, int argc, char **argv)
+RunResult RunTool(std::span<char *const> args, Environment &env)
 {
-    switch (argv[index][1]) {
-    case 'U': return ProgramFromImage(index, argc, argv, UpgradeFirmware);
-    case 'W': return ProgramFromImage(index, argc, argv, [] { return ProgramWholeImage(WHOLE_IMAGE_KEEP_CHIP_DATA); });
-    case 'M': return ProgramFromImage(index, argc, argv, [] { return ProgramWholeImage(WHOLE_IMAGE_AS_LOADED); });
-    case 'R': return ReadOutCommand(index, argc, argv);
-    case 'V': return VersionCommand(index, argc, argv);
-    case 'X': return SvidCommand(index, argc, argv);
-    case 'B': return SelfTestCommand(index, argc, argv);
-    default: return ERR_PARAMETER;
-    }
+    PrintBanner(env.console);
+    auto parsed = ParseCommandLine(args, env.console);
+    if (const RunResult *result = std::get_if<RunResult>(&parsed))
+        return *result;
+    return RunCommand(std::get<Invocation>(parsed), env);
 }
+
+}  // namespace qz

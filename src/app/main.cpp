@@ -1,13 +1,15 @@
-#include <cstdio>
-
-#include "app/command_line.h"
-#include "app/run_settings.h"
-#include "platform/platform.h"
+#include "app/commands.h"
+#include "link/make_link.h"
+#include "platform/system.h"
 
 int main(int argc, char **argv)
 {
-    const int result = RunTool(argc, argv);
-    std::fflush(stdout);
-    const bool verify_result = result != 0 && result == last_verify_result;
-    return HostExitStatus(result, read_out_completed, verify_result);
+    qz::StdoutConsole console;
+    qz::SystemClock clock;
+    qz::SystemFiles files;
+    qz::Environment env{console, clock, files, [&](const qz::LinkSettings &settings) {
+                            return qz::MakeLink(settings, console, clock);
+                        }};
+    const qz::RunResult result = qz::RunTool(std::span<char *const>(argv, static_cast<size_t>(argc)), env);
+    return qz::HostExitStatus(result);
 }

@@ -1,33 +1,37 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <span>
+
+#include "chip/chip.h"
+
+namespace qz {
 
 // Transactions with the external EEPROM through the chip's I2C master
-// (page 7). Each primitive selects page 7 itself. Once the run has a
-// hardware fault they touch nothing and return it.
+// (page 7). Each selects page 7 itself. Once the run has a hardware fault
+// they touch nothing and return it.
 
 // Runs one bridge command (I2CM_WDATA loaded before where it sends) and waits
-// until I2CM_STATUS reports it ended. Returns the status byte (0-255) or
-// ERR_BRIDGE_TIMEOUT.
-int EepromTransfer(uint8_t cmd, uint8_t len);
+// until I2CM_STATUS reports it ended. Returns the status byte (0-255) or the
+// fault.
+int EepromTransfer(Chip &chip, uint8_t cmd, uint8_t len);
 
 // Probes the EEPROM's write address until it acknowledges, i.e. its write
-// cycle is over. Returns 0, ERR_EEPROM_BUSY or a bridge fault.
-int EepromWaitReady();
+// cycle is over. Returns 0 or the fault.
+int EepromWaitReady(Chip &chip);
 
-// Random read of len (1-32) bytes at address. Returns what the final
-// I2CM_RDATA read returned (len, or the link's negative error, in which case
-// dest holds no fresh data), or the run's hardware fault.
-int EepromRead(uint16_t address, uint8_t *dest, uint8_t len);
+// Random read of 1-32 bytes at address. Returns what the final I2CM_RDATA
+// read returned (the count, or the link's negative error, in which case dest
+// holds no fresh data), or the run's hardware fault.
+int EepromRead(Chip &chip, uint16_t address, std::span<uint8_t> dest);
 
-// The EEPROM's 32-byte info block at 0x7FE0.
-int EepromReadInfo(uint8_t *dest);
-
-// One write transaction of n bytes (1 or a 32-byte page) at address, without
+// One write transaction of 1 byte or a 32-byte page at address, without
 // waiting for the write cycle. Returns the bridge status or the fault.
-int EepromWriteBytes(uint16_t address, const uint8_t *data, size_t n);
+int EepromWriteBytes(Chip &chip, uint16_t address, std::span<const uint8_t> data);
 
 // Writes a test value to the test byte at 0x71FE, reads it back and puts the
 // old value back. Returns 1 when the value read back, 0 when not, or the
 // run's hardware fault.
-int EepromWriteTest();
+int EepromWriteTest(Chip &chip);
+
+}  // namespace qz

@@ -1,7 +1,7 @@
 #include "flash/access_key.h"
 
-#include "app/run_settings.h"
-#include "flash/default_access_key.h"
+
+namespace qz {
 
 static int HexDigitValue(char c)
 {
@@ -34,7 +34,7 @@ static uint32_t ExpandShortId(uint32_t value)
     return ((low << 16) | low) ^ LittleEndianWord(kDefaultAccessKey);
 }
 
-void ParseAccessKey(const char *text)
+AccessKey ParseAccessKey(const char *text)
 {
     if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
         text += 2;
@@ -42,7 +42,7 @@ void ParseAccessKey(const char *text)
     int digits = 0;
     for (; HexDigitValue(*text) >= 0; ++text, ++digits)
         value = (value << 4) | static_cast<uint32_t>(HexDigitValue(*text));
-    access_key = KeyFromWord(digits <= 3 ? ExpandShortId(value) : value);
+    return KeyFromWord(digits <= 3 ? ExpandShortId(value) : value);
 }
 
 AccessKey DeriveImageKey(uint32_t key_word)
@@ -54,3 +54,5 @@ AccessKey DeriveImageKey(uint32_t key_word)
     const uint32_t rotated = (mixed >> 3) | (mixed << 29);
     return KeyFromWord(~rotated);
 }
+
+}  // namespace qz

@@ -1,47 +1,47 @@
 #include "flash/flash_command.h"
 
-#include "app/error_codes.h"
-#include "flash/chip_registers.h"
-#include "flash/hardware_fault.h"
-#include "flash/register_map.h"
-#include "platform/platform.h"
+#include "chip/register_map.h"
+#include "core/error_codes.h"
+
+namespace qz {
 
 FlashCommandBlock MakeFlashCommandBlock(uint8_t command, uint8_t word_count, uint16_t word_address)
 {
     return {command, 0x00, word_count, static_cast<uint8_t>(word_address >> 8), static_cast<uint8_t>(word_address)};
 }
 
-static int WaitFlashFinished()
+static int WaitFlashFinished(Chip &chip)
 {
-    const uint32_t start = TickCountMs();
-    const uint32_t failures_before = link_failures;
+    const uint32_t start = chip.clock().NowMs();
+    const uint32_t failures_before = chip.link_failures();
     for (uint32_t polls = 1;; ++polls) {
-        if (ReadRegister(FLASH_STATUS) & FLASH_STATUS_DONE)
+        if (chip.ReadRegister(FLASH_STATUS) & FLASH_STATUS_DONE)
             return 0;
-        if (WaitExpired(start, polls, kFlashStatusTimeoutMs, kFlashStatusMinPolls))
-            return WaitFault(ERR_FLASH_TIMEOUT, failures_before);
+        if (chip.WaitExpired(start, polls, kFlashStatusTimeoutMs, kFlashStatusMinPolls))
+            return chip.WaitFault(ERR_FLASH_TIMEOUT, failures_before);
     }
 }
 
-int IssueFlashCommand(uint8_t command, uint8_t word_count, uint16_t word_address,
+int IssueFlashCommand(Chip &chip, uint8_t command, uint8_t word_count, uint16_t word_address,
                       std::span<const uint8_t> program_data)
 {
-    if (hardware_fault)
-        return hardware_fault;
-    const FlashCommandBlock block = MakeFlashCommandBlock(command, word_count, word_address);
-    WriteRegisters(FLASH_CMD, block);
+    if (chip.fault())
+        return chip.fault();
+    chip.WriteRegisters(FLASH_CMD, MakeFlashCommandBlock(command, word_count, word_address));
     if (!program_data.empty())
-        WriteRegisters(FLASH_WDATA, program_data);
-    WriteRegister(FLASH_CMD, command | FLASH_START);
-    WriteRegister(FLASH_CMD, command);
-    return WaitFlashFinished();
+        chip.WriteRegisters(FLASH_WDATA, program_data);
+    chip.WriteRegister(FLASH_CMD, command | FLASH_START);
+    chip.WriteRegister(FLASH_CMD, command);
+    return WaitFlashFinished(chip);
 }
 
-int ReadFlashPiece(uint16_t word_address, std::span<uint8_t> dest)
+int ReadFlashPiece(Chip &chip, uint16_t word_address, std::span<uint8_t> dest)
 {
-    SelectPage(PAGE_FLASH);
-    if (const int fault = IssueFlashCommand(FLASH_OP_READ, static_cast<uint8_t>(dest.size() / 2), word_address))
+    chip.SelectPage(PAGE_FLASH);
+    if (const int fault = IssueFlashCommand(chip, FLASH_OP_READ, static_cast<uint8_t>(dest.size() / 2), word_address))
         return fault;
-    const int got = ReadRegisters(FLASH_RDATA, dest);
+    const int got = chip.ReadRegisters(FLASH_RDATA, dest);
     return got < 0 ? got : 0;
 }
+
+}  // namespace qz

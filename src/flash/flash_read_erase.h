@@ -1,18 +1,30 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <span>
+
+#include "chip/chip.h"
+
+namespace qz {
 
 // Flash addresses are 16-bit word addresses (byte offset / 2); counts are
-// bytes. Each operation selects page 5 itself. On a hardware fault they stop
-// at once, print no "  done!" and return the fault code.
+// bytes. Each operation selects page 5 itself and shows its progress. On a
+// hardware fault they stop at once, print no "  done!" and return the fault.
 
-// Reads count bytes in pieces of up to 32. Returns count rounded up to whole
-// 32-byte pieces.
-int FlashRead(uint16_t word_address, uint8_t *dest, size_t count);
+// Reads dest.size() bytes in pieces of up to 32. Returns the count rounded
+// up to whole 32-byte pieces.
+int FlashRead(Chip &chip, uint16_t word_address, std::span<uint8_t> dest);
 
-// Erases the whole flash erase_passes times. Returns 0.
-int FlashEraseAll();
+struct EraseSettings {
+    uint8_t passes = 1;  // each erase command is issued this many times
+    bool hardware_preprogram = false;  // the erase commands' pre-program option
+};
 
-// Erases the range sector by sector, each sector erase_passes times; a partial
-// last sector is erased whole. Returns 0.
-int FlashEraseRange(uint16_t word_address, size_t count);
+// Erases the whole flash. Returns 0 or the fault.
+int FlashEraseAll(Chip &chip, const EraseSettings &settings);
+
+// Erases the range sector by sector; a partial last sector is erased whole.
+// Returns 0 or the fault.
+int FlashEraseRange(Chip &chip, uint16_t word_address, size_t count, const EraseSettings &settings);
+
+}  // namespace qz

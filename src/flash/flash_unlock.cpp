@@ -1,45 +1,50 @@
 #include "flash/flash_unlock.h"
 
-#include "app/error_codes.h"
-#include "app/run_settings.h"
-#include "flash/chip_registers.h"
+#include "chip/register_map.h"
+#include "core/error_codes.h"
 #include "flash/flash_read_erase.h"
-#include "flash/info_block.h"
-#include "flash/progress.h"
-#include "flash/register_map.h"
-#include "image/image_layout.h"
 
-int TryAccessKey(const AccessKey &key)
+namespace qz {
+
+inline constexpr uint16_t INFO_BLOCK_WORD_ADDRESS = WordAddress(INFO_BLOCK_OFFSET);
+
+// Writes key to KEY_DATA; when the chip accepts it, reads the chip's info
+// block. Returns 0, ERR_NO_ACCESS_KEY ("  error inf" printed) or the fault.
+static int TryAccessKey(Chip &chip, const AccessKey &key, InfoBlock &chip_info)
 {
-    SelectPage(PAGE_KEY);
-    WriteRegisters(KEY_DATA, key);
-    if (!(ReadRegister(KEY_STATUS) & KEY_STATUS_ACCEPTED)) {
-        ShowText("  error inf\n");
+    chip.SelectPage(PAGE_KEY);
+    chip.WriteRegisters(KEY_DATA, key);
+    if (!(chip.ReadRegister(KEY_STATUS) & KEY_STATUS_ACCEPTED)) {
+        chip.console().Write("  error inf\n");
         return ERR_NO_ACCESS_KEY;
     }
-    const int read = FlashRead(INFO_BLOCK_WORD_ADDRESS, chip_info.data(), chip_info.size());
+    const int read = FlashRead(chip, INFO_BLOCK_WORD_ADDRESS, chip_info);
     return read < 0 ? read : 0;
 }
 
-int FlashUnlock(const uint8_t *image)
+UnlockResult FlashUnlock(Chip &chip, std::span<const uint8_t> image, const AccessKey &access_key)
 {
-    if (LinkHoldsCore()) {
-        SelectPage(PAGE_CORE);
-        WriteRegister(CORE_CTRL, CORE_CTRL_HOLD);
+    UnlockResult result;
+    if (chip.link_holds_core()) {
+        chip.SelectPage(PAGE_CORE);
+        chip.WriteRegister(CORE_CTRL, CORE_CTRL_HOLD);
     }
-    SelectPage(PAGE_FLASH);
-    WriteRegister(FLASH_MODE, FLASH_MODE_UNLOCK);
-    WriteRegister(FLASH_SETUP, FLASH_SETUP_UNLOCK);
-    SelectPage(PAGE_KEY);
-    if (ReadRegister(LOCK_STATUS) & LOCK_STATUS_LOCKED)
-        return ERR_LOCKED;
-    if (image) {
-        const uint8_t *key_word = image + INFO_BLOCK_OFFSET + INFO_KEY_WORD;
-        const uint32_t word = key_word[0] | (key_word[1] << 8) | (key_word[2] << 16) |
-                              (static_cast<uint32_t>(key_word[3]) << 24);
-        const int result = TryAccessKey(DeriveImageKey(word));
-        if (result != ERR_NO_ACCESS_KEY)
+    chip.SelectPage(PAGE_FLASH);
+    chip.WriteRegister(FLASH_MODE, FLASH_MODE_UNLOCK);
+    chip.WriteRegister(FLASH_SETUP, FLASH_SETUP_UNLOCK);
+    chip.SelectPage(PAGE_KEY);
+    if (chip.ReadRegister(LOCK_STATUS) & LOCK_STATUS_LOCKED) {
+        result.status = ERR_LOCKED;
+        return result;
+    }
+    if (!image.empty()) {
+        const AccessKey image_key = DeriveImageKey(GetLe32(image.data() + INFO_BLOCK_OFFSET + INFO_KEY_WORD));
+        result.status = TryAccessKey(chip, image_key, result.chip_info);
+        if (result.status != ERR_NO_ACCESS_KEY)
             return result;
     }
-    return TryAccessKey(access_key);
+    result.status = TryAccessKey(chip, access_key, result.chip_info);
+    return result;
 }
+
+}  // namespace qz

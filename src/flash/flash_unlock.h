@@ -1,16 +1,28 @@
 #pragma once
+#include <array>
 #include <cstdint>
+#include <span>
 
+#include "chip/chip.h"
 #include "flash/access_key.h"
+#include "image/image_layout.h"
 
-// Opens the flash: holds the core on the I2C links, prepares the controller,
-// refuses a locked chip, then tries the key derived from image's key word
-// (image may be nullptr) and the configured access_key. Returns 0 when a key
-// was accepted and chip_info read, ERR_LOCKED (no key tried),
-// ERR_NO_ACCESS_KEY, or the run's hardware fault.
-int FlashUnlock(const uint8_t *image);
+namespace qz {
 
-// Writes key to KEY_DATA; when the chip accepts it, reads the chip's info
-// block into chip_info. Returns 0, ERR_NO_ACCESS_KEY ("  error inf" printed)
-// or the run's hardware fault.
-int TryAccessKey(const AccessKey &key);
+using InfoBlock = std::array<uint8_t, INFO_BLOCK_SIZE>;
+
+struct UnlockResult {
+    // 0 when a key was accepted and chip_info read; ERR_LOCKED (no key
+    // tried), ERR_NO_ACCESS_KEY, or the run's hardware fault.
+    int status = 0;
+    // The chip's info block (flash 0x7FE0-0x7FFF) as the accepted key read
+    // it; all zero without one.
+    InfoBlock chip_info{};
+};
+
+// Opens the flash: holds the core where the link does, prepares the
+// controller, refuses a locked chip, then tries the key derived from the
+// image's key word (image may be empty) and then access_key.
+UnlockResult FlashUnlock(Chip &chip, std::span<const uint8_t> image, const AccessKey &access_key);
+
+}  // namespace qz

@@ -1,12 +1,10 @@
 #include "flash/info_block.h"
 
 #include <algorithm>
-#include <span>
 
-#include "app/error_codes.h"
-#include "image/firmware_image.h"
+#include "core/error_codes.h"
 
-std::array<uint8_t, INFO_BLOCK_SIZE> chip_info{};
+namespace qz {
 
 // Stores the sum of bytes 0-29 in bytes 30-31; returns whether it matched the
 // value stored there before.
@@ -18,9 +16,9 @@ static bool RenewInfoChecksum(uint8_t *info)
     return matched;
 }
 
-int CheckInfoBlock()
+int CheckInfoBlock(InfoBlock chip_info, std::span<uint8_t> image)
 {
-    uint8_t *image_info = FirmwareImage.data() + INFO_BLOCK_OFFSET;
+    uint8_t *image_info = image.data() + INFO_BLOCK_OFFSET;
     std::copy_n(chip_info.begin() + INFO_CHIP_BYTES, INFO_CHIP_BYTES_SIZE, image_info + INFO_CHIP_BYTES);
     RenewInfoChecksum(image_info);
     if (!RenewInfoChecksum(chip_info.data()))
@@ -28,3 +26,5 @@ int CheckInfoBlock()
     return std::equal(chip_info.begin(), chip_info.begin() + INFO_CHECKSUMMED_SIZE, image_info) ? 0
                                                                                                 : ERR_INFO_MISMATCH;
 }
+
+}  // namespace qz

@@ -1,16 +1,13 @@
 #pragma once
-#include <array>
-#include <cstdint>
+#include <span>
 
-#include "image/image_layout.h"
+#include "flash/flash_unlock.h"
 
-// The chip's info block (flash 0x7FE0-0x7FFF) as the last accepted key read
-// it; all zero before.
-extern std::array<uint8_t, INFO_BLOCK_SIZE> chip_info;
+namespace qz {
 
-inline constexpr uint16_t INFO_BLOCK_WORD_ADDRESS = WordAddress(INFO_BLOCK_OFFSET);
-
-// Takes the chip's bytes 4-9 into FirmwareImage's info block and renews its
+// Takes the chip's bytes 4-9 into the image's info block and renews its
 // checksum (in every case), then compares the two blocks. Returns 0, or
 // ERR_INFO_MISMATCH when the chip's checksum is wrong or the blocks differ.
-int CheckInfoBlock();
+int CheckInfoBlock(InfoBlock chip_info, std::span<uint8_t> image);
+
+}  // namespace qz

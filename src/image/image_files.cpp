@@ -1,125 +1,101 @@
 #include "image/image_files.h"
 
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <algorithm>
 
-#include "app/error_codes.h"
-#include "app/run_settings.h"
-#include "image/firmware_image.h"
+#include "core/error_codes.h"
 
-// fgets buffer of a .dat line: 35 characters and the terminator. Longer lines
-// are read in pieces, each piece counting as a line.
-static constexpr int kDatLineBuffer = 36;
+namespace qz {
 
-static bool HasDatSuffix(const char *path)
+// A text image is read like fgets with a 36-byte buffer: a line longer than
+// 35 characters comes in pieces, each piece counting as a line.
+static constexpr size_t kDatPieceChars = 35;
+// Far more than any text image of 32768 lines; a larger file is read no
+// further.
+static constexpr size_t kTextFileLimit = 16u << 20;
+
+static bool HasDatSuffix(const std::string &path)
 {
-    const size_t n = std::strlen(path);
-    if (n < 4)
+    if (path.size() < 4)
         return false;
-    const char *s = path + n - 4;
-    return s[0] == '.' && (s[1] == 'd' || s[1] == 'D') && (s[2] == 'a' || s[2] == 'A') &&
-           (s[3] == 't' || s[3] == 'T');
+    std::string suffix = path.substr(path.size() - 4);
+    std::transform(suffix.begin(), suffix.end(), suffix.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
+    return suffix == ".dat";
 }
 
-// Opening a FIFO (named pipe) or a socket waits for the other end, for ever
-// when nobody comes: such a path is refused as if it could not be opened.
-// Anything else, missing paths included, is left to fopen.
-static bool WouldBlockOnOpen(const char *path)
-{
-    std::error_code error;
-    const auto type = std::filesystem::status(path, error).type();
-    return !error && (type == std::filesystem::file_type::fifo || type == std::filesystem::file_type::socket);
-}
+static bool IsBinaryDigit(uint8_t c) { return c == '0' || c == '1'; }
 
-static bool IsBinaryDigit(char c) { return c == '0' || c == '1'; }
-
-// The first run of 0/1 characters on a line, as a byte; false when the line
-// has none.
-static bool ParseDatLine(const char *line, uint8_t *value)
+// The first run of 0/1 characters in a piece, as a byte; false when the
+// piece has none. A NUL ends the piece as it ends a C string.
+static bool ParseDatPiece(std::span<const uint8_t> piece, uint8_t &value)
 {
-    while (*line && !IsBinaryDigit(*line))
-        ++line;
-    if (!*line)
+    const auto end = std::find(piece.begin(), piece.end(), 0);
+    auto at = std::find_if(piece.begin(), end, IsBinaryDigit);
+    if (at == end)
         return false;
     unsigned v = 0;
-    for (; IsBinaryDigit(*line); ++line)
-        v = (v << 1) | static_cast<unsigned>(*line - '0');
-    *value = static_cast<uint8_t>(v);
+    for (; at != end && IsBinaryDigit(*at); ++at)
+        v = (v << 1) | static_cast<unsigned>(*at - '0');
+    value = static_cast<uint8_t>(v);
     return true;
 }
 
-int LoadDatImage(const char *path)
+size_t ParseDatImage(std::span<const uint8_t> text, ImageBytes &image)
 {
-    FILE *file = WouldBlockOnOpen(path) ? nullptr : std::fopen(path, "r");
-    if (!file) {
-        std::printf("Fail to open file %s\n", path);
-        return ERR_IMAGE_FILE;
-    }
     size_t count = 0;
-    char line[kDatLineBuffer];
-    while (count < IMAGE_SIZE) {
-        if (std::fgets(line, sizeof line, file)) {
-            uint8_t value = 0;
-            if (ParseDatLine(line, &value))
-                FirmwareImage[count++] = value;
-        } else if (std::ferror(file)) {
-            break;  // keep the bytes read so far
-        }
-        if (std::feof(file))
-            break;
+    size_t at = 0;
+    while (count < IMAGE_SIZE && at < text.size()) {
+        size_t end = at;
+        while (end < text.size() && end - at < kDatPieceChars && text[end] != '\n')
+            ++end;
+        if (end < text.size() && end - at < kDatPieceChars)
+            ++end;  // the newline belongs to the piece
+        uint8_t value = 0;
+        if (ParseDatPiece(text.subspan(at, end - at), value))
+            image[count++] = value;
+        at = end;
     }
-    std::fclose(file);
-    return static_cast<int>(count);
-}
-
-int LoadBinImage(const char *path)
-{
-    FILE *file = WouldBlockOnOpen(path) ? nullptr : std::fopen(path, "rb");
-    if (!file) {
-        std::printf("Fail to open file %s\n", path);
-        return ERR_IMAGE_FILE;
-    }
-    const size_t count = std::fread(FirmwareImage.data(), 1, IMAGE_SIZE, file);
-    std::fclose(file);
-    if (count == 0) {
-        std::printf("error reading %s(%ld)\n", path, static_cast<long>(count));
-        return ERR_IMAGE_FILE;
-    }
-    return static_cast<int>(count);
-}
-
-int LoadImage(const char *path)
-{
-    const int count = HasDatSuffix(path) ? LoadDatImage(path) : LoadBinImage(path);
-    if (count <= 0)
-        return count;
-    const uint8_t *fw1 = &FirmwareImage[FW1_VERSION_OFFSET];
-    const uint8_t *fw2 = &FirmwareImage[FW2_VERSION_OFFSET];
-    std::printf("FW1 V%d:%d:%d FW2 V%d:%d:%d in %s\n", fw1[0] >> 4, fw1[0] & 0x0F, fw1[1], fw2[0] >> 4,
-                fw2[0] & 0x0F, fw2[1], path);
-    const uint8_t *customer = &FirmwareImage[CUSTOMER_BLOCK_OFFSET];
-    settings.image_svid = GetLe16(customer + CUSTOMER_SVID1);
-    settings.image_pid = GetLe16(customer + CUSTOMER_PID);
     return count;
 }
 
-int SaveImage(const char *path, size_t n)
+std::optional<FirmwareImage> LoadImage(FileSystem &files, Console &console, const std::string &path)
 {
-    FILE *file = WouldBlockOnOpen(path) ? nullptr : std::fopen(path, "wb");
-    if (!file) {
-        std::printf("error openning %s\n", path);
-        return ERR_OUTPUT_FILE;
+    const bool text = HasDatSuffix(path);
+    const auto content = files.Read(path, text ? kTextFileLimit : IMAGE_SIZE);
+    if (!content) {
+        console.Print("Fail to open file %s\n", path.c_str());
+        return std::nullopt;
     }
-    // A short write or a failing close (a full disk shows up there) must not
-    // pass as a saved image.
-    const size_t written = std::fwrite(FirmwareImage.data(), 1, n, file);
-    const bool flushed = std::fflush(file) == 0;
-    const bool closed = std::fclose(file) == 0;
-    if (written != n || !flushed || !closed) {
-        std::printf("error writing %s\n", path);
-        return ERR_OUTPUT_FILE;
+    FirmwareImage image;
+    if (text) {
+        image.loaded = ParseDatImage(*content, image.bytes);
+    } else {
+        image.loaded = content->size();
+        std::copy(content->begin(), content->end(), image.bytes.begin());
+        if (image.loaded == 0)
+            console.Print("error reading %s(%ld)\n", path.c_str(), 0L);
     }
-    return static_cast<int>(n);
+    if (image.loaded == 0)
+        return std::nullopt;
+    const uint8_t *fw1 = &image.bytes[FW1_VERSION_OFFSET];
+    const uint8_t *fw2 = &image.bytes[FW2_VERSION_OFFSET];
+    console.Print("FW1 V%d:%d:%d FW2 V%d:%d:%d in %s\n", fw1[0] >> 4, fw1[0] & 0x0F, fw1[1], fw2[0] >> 4,
+                  fw2[0] & 0x0F, fw2[1], path.c_str());
+    return image;
 }
+
+int SaveImage(FileSystem &files, Console &console, const std::string &path, std::span<const uint8_t> bytes)
+{
+    switch (files.Write(path, bytes)) {
+    case WriteStatus::Written:
+        return 0;
+    case WriteStatus::CannotOpen:
+        console.Print("error openning %s\n", path.c_str());
+        break;
+    case WriteStatus::CannotWrite:
+        console.Print("error writing %s\n", path.c_str());
+        break;
+    }
+    return ERR_OUTPUT_FILE;
+}
+
+}  // namespace qz

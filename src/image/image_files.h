@@ -1,20 +1,26 @@
 #pragma once
-#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
 
-// Loads an image file into FirmwareImage: ".dat" names (any case) as text,
-// others as binary. Returns the bytes loaded (then the version line is
-// printed and image_svid/image_pid set), 0 for a text image without a byte,
-// or ERR_IMAGE_FILE.
-int LoadImage(const char *path);
+#include "core/console.h"
+#include "core/files.h"
+#include "image/firmware_image.h"
 
-// Text image: one byte per line in binary digits. Returns the bytes stored
-// (0 to 32768) or ERR_IMAGE_FILE.
-int LoadDatImage(const char *path);
+namespace qz {
 
-// Binary image: up to 32768 raw bytes. Returns the bytes read (1 to 32768)
-// or ERR_IMAGE_FILE.
-int LoadBinImage(const char *path);
+// Loads an image file: ".dat" names (any case) as text with one byte per
+// line in binary digits, others as up to 32768 raw bytes. Prints the
+// versions line on success, and the reason where the file cannot be opened
+// or read. nullopt when nothing loaded (a text image without a byte prints
+// nothing).
+std::optional<FirmwareImage> LoadImage(FileSystem &files, Console &console, const std::string &path);
 
-// Writes image bytes 0..n-1 to path. Returns n, or ERR_OUTPUT_FILE when the
-// file cannot be created or not every byte reached the disk.
-int SaveImage(const char *path, size_t n);
+// Writes bytes to path. Returns 0, or ERR_OUTPUT_FILE (after a line saying
+// why) when the file cannot be created or not every byte reached the disk.
+int SaveImage(FileSystem &files, Console &console, const std::string &path, std::span<const uint8_t> bytes);
+
+// The bytes of a text image, as many as it holds (at most 32768).
+size_t ParseDatImage(std::span<const uint8_t> text, ImageBytes &image);
+
+}  // namespace qz

@@ -1,7 +1,10 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <span>
+
+#include "core/bytes.h"
+
+namespace qz {
 
 // The 32 KB image: byte offset N is flash byte address N and EEPROM byte
 // address N. The flash controller addresses 16-bit words (offset / 2).
@@ -45,19 +48,4 @@ static_assert(TAIL_BLOCK_OFFSET == KEY_BLOCK_OFFSET + KEY_BLOCK_SIZE);
 static_assert(INFO_BLOCK_OFFSET == TAIL_BLOCK_OFFSET + TAIL_BLOCK_SIZE);
 static_assert(INFO_BLOCK_OFFSET + INFO_BLOCK_SIZE == IMAGE_SIZE);
 
-// 16-bit additive checksum: the sum of the bytes, modulo 65536.
-inline uint16_t Checksum16(std::span<const uint8_t> bytes)
-{
-    uint32_t sum = 0;
-    for (uint8_t b : bytes)
-        sum += b;
-    return static_cast<uint16_t>(sum);
-}
-
-inline uint16_t GetLe16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-inline void PutLe16(uint8_t *p, uint32_t value)
-{
-    p[0] = static_cast<uint8_t>(value);
-    p[1] = static_cast<uint8_t>(value >> 8);
-}
+}  // namespace qz

@@ -1,119 +1,90 @@
-// The maker's USB-to-I2C adapter, reached through its QZ_IICGPIO library. The
-// library performs register-addressed block transfers on the I2C bus.
-#include <cstdio>
+#include "link/iic_link.h"
 
-#include "app/error_codes.h"
-#include "link/chip_link.h"
-#include "link/qz_iicgpio_api.h"
-#include "platform/platform.h"
+#include <algorithm>
+
+#include "core/error_codes.h"
+
+namespace qz {
 
 static constexpr int kIicPieceBytes = 32;
 static constexpr int kIicClockCode = 2;
 static constexpr int kIicBlockFlags = 0;
 
-struct IicLink {
-    LibraryHandle library;
-    QZ_IICGPIO_Init_Fn init;
-    QZ_IICGPIO_GetEnumeratedDeviceCount_Fn get_device_count;
-    QZ_IICGPIO_GetEnumeratedDevice_Fn get_device;
-    QZ_IICGPIO_Open_Fn open;
-    QZ_IICGPIO_Close_Fn close;
-    QZ_IIC_SetClock_Fn set_clock;
-    QZ_IIC_ReadBlock_Fn read_block;
-    QZ_IIC_WriteBlock_Fn write_block;
-    uint32_t adapter_handle;
-};
-
-static IicLink iic{};
-
-template <typename Fn>
-static void LookUp(Fn &slot, const char *name)
+bool IicLink::LookUpEntryPoints()
 {
-    slot = reinterpret_cast<Fn>(LookUpEntryPoint(iic.library, name));
+    library_->LookUp(api_.init, "QZ_IICGPIO_Init");
+    library_->LookUp(api_.get_device_count, "QZ_IICGPIO_GetEnumeratedDeviceCount");
+    library_->LookUp(api_.get_device, "QZ_IICGPIO_GetEnumeratedDevice");
+    library_->LookUp(api_.open, "QZ_IICGPIO_Open");
+    library_->LookUp(api_.close, "QZ_IICGPIO_Close");
+    library_->LookUp(api_.set_clock, "QZ_IIC_SetClock");
+    library_->LookUp(api_.read_block, "QZ_IIC_ReadBlock");
+    library_->LookUp(api_.write_block, "QZ_IIC_WriteBlock");
+    return api_.init && api_.get_device_count && api_.get_device && api_.open && api_.close && api_.set_clock &&
+           api_.read_block && api_.write_block;
 }
 
-static bool LookUpEntryPoints()
+bool IicLink::Open()
 {
-    LookUp(iic.init, "QZ_IICGPIO_Init");
-    LookUp(iic.get_device_count, "QZ_IICGPIO_GetEnumeratedDeviceCount");
-    LookUp(iic.get_device, "QZ_IICGPIO_GetEnumeratedDevice");
-    LookUp(iic.open, "QZ_IICGPIO_Open");
-    LookUp(iic.close, "QZ_IICGPIO_Close");
-    LookUp(iic.set_clock, "QZ_IIC_SetClock");
-    LookUp(iic.read_block, "QZ_IIC_ReadBlock");
-    LookUp(iic.write_block, "QZ_IIC_WriteBlock");
-    return iic.init && iic.get_device_count && iic.get_device && iic.open && iic.close && iic.set_clock &&
-           iic.read_block && iic.write_block;
-}
-
-static int IicOpen()
-{
-    if (iic.library)
-        return 1;
-    iic.library = LoadSharedLibrary(kQzIicGpioLibraryName);
-    if (!iic.library) {
-        std::printf("Can't load %s\n", kQzIicGpioLibraryName);
-        return 0;
+    if (library_)
+        return true;
+    library_ = std::make_unique<SharedLibrary>(library_name_);
+    if (!library_->loaded()) {
+        console_.Print("Can't load %s\n", library_name_);
+        return false;
     }
     if (!LookUpEntryPoints()) {
-        std::printf("APIs are missing in %s\n", kQzIicGpioLibraryName);
-        return 0;
+        console_.Print("APIs are missing in %s\n", library_name_);
+        return false;
     }
-    if (!iic.init())
-        return 0;
+    if (!api_.init())
+        return false;
     uint8_t count = 0;
-    if (!iic.get_device_count(&count) || count == 0)
-        return 0;
+    if (!api_.get_device_count(&count) || count == 0)
+        return false;
     // The first adapter is always the one taken.
     AdapterEntry entry{};
-    if (!iic.get_device(0, &entry))
-        return 0;
-    if (!iic.open(entry.device_key, entry.word1, &iic.adapter_handle))
-        return 0;
-    iic.set_clock(iic.adapter_handle, kIicClockCode);
-    return 1;
+    if (!api_.get_device(0, &entry))
+        return false;
+    if (!api_.open(entry.device_key, entry.word1, &adapter_handle_))
+        return false;
+    api_.set_clock(adapter_handle_, kIicClockCode);
+    return true;
 }
 
-static void IicClose()
+void IicLink::Close()
 {
-    if (iic.adapter_handle != 0) {
-        if (iic.close)
-            iic.close(iic.adapter_handle);
-        iic.adapter_handle = 0;
+    if (adapter_handle_ != 0) {
+        if (api_.close)
+            api_.close(adapter_handle_);
+        adapter_handle_ = 0;
     }
-    if (iic.library) {
-        UnloadSharedLibrary(iic.library);
-        iic = IicLink{};
-    }
+    api_ = Api{};
+    library_.reset();
 }
 
-static int IicWriteBlock(int dev, int reg, const uint8_t *data, uint8_t len)
+int IicLink::WriteBlock(int dev, int reg, std::span<const uint8_t> data)
 {
-    for (int done = 0; done < len;) {
-        const int piece = len - done < kIicPieceBytes ? len - done : kIicPieceBytes;
-        if (!iic.write_block(iic.adapter_handle, dev, (reg + done) & 0xFF, static_cast<uint8_t>(piece), data + done,
-                             kIicBlockFlags))
+    for (size_t done = 0; done < data.size();) {
+        const size_t piece = std::min<size_t>(data.size() - done, kIicPieceBytes);
+        if (!api_.write_block(adapter_handle_, dev, (reg + static_cast<int>(done)) & 0xFF,
+                              static_cast<uint8_t>(piece), data.data() + done, kIicBlockFlags))
             return ERR_ADAPTER_WRITE;
         done += piece;
     }
-    return len;
+    return static_cast<int>(data.size());
 }
 
-static int IicReadBlock(int dev, int reg, uint8_t *data, uint8_t len)
+int IicLink::ReadBlock(int dev, int reg, std::span<uint8_t> data)
 {
-    for (int done = 0; done < len;) {
-        const int piece = len - done < kIicPieceBytes ? len - done : kIicPieceBytes;
-        if (!iic.read_block(iic.adapter_handle, dev, (reg + done) & 0xFF, static_cast<uint8_t>(piece), data + done,
-                            kIicBlockFlags))
+    for (size_t done = 0; done < data.size();) {
+        const size_t piece = std::min<size_t>(data.size() - done, kIicPieceBytes);
+        if (!api_.read_block(adapter_handle_, dev, (reg + static_cast<int>(done)) & 0xFF,
+                             static_cast<uint8_t>(piece), data.data() + done, kIicBlockFlags))
             return ERR_ADAPTER_READ;
         done += piece;
     }
-    return len;
+    return static_cast<int>(data.size());
 }
 
-const ChipLink kIicLink = {
-    .Open = IicOpen,
-    .Close = IicClose,
-    .WriteBlock = IicWriteBlock,
-    .ReadBlock = IicReadBlock,
-};
+}  // namespace qz

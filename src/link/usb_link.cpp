@@ -1,190 +1,164 @@
-// The chip's own USB Billboard device, reached through the maker's QZ_USB
-// library. The library keeps the one open device itself; the link keeps the
-// selected page and sends it with every transfer.
-#include <array>
-#include <cstdio>
+#include "link/usb_link.h"
 
-#include "app/error_codes.h"
-#include "app/run_settings.h"
-#include "flash/register_map.h"
-#include "link/chip_link.h"
-#include "link/qz_usb_api.h"
-#include "platform/platform.h"
+#include <algorithm>
+#include <array>
+
+#include "core/error_codes.h"
+
+namespace qz {
 
 static constexpr int kUsbWritePieceBytes = 16;
 static constexpr int kUsbReadPieceBytes = 32;
+// The device starts on its status page.
+static constexpr uint8_t kStatusPage = 0x50;
+// The device's own switch into update mode, written through the library's
+// register write, not as a chip register.
+static constexpr uint8_t kSwitchPage = 0xA5;
+static constexpr uint8_t kSwitchRegister = 0xF0;
+static constexpr uint8_t kSwitchCode = 0xA5;
 static constexpr int kSwitchDots = 7;
 static constexpr uint32_t kSwitchStepMs = 200;
 static constexpr size_t kDescriptorSize = 18;
 static constexpr size_t kDescriptorBcdDevice = 12;
 
-struct UsbLink {
-    LibraryHandle library;
-    QZ_USB_Customer_Device_Fn customer_device;
-    QZ_USB_Init_Fn init;
-    QZ_USB_GetEnumeratedDeviceCount_Fn get_device_count;
-    QZ_USB_GetEnumeratedDevice_Fn get_device;
-    QZ_USB_Open_Fn open;
-    QZ_USB_Close_Fn close;
-    QZ_USB_ReadRegMap_Fn read_reg_map;
-    QZ_USB_WriteRegMap_Fn write_reg_map;
-    QZ_USB_GetLastError_Fn get_last_error;
-    QZ_USB_GetDeviceDescriptor_Fn get_device_descriptor;
-};
-
-static UsbLink usb{};
-
-template <typename Fn>
-static void LookUp(Fn &slot, const char *name)
+void UsbLink::LookUpEntryPoints()
 {
-    slot = reinterpret_cast<Fn>(LookUpEntryPoint(usb.library, name));
+    library_->LookUp(api_.customer_device, "QZ_USB_Customer_Device");
+    library_->LookUp(api_.init, "QZ_USB_Init");
+    library_->LookUp(api_.get_device_count, "QZ_USB_GetEnumeratedDeviceCount");
+    library_->LookUp(api_.get_device, "QZ_USB_GetEnumeratedDevice");
+    library_->LookUp(api_.open, "QZ_USB_Open");
+    library_->LookUp(api_.close, "QZ_USB_Close");
+    library_->LookUp(api_.read_reg_map, "QZ_USB_ReadRegMap");
+    library_->LookUp(api_.write_reg_map, "QZ_USB_WriteRegMap");
+    library_->LookUp(api_.get_last_error, "QZ_USB_GetLastError");
+    library_->LookUp(api_.get_device_descriptor, "QZ_USB_GetDeviceDescriptor");
 }
 
-static void LookUpEntryPoints()
+bool UsbLink::RequiredEntryPointsPresent() const
 {
-    LookUp(usb.customer_device, "QZ_USB_Customer_Device");
-    LookUp(usb.init, "QZ_USB_Init");
-    LookUp(usb.get_device_count, "QZ_USB_GetEnumeratedDeviceCount");
-    LookUp(usb.get_device, "QZ_USB_GetEnumeratedDevice");
-    LookUp(usb.open, "QZ_USB_Open");
-    LookUp(usb.close, "QZ_USB_Close");
-    LookUp(usb.read_reg_map, "QZ_USB_ReadRegMap");
-    LookUp(usb.write_reg_map, "QZ_USB_WriteRegMap");
-    LookUp(usb.get_last_error, "QZ_USB_GetLastError");
-    LookUp(usb.get_device_descriptor, "QZ_USB_GetDeviceDescriptor");
+    return api_.init && api_.get_device_count && api_.get_device && api_.open && api_.close && api_.read_reg_map &&
+           api_.write_reg_map;
 }
 
-static bool RequiredEntryPointsPresent()
+void UsbLink::NameVendorToLibrary()
 {
-    return usb.init && usb.get_device_count && usb.get_device && usb.open && usb.close && usb.read_reg_map &&
-           usb.write_reg_map;
-}
-
-static void NameVendorToLibrary()
-{
-    if (!usb.customer_device)
+    if (!api_.customer_device)
         return;
-    if (settings.svid != kUnsetSvid)
-        usb.customer_device(static_cast<uint32_t>(settings.svid) & 0xFFFFu);
-    else if (settings.image_svid != kUnsetSvid)
-        usb.customer_device(static_cast<uint32_t>(settings.image_svid) & 0xFFFFu);
+    if (choice_.svid != kUnsetSvid)
+        api_.customer_device(static_cast<uint32_t>(choice_.svid) & 0xFFFFu);
+    else if (choice_.image_svid != kUnsetSvid)
+        api_.customer_device(static_cast<uint32_t>(choice_.image_svid) & 0xFFFFu);
 }
 
-static bool ProductIdAccepted(uint32_t product_id)
+bool UsbLink::ProductIdAccepted(uint32_t product_id) const
 {
     const uint32_t id = product_id & 0xFFFFu;
-    return id == (static_cast<uint32_t>(settings.pid) & 0xFFFFu) ||
-           id == (static_cast<uint32_t>(settings.alt_pid) & 0xFFFFu) ||
-           id == (static_cast<uint32_t>(settings.image_pid) & 0xFFFFu);
+    return id == (static_cast<uint32_t>(choice_.pid) & 0xFFFFu) ||
+           id == (static_cast<uint32_t>(choice_.alt_pid) & 0xFFFFu) ||
+           id == (static_cast<uint32_t>(choice_.image_pid) & 0xFFFFu);
 }
 
-static void SwitchToUpdateMode()
+void UsbLink::SwitchToUpdateMode()
 {
-    usb.write_reg_map(USB_SWITCH_PAGE, USB_SWITCH_REGISTER, 1, &settings.switch_code);
-    std::printf("Switching");
-    std::fflush(stdout);
+    api_.write_reg_map(kSwitchPage, kSwitchRegister, 1, &kSwitchCode);
+    console_.Write("Switching");
     for (int i = 0; i < kSwitchDots; ++i) {
-        SleepMs(kSwitchStepMs);
-        std::printf(".");
-        std::fflush(stdout);
+        clock_.SleepMs(kSwitchStepMs);
+        console_.Write(".");
     }
-    std::printf("done!\n");
-    SleepMs(kSwitchStepMs);
+    console_.Write("done!\n");
+    clock_.SleepMs(kSwitchStepMs);
 }
 
-static int UsbOpen()
+bool UsbLink::Open()
 {
-    if (usb.library)
-        return 1;
-    settings.usb_page = PAGE_STATUS;
-    usb.library = LoadSharedLibrary(kQzUsbLibraryName);
-    if (!usb.library) {
-        std::printf("Can't load %s\n", kQzUsbLibraryName);
-        return 0;
+    if (library_)
+        return true;
+    page_ = kStatusPage;
+    library_ = std::make_unique<SharedLibrary>(library_name_);
+    if (!library_->loaded()) {
+        console_.Print("Can't load %s\n", library_name_);
+        return false;
     }
     LookUpEntryPoints();
     if (!RequiredEntryPointsPresent()) {
-        std::printf("APIs are missing in %s\n", kQzUsbLibraryName);
-        return 0;
+        console_.Print("APIs are missing in %s\n", library_name_);
+        return false;
     }
-    if (!usb.init())
-        return 0;
+    if (!api_.init())
+        return false;
     NameVendorToLibrary();
     uint8_t count = 0;
-    if (!usb.get_device_count(&count) || count == 0)
-        return 0;
+    if (!api_.get_device_count(&count) || count == 0)
+        return false;
     UsbDeviceEntry chosen{};
     bool found = false;
     for (unsigned index = 0; index < count && !found; ++index) {
         UsbDeviceEntry entry{};
-        usb.get_device(static_cast<uint8_t>(index), &entry);
+        api_.get_device(static_cast<uint8_t>(index), &entry);
         if (ProductIdAccepted(entry.product_id)) {
             chosen = entry;
             found = true;
         }
     }
     if (!found) {
-        std::printf("No USB Billboard Device\n");
-        return 0;
+        console_.Write("No USB Billboard Device\n");
+        return false;
     }
-    if (!usb.open(chosen.device_key, chosen.product_id)) {
-        std::printf("Fail to open USB Billboard device\n");
-        return 0;
+    if (!api_.open(chosen.device_key, chosen.product_id)) {
+        console_.Write("Fail to open USB Billboard device\n");
+        return false;
     }
-    if (usb.get_device_descriptor) {
+    if (api_.get_device_descriptor) {
         // Cleared first: a failed descriptor read gives version 0.
         std::array<uint8_t, kDescriptorSize> descriptor{};
-        usb.get_device_descriptor(descriptor.data());
-        usb_bcd_device = descriptor[kDescriptorBcdDevice] | (descriptor[kDescriptorBcdDevice + 1] << 8);
+        api_.get_device_descriptor(descriptor.data());
+        bcd_device_ = descriptor[kDescriptorBcdDevice] | (descriptor[kDescriptorBcdDevice + 1] << 8);
     }
-    if (settings.switch_to_update)
+    if (choice_.switch_to_update)
         SwitchToUpdateMode();
-    return 1;
+    return true;
 }
 
-static void UsbClose()
+void UsbLink::Close()
 {
-    if (!usb.library)
+    if (!library_)
         return;
-    if (usb.close)
-        usb.close();
-    UnloadSharedLibrary(usb.library);
-    usb = UsbLink{};
+    if (api_.close)
+        api_.close();
+    api_ = Api{};
+    library_.reset();
 }
 
-static int UsbWriteBlock(int, int reg, const uint8_t *data, uint8_t len)
+int UsbLink::WriteBlock(int, int reg, std::span<const uint8_t> data)
 {
-    if (len == 0)
+    if (data.empty())
         return 0;
     if (reg == PAGE_SELECT) {
-        settings.usb_page = data[0];
-        return len;
+        page_ = data[0];
+        return static_cast<int>(data.size());
     }
-    for (int done = 0; done < len;) {
-        const int piece = len - done < kUsbWritePieceBytes ? len - done : kUsbWritePieceBytes;
-        if (!usb.write_reg_map(settings.usb_page, static_cast<uint8_t>(reg + done), static_cast<uint8_t>(piece),
-                               data + done))
+    for (size_t done = 0; done < data.size();) {
+        const size_t piece = std::min<size_t>(data.size() - done, kUsbWritePieceBytes);
+        if (!api_.write_reg_map(page_, static_cast<uint8_t>(reg + static_cast<int>(done)),
+                                static_cast<uint8_t>(piece), data.data() + done))
             return ERR_USB_WRITE;
         done += piece;
     }
-    return len;
+    return static_cast<int>(data.size());
 }
 
-static int UsbReadBlock(int, int reg, uint8_t *data, uint8_t len)
+int UsbLink::ReadBlock(int, int reg, std::span<uint8_t> data)
 {
-    for (int done = 0; done < len;) {
-        const int piece = len - done < kUsbReadPieceBytes ? len - done : kUsbReadPieceBytes;
-        if (!usb.read_reg_map(settings.usb_page, static_cast<uint8_t>(reg + done), static_cast<uint8_t>(piece),
-                              data + done))
+    for (size_t done = 0; done < data.size();) {
+        const size_t piece = std::min<size_t>(data.size() - done, kUsbReadPieceBytes);
+        if (!api_.read_reg_map(page_, static_cast<uint8_t>(reg + static_cast<int>(done)),
+                               static_cast<uint8_t>(piece), data.data() + done))
             return ERR_USB_READ;
         done += piece;
     }
-    return len;
+    return static_cast<int>(data.size());
 }
 
-const ChipLink kUsbLink = {
-    .Open = UsbOpen,
-    .Close = UsbClose,
-    .WriteBlock = UsbWriteBlock,
-    .ReadBlock = UsbReadBlock,
-};
+}  // namespace qz

@@ -7,13 +7,10 @@
 #include <climits>
 #include <string>
 
-#include "app/exit_status.h"
-#include "platform/platform.h"
+#include "platform/library.h"
+#include "platform/system.h"
 
-const char *const kQzUsbLibraryName = "libQZ_USB.so";
-const char *const kQzIicGpioLibraryName = "libQZ_IICGPIO.so";
-const char *const kFtd2xxLibraryName = "libftd2xx.so";
-const char *const kFtd2xxFallbackLibraryName = nullptr;
+namespace qz {
 
 static std::string ExecutableFolder()
 {
@@ -26,31 +23,29 @@ static std::string ExecutableFolder()
     return slash == std::string::npos ? std::string{} : full.substr(0, slash);
 }
 
-LibraryHandle LoadSharedLibrary(const char *file_name)
+// dlopen of a bare name searches LD_LIBRARY_PATH, the ld.so cache and the
+// system folders, never the current directory.
+SharedLibrary::SharedLibrary(const char *file_name)
 {
     const std::string folder = ExecutableFolder();
     if (!folder.empty()) {
         const std::string beside = folder + "/" + file_name;
-        if (access(beside.c_str(), F_OK) == 0) {
-            if (void *handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL))
-                return handle;
-        }
+        if (access(beside.c_str(), F_OK) == 0)
+            handle_ = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
     }
-    return dlopen(file_name, RTLD_NOW | RTLD_LOCAL);
+    if (!handle_)
+        handle_ = dlopen(file_name, RTLD_NOW | RTLD_LOCAL);
 }
 
-void *LookUpEntryPoint(LibraryHandle library, const char *name)
+SharedLibrary::~SharedLibrary()
 {
-    return library ? dlsym(library, name) : nullptr;
+    if (handle_)
+        dlclose(handle_);
 }
 
-void UnloadSharedLibrary(LibraryHandle library)
-{
-    if (library)
-        dlclose(library);
-}
+void *SharedLibrary::EntryPoint(const char *name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
 
-uint32_t TickCountMs()
+uint32_t SystemClock::NowMs()
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -58,17 +53,14 @@ uint32_t TickCountMs()
                                  static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }
 
-void SleepMs(uint32_t ms)
+void SystemClock::SleepMs(uint32_t ms)
 {
     timespec wait{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
     }
 }
 
-// Only 8 bits of the status survive on POSIX hosts; map the result so that
-// no failure truncates to 0.
-int HostExitStatus(int result, bool read_out_command, bool verify_result)
-{
-    return PosixExitStatus(result, read_out_command, verify_result);
-}
+int HostExitStatus(const RunResult &result) { return result.PosixExitStatus(); }
+
+}  // namespace qz
 #endif

@@ -3,12 +3,10 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/library.h"
+#include "platform/system.h"
 
-const char *const kQzUsbLibraryName = "QZ_USB.dll";
-const char *const kQzIicGpioLibraryName = "QZ_IICGPIO.dll";
-const char *const kFtd2xxLibraryName = "ftd2xx64.dll";
-const char *const kFtd2xxFallbackLibraryName = "ftd2xx.dll";
+namespace qz {
 
 static std::string ExecutableFolder()
 {
@@ -21,43 +19,36 @@ static std::string ExecutableFolder()
     return slash == std::string::npos ? std::string{} : full.substr(0, slash);
 }
 
-LibraryHandle LoadSharedLibrary(const char *file_name)
+SharedLibrary::SharedLibrary(const char *file_name)
 {
     const std::string folder = ExecutableFolder();
     if (!folder.empty()) {
         const std::string beside = folder + "\\" + file_name;
-        if (HMODULE module = LoadLibraryA(beside.c_str()))
-            return reinterpret_cast<LibraryHandle>(module);
+        handle_ = reinterpret_cast<void *>(LoadLibraryA(beside.c_str()));
     }
-    return reinterpret_cast<LibraryHandle>(LoadLibraryA(file_name));
+    if (!handle_)
+        handle_ = reinterpret_cast<void *>(LoadLibraryA(file_name));
 }
 
-void *LookUpEntryPoint(LibraryHandle library, const char *name)
+SharedLibrary::~SharedLibrary()
 {
-    if (!library)
+    if (handle_)
+        FreeLibrary(static_cast<HMODULE>(handle_));
+}
+
+void *SharedLibrary::EntryPoint(const char *name) const
+{
+    if (!handle_)
         return nullptr;
-    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name));
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(handle_), name));
 }
 
-void UnloadSharedLibrary(LibraryHandle library)
-{
-    if (library)
-        FreeLibrary(static_cast<HMODULE>(library));
-}
+uint32_t SystemClock::NowMs() { return static_cast<uint32_t>(GetTickCount()); }
 
-uint32_t TickCountMs()
-{
-    return static_cast<uint32_t>(GetTickCount());
-}
-
-void SleepMs(uint32_t ms)
-{
-    Sleep(ms);
-}
+void SystemClock::SleepMs(uint32_t ms) { Sleep(ms); }
 
 // Windows keeps the whole int: the result is the exit status unchanged.
-int HostExitStatus(int result, bool, bool)
-{
-    return result;
-}
+int HostExitStatus(const RunResult &result) { return result.WindowsValue(); }
+
+}  // namespace qz
 #endif

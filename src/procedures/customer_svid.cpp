@@ -1,46 +1,42 @@
-#include "procedures/customer_svid.h"
-
-#include <span>
-
-#include "app/error_codes.h"
-#include "app/run_settings.h"
+#include "core/error_codes.h"
 #include "eeprom/eeprom_search.h"
 #include "flash/flash_read_erase.h"
 #include "flash/flash_unlock.h"
-#include "flash/hardware_fault.h"
-#include "flash/progress.h"
-#include "image/firmware_image.h"
-#include "procedures/procedure_steps.h"
+#include "procedures/program_and_verify.h"
+#include "procedures/procedures.h"
+
+namespace qz {
 
 static constexpr uint16_t kCustomerWordAddress = WordAddress(CUSTOMER_BLOCK_OFFSET);
 
-int ProgramCustomerSvid()
+RunResult ProgramCustomerSvid(Session &session, uint16_t svid1, uint16_t svid2)
 {
+    Chip &chip = session.chip;
     // A locked chip goes on: its flash is open without a key.
-    const int unlock = FlashUnlock(nullptr);
-    if (hardware_fault)
-        return hardware_fault;
-    if (unlock == ERR_NO_ACCESS_KEY) {
-        ShowText("No access key accepted: customer block left unchanged\n");
-        return ERR_NO_ACCESS_KEY;
+    const UnlockResult unlock = FlashUnlock(chip, {}, session.options.access_key);
+    if (chip.fault())
+        return RunResult::Failure(chip.fault());
+    if (unlock.status == ERR_NO_ACCESS_KEY) {
+        chip.console().Write("No access key accepted: customer block left unchanged\n");
+        return RunResult::Failure(ERR_NO_ACCESS_KEY);
     }
-    if (settings.program_eeprom) {
-        const int search = EepromSearch();
-        if (hardware_fault)
-            return hardware_fault;
-        if (search == 0)
-            eeprom_found = 1;
+    bool eeprom_found = false;
+    if (session.options.program_eeprom) {
+        const EepromSearchResult search = EepromSearch(chip);
+        if (chip.fault())
+            return RunResult::Failure(chip.fault());
+        eeprom_found = search.status == 0;
     }
-    uint8_t *block = FirmwareImage.data() + CUSTOMER_BLOCK_OFFSET;
-    if (const int read = FlashRead(kCustomerWordAddress, block, CUSTOMER_BLOCK_SIZE); read < 0)
-        return read;
-    PutLe16(block + CUSTOMER_SVID1, static_cast<uint32_t>(target_svid1));
-    PutLe16(block + CUSTOMER_SVID2, static_cast<uint32_t>(target_svid2));
-    PutLe16(block + CUSTOMER_CHECKSUM, Checksum16(std::span<const uint8_t>(block, CUSTOMER_CHECKSUMMED_SIZE)));
-    if (const int fault = PreprogramAndErase(kCustomerWordAddress, CUSTOMER_BLOCK_SIZE, FlashEraseRange))
-        return fault;
-    const int result = ProgramAndVerify(kCustomerWordAddress, block, CUSTOMER_BLOCK_SIZE);
-    if (result == 0)
-        RestartCore();
-    return result;
+    std::array<uint8_t, CUSTOMER_BLOCK_SIZE> block{};
+    if (const int read = FlashRead(chip, kCustomerWordAddress, block); read < 0)
+        return RunResult::Failure(read);
+    PutLe16(block.data() + CUSTOMER_SVID1, svid1);
+    PutLe16(block.data() + CUSTOMER_SVID2, svid2);
+    PutLe16(block.data() + CUSTOMER_CHECKSUM,
+            Checksum16(std::span<const uint8_t>(block).first(CUSTOMER_CHECKSUMMED_SIZE)));
+    if (const int status = PreprogramAndErase(session, kCustomerWordAddress, CUSTOMER_BLOCK_SIZE, EraseExtent::Range))
+        return RunResult::Failure(status);
+    return ProgramVerifyAndRestart(session, kCustomerWordAddress, block, eeprom_found);
 }
+
+}  // namespace qz

@@ -1,30 +1,26 @@
-#include "procedures/read_out.h"
-
-#include <cstdio>
-
-#include "flash/chip_registers.h"
 #include "flash/flash_read_erase.h"
 #include "flash/flash_unlock.h"
-#include "flash/hardware_fault.h"
-#include "image/firmware_image.h"
-#include "procedures/procedure_steps.h"
+#include "procedures/program_and_verify.h"
+#include "procedures/procedures.h"
 
-int ReadOutFlash()
+namespace qz {
+
+int ReadOutFlash(Session &session, ImageBytes &out)
 {
+    Chip &chip = session.chip;
     // Without an accepted key the read-out still runs: it saves what the chip
     // returns.
-    FlashUnlock(nullptr);
-    if (hardware_fault)
-        return hardware_fault;
-    const int read = FlashRead(0x0000, FirmwareImage.data(), IMAGE_SIZE);
-    if (read < 0)
+    FlashUnlock(chip, {}, session.options.access_key);
+    if (chip.fault())
+        return chip.fault();
+    if (const int read = FlashRead(chip, 0x0000, out); read < 0)
         return read;
-    RestartCore();
-    // A transfer that failed on the link leaves stale bytes in the image.
-    if (link_failures) {
-        std::printf("\nLink failure(%d): read-out not saved\n", first_link_error);
-        std::fflush(stdout);
-        return first_link_error;
+    RestartCore(chip);
+    if (chip.link_failures()) {
+        chip.console().Print("\nLink failure(%d): read-out not saved\n", chip.first_link_error());
+        return chip.first_link_error();
     }
-    return static_cast<int>(IMAGE_SIZE);
+    return 0;
 }
+
+}  // namespace qz

@@ -1,82 +1,77 @@
-#include "procedures/whole_image.h"
-
-#include <span>
-
-#include "app/error_codes.h"
-#include "app/run_settings.h"
+#include "core/error_codes.h"
 #include "eeprom/eeprom_search.h"
 #include "flash/flash_read_erase.h"
 #include "flash/flash_unlock.h"
-#include "flash/hardware_fault.h"
 #include "flash/info_block.h"
-#include "flash/progress.h"
-#include "image/firmware_image.h"
 #include "image/image_files.h"
-#include "procedures/procedure_steps.h"
+#include "procedures/program_and_verify.h"
+#include "procedures/procedures.h"
+
+namespace qz {
 
 static constexpr const char *kKeyDumpFile = "qzkeyimg.bin";
 static constexpr const char *kChipDumpFile = "chiptmp.bin";
-static constexpr int kTakeOvers = SKIP_INFO_MERGE | SKIP_KEY_BLOCK | SKIP_TAIL_BLOCK;
 
 // Replaces the image's key block with the chip's and renews its checksum.
-// Returns 0 or the run's hardware fault.
-static int TakeKeyBlockFromChip()
+// Returns 0 or the fault.
+static int TakeKeyBlockFromChip(Session &session, ImageBytes &image)
 {
-    const int read = FlashRead(WordAddress(KEY_BLOCK_OFFSET), FirmwareImage.data() + KEY_BLOCK_OFFSET, KEY_BLOCK_SIZE);
+    Chip &chip = session.chip;
+    const int read =
+        FlashRead(chip, WordAddress(KEY_BLOCK_OFFSET), std::span<uint8_t>(image).subspan(KEY_BLOCK_OFFSET, KEY_BLOCK_SIZE));
     if (read < 0)
         return read;
-    uint8_t *stored = FirmwareImage.data() + KEY_CHECKSUM_OFFSET;
-    const uint16_t sum = Checksum16(std::span<const uint8_t>(FirmwareImage.data() + KEY_BLOCK_OFFSET, KEY_DATA_SIZE));
+    uint8_t *stored = image.data() + KEY_CHECKSUM_OFFSET;
+    const uint16_t sum = Checksum16(std::span<const uint8_t>(image).subspan(KEY_BLOCK_OFFSET, KEY_DATA_SIZE));
     const uint16_t chip_sum = GetLe16(stored);
     PutLe16(stored, sum);
     if (sum != chip_sum)
-        ShowText("Invalid key in chip\n");
-    else if (dump_mode)
-        SaveImage(kKeyDumpFile, IMAGE_SIZE);
+        chip.console().Write("Invalid key in chip\n");
+    else if (session.options.dump_images)
+        SaveImage(session.files, chip.console(), kKeyDumpFile, image);
     return 0;
 }
 
-int ProgramWholeImage(int flags)
+RunResult ProgramWholeImage(Session &session, FirmwareImage &image, WholeImageMode mode)
 {
-    const int unlock = FlashUnlock(FirmwareImage.data());
-    if (hardware_fault)
-        return hardware_fault;
-    if (unlock == ERR_LOCKED)
-        flags |= WHOLE_IMAGE_AS_LOADED;
-    // Without an accepted key chip_info was never read: the take-overs would
-    // put zeros into the chip's own bytes.
-    if (unlock == ERR_NO_ACCESS_KEY && (flags & kTakeOvers) != kTakeOvers) {
-        ShowText("No access key accepted: chip left unchanged (use -M to program the image as it is)\n");
-        return ERR_NO_ACCESS_KEY;
+    Chip &chip = session.chip;
+    const UnlockResult unlock = FlashUnlock(chip, image.bytes, session.options.access_key);
+    if (chip.fault())
+        return RunResult::Failure(chip.fault());
+    // A locked chip has no data of its own to keep.
+    if (unlock.status == ERR_LOCKED)
+        mode = WholeImageMode::AsLoaded;
+    // Without an accepted key the chip's info block was never read: the
+    // take-overs would put zeros into the chip's own bytes.
+    if (unlock.status == ERR_NO_ACCESS_KEY && mode == WholeImageMode::KeepChipData) {
+        chip.console().Write("No access key accepted: chip left unchanged (use -M to program the image as it is)\n");
+        return RunResult::Failure(ERR_NO_ACCESS_KEY);
     }
-    if (settings.program_eeprom) {
-        const int search = EepromSearch();
-        if (hardware_fault)
-            return hardware_fault;
-        eeprom_found = search != ERR_NO_EEPROM;
-        if (!eeprom_found && !settings.program_flash) {
-            ShowText("Do nothing!\n");
-            return 0;
+    bool eeprom_found = false;
+    if (session.options.program_eeprom) {
+        const EepromSearchResult search = EepromSearch(chip);
+        if (chip.fault())
+            return RunResult::Failure(chip.fault());
+        eeprom_found = search.status != ERR_NO_EEPROM;
+        if (!eeprom_found && !session.options.program_flash) {
+            chip.console().Write("Do nothing!\n");
+            return RunResult::Success();
         }
     }
-    if (!(flags & SKIP_INFO_MERGE))
-        CheckInfoBlock();
-    if (!(flags & SKIP_KEY_BLOCK)) {
-        if (const int fault = TakeKeyBlockFromChip())
-            return fault;
-    }
-    if (!(flags & SKIP_TAIL_BLOCK)) {
-        const int read =
-            FlashRead(WordAddress(TAIL_BLOCK_OFFSET), FirmwareImage.data() + TAIL_BLOCK_OFFSET, TAIL_BLOCK_SIZE);
+    if (mode == WholeImageMode::KeepChipData) {
+        CheckInfoBlock(unlock.chip_info, image.bytes);
+        if (const int fault = TakeKeyBlockFromChip(session, image.bytes))
+            return RunResult::Failure(fault);
+        const int read = FlashRead(chip, WordAddress(TAIL_BLOCK_OFFSET),
+                                   std::span<uint8_t>(image.bytes).subspan(TAIL_BLOCK_OFFSET, TAIL_BLOCK_SIZE));
         if (read < 0)
-            return read;
+            return RunResult::Failure(read);
     }
-    if (dump_mode)
-        SaveImage(kChipDumpFile, IMAGE_SIZE);
-    if (const int fault = PreprogramAndErase(0x0000, IMAGE_SIZE, EraseWholeFlash))
-        return fault;
-    const int result = ProgramAndVerify(0x0000, FirmwareImage.data(), IMAGE_SIZE);
-    if (result == 0)
-        RestartCore();
-    return result;
+    if (session.options.dump_images)
+        SaveImage(session.files, chip.console(), kChipDumpFile, image.bytes);
+    if (const int status = PreprogramAndErase(session, 0x0000, IMAGE_SIZE, EraseExtent::WholeFlash))
+        return RunResult::Failure(status);
+    return ProgramVerifyAndRestart(session, 0x0000, image.bytes, eeprom_found);
 }
+
+}  // namespace qz

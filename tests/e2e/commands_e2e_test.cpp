@@ -7,6 +7,8 @@
 
 namespace {
 
+using namespace qz;
+
 const std::string kImageVersionLine = "FW1 V1:2:3 FW2 V1:2:3 in ";
 const std::string kChipVersion = "1.1.3";
 const std::string kDone = "  done!\n";

@@ -10,6 +10,8 @@
 
 namespace {
 
+using namespace qz;
+
 const std::string kEmptyFlash = "Empty flash or incompatible firmware, please flash the whole image.\n";
 
 bool Contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }

@@ -25,6 +25,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using namespace qz;
+
 bool Contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
 // The end of a run's output, for failure messages (progress lines are long).

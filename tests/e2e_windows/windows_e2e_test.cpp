@@ -14,6 +14,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using namespace qz;
+
 const std::string kWindowsBin = QZ_WINDOWS_BIN_DIR;
 
 // The child's output and its full exit code, as exit_code_probe.exe reports.

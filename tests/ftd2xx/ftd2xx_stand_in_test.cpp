@@ -13,9 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "app/error_codes.h"
+#include "core/error_codes.h"
+#include "fake_clock.h"
 #include "hex_bytes.h"
-#include "link/ftdi_link_state.h"
+#include "link/ftdi_link.h"
 #include "trace.h"
 
 namespace {
@@ -52,17 +53,19 @@ protected:
         fs::remove_all(dir);
         fs::create_directories(dir);
         setenv("QZSIM_CHIP", dir.c_str(), 1);
-        ftdi = FtdiLink{};
-        ftdi_library_names[0] = QZSIM_FTD2XX_LIBRARY;
-        ftdi_library_names[1] = nullptr;
+        UseLibraries(QZSIM_FTD2XX_LIBRARY, nullptr);
         Chip("");
     }
     void TearDown() override
     {
-        FtdiClose();
-        ftdi_library_names[0] = nullptr;
+        link.reset();
         unsetenv("QZSIM_CHIP");
         fs::remove_all(dir);
+    }
+
+    void UseLibraries(const char *primary, const char *fallback)
+    {
+        link = std::make_unique<qz::FtdiLink>(qz::FtdiLibraryNames{primary, fallback}, clock);
     }
 
     // ftdi.txt, always with the capture on.
@@ -89,6 +92,8 @@ protected:
     }
 
     fs::path dir;
+    FakeClock clock;
+    std::unique_ptr<qz::FtdiLink> link;
 };
 
 const Bytes kStart = Join({HexBytes("80 03 13", 12), HexBytes("80 01 13", 4), HexBytes("80 00 13")});
@@ -97,12 +102,12 @@ const Bytes kStop = Join({HexBytes("80 00 13", 12), HexBytes("80 01 13", 4), Hex
 TEST_F(StandInTest, OpenSendsTheSyncProbesAndTheSetUpInSeparateWrites)
 {
     Boards("");
-    ASSERT_EQ(FtdiOpen(), 1) << ftdi.last_error;
+    ASSERT_EQ(link->Open(), true) << link->last_error();
     EXPECT_EQ(Writes(), (std::vector<Bytes>{HexBytes("AA"), HexBytes("AB"), HexBytes("8A 97 8C"),
                                             HexBytes("80 03 13 86 2B 01"), HexBytes("85")}));
     EXPECT_EQ(CaptureLines('<'), (std::vector<std::string>{"< FA AA", "< FA AB"}));
     // Open again without a close: nothing more goes out.
-    EXPECT_EQ(FtdiOpen(), 1);
+    EXPECT_EQ(link->Open(), true);
     EXPECT_EQ(Writes().size(), static_cast<size_t>(kSetUpWrites));
 }
 
@@ -110,12 +115,12 @@ TEST_F(StandInTest, WorkedStreamsReachTheChipAndComeBackAcknowledged)
 {
     Boards("");
     Chip("trace 1\n");
-    ASSERT_EQ(FtdiOpen(), 1) << ftdi.last_error;
+    ASSERT_EQ(link->Open(), true) << link->last_error();
     const uint8_t page = 0x05;
-    EXPECT_EQ(FtdiWriteBlock(kChip, 0x00, &page, 1), 1);
+    EXPECT_EQ(link->WriteBlock(kChip, 0x00, std::span<const uint8_t>(&page, 1)), 1);
     uint8_t bist[2] = {0xEE, 0xEE};
-    EXPECT_EQ(FtdiReadBlock(kChip, 0x26, bist, 2), 2);
-    FtdiClose();
+    EXPECT_EQ(link->ReadBlock(kChip, 0x26, std::span<uint8_t>(bist, 2)), 2);
+    link->Close();
 
     const auto writes = Writes();
     ASSERT_EQ(writes.size(), static_cast<size_t>(kSetUpWrites + 2));
@@ -143,20 +148,20 @@ TEST_F(StandInTest, RegistersWrittenAreReadBackAndAVersionIsReported)
 {
     Boards("");
     Chip("version 2.4.6\nscratch 0x66\n");
-    ASSERT_EQ(FtdiOpen(), 1) << ftdi.last_error;
+    ASSERT_EQ(link->Open(), true) << link->last_error();
     const uint8_t page = 0x50;
-    ASSERT_EQ(FtdiWriteBlock(kChip, 0x00, &page, 1), 1);
+    ASSERT_EQ(link->WriteBlock(kChip, 0x00, std::span<const uint8_t>(&page, 1)), 1);
     uint8_t version[2] = {};
-    ASSERT_EQ(FtdiReadBlock(kChip, 0x02, version, 2), 2);
+    ASSERT_EQ(link->ReadBlock(kChip, 0x02, std::span<uint8_t>(version, 2)), 2);
     EXPECT_EQ(version[0], 0x24);
     EXPECT_EQ(version[1], 0x06);
     uint8_t scratch = 0;
-    ASSERT_EQ(FtdiReadBlock(kChip, 0x66, &scratch, 1), 1);
+    ASSERT_EQ(link->ReadBlock(kChip, 0x66, std::span<uint8_t>(&scratch, 1)), 1);
     EXPECT_EQ(scratch, 0x66);
     // 0xFF and 0x01 carry the bits a sloppy acknowledge check would trip on.
     for (uint8_t value : {uint8_t{0xFF}, uint8_t{0x01}, uint8_t{0x80}}) {
-        ASSERT_EQ(FtdiWriteBlock(kChip, 0x66, &value, 1), 1);
-        ASSERT_EQ(FtdiReadBlock(kChip, 0x66, &scratch, 1), 1);
+        ASSERT_EQ(link->WriteBlock(kChip, 0x66, std::span<const uint8_t>(&value, 1)), 1);
+        ASSERT_EQ(link->ReadBlock(kChip, 0x66, std::span<uint8_t>(&scratch, 1)), 1);
         EXPECT_EQ(scratch, value);
     }
 }
@@ -165,14 +170,14 @@ TEST_F(StandInTest, SixtyFiveBytesReachTheChipAsTwoTransactions)
 {
     Boards("");
     Chip("trace 1\n");
-    ASSERT_EQ(FtdiOpen(), 1) << ftdi.last_error;
+    ASSERT_EQ(link->Open(), true) << link->last_error();
     const uint8_t page = 0x50;
-    ASSERT_EQ(FtdiWriteBlock(kChip, 0x00, &page, 1), 1);
+    ASSERT_EQ(link->WriteBlock(kChip, 0x00, std::span<const uint8_t>(&page, 1)), 1);
     Bytes data(65);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<uint8_t>(0x80 + i);
-    EXPECT_EQ(FtdiWriteBlock(kChip, 0x90, data.data(), 65), 65);
-    FtdiClose();
+    EXPECT_EQ(link->WriteBlock(kChip, 0x90, std::span<const uint8_t>(data.data(), 65)), 65);
+    link->Close();
 
     const auto trace = qzsim::ReadTrace((dir / "trace.txt").string());
     ASSERT_EQ(trace.size(), 3u);
@@ -183,24 +188,24 @@ TEST_F(StandInTest, SixtyFiveBytesReachTheChipAsTwoTransactions)
 TEST_F(StandInTest, CountZeroPutsNothingOnTheBus)
 {
     Boards("");
-    ASSERT_EQ(FtdiOpen(), 1) << ftdi.last_error;
+    ASSERT_EQ(link->Open(), true) << link->last_error();
     uint8_t b = 0;
-    EXPECT_EQ(FtdiWriteBlock(kChip, 0x00, &b, 0), 0);
-    EXPECT_EQ(FtdiReadBlock(kChip, 0x00, &b, 0), 0);
+    EXPECT_EQ(link->WriteBlock(kChip, 0x00, std::span<const uint8_t>(&b, 0)), 0);
+    EXPECT_EQ(link->ReadBlock(kChip, 0x00, std::span<uint8_t>(&b, 0)), 0);
     EXPECT_EQ(Writes().size(), static_cast<size_t>(kSetUpWrites));
 }
 
 TEST_F(StandInTest, FirstBoardNoOtherProgramHoldsIsOpened)
 {
     Boards("board 0x1011 open\nboard 0x1012 open\nboard 0x1013\n");
-    ASSERT_EQ(FtdiOpen(), 1) << ftdi.last_error;
+    ASSERT_EQ(link->Open(), true) << link->last_error();
     EXPECT_NE(ReadFile(dir / "ftdi_writes.log").find("# open 0x00001013"), std::string::npos);
 }
 
 TEST_F(StandInTest, TwoFreeBoardsGiveTheFirst)
 {
     Boards("board 0x2021 serial A1\nboard 0x2022 serial A2\n");
-    ASSERT_EQ(FtdiOpen(), 1) << ftdi.last_error;
+    ASSERT_EQ(link->Open(), true) << link->last_error();
     EXPECT_NE(ReadFile(dir / "ftdi_writes.log").find("# open 0x00002021 A1"), std::string::npos);
 }
 
@@ -211,7 +216,7 @@ TEST_F(StandInTest, BoardLockedByAnotherOpenerIsSkipped)
     const int fd = open((dir / "ftdi_00002021.lock").c_str(), O_RDWR | O_CREAT, 0666);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(FtdiOpen(), 1) << ftdi.last_error;
+    EXPECT_EQ(link->Open(), true) << link->last_error();
     close(fd);
     EXPECT_NE(ReadFile(dir / "ftdi_writes.log").find("# open 0x00002022"), std::string::npos);
 }
@@ -219,90 +224,78 @@ TEST_F(StandInTest, BoardLockedByAnotherOpenerIsSkipped)
 TEST_F(StandInTest, EveryBoardHeldElsewhereGivesNoFreeDevice)
 {
     Boards("board 0x1011 open\nboard 0x1012 open\nboard 0x1013 open\n");
-    EXPECT_EQ(FtdiOpen(), 0);
-    EXPECT_STREQ(ftdi.last_error, "No free FT232H device");
-    EXPECT_EQ(ftdi.device, nullptr);
-    EXPECT_NE(ftdi.library, nullptr);
+    EXPECT_EQ(link->Open(), false);
+    EXPECT_STREQ(link->last_error(), "No free FT232H device");
 }
 
 TEST_F(StandInTest, OpenFailuresLeaveTheirMessages)
 {
     Boards("no_devices\n");
-    EXPECT_EQ(FtdiOpen(), 0);
-    EXPECT_STREQ(ftdi.last_error, "No FT2232H device connected");
-    FtdiClose();
+    EXPECT_EQ(link->Open(), false);
+    EXPECT_STREQ(link->last_error(), "No FT2232H device connected");
+    link->Close();
 
     Boards("open_fail\n");
-    EXPECT_EQ(FtdiOpen(), 0);
-    EXPECT_STREQ(ftdi.last_error, "Fail to open FT232H device");
-    EXPECT_EQ(ftdi.device, nullptr);
-    FtdiClose();
-    FtdiClose();
-    EXPECT_EQ(ftdi.library, nullptr);
+    EXPECT_EQ(link->Open(), false);
+    EXPECT_STREQ(link->last_error(), "Fail to open FT232H device");
+    link->Close();
+    link->Close();
 }
 
 TEST_F(StandInTest, DeviceThatNeverAnswersBadCommandsDoesNotSynchronise)
 {
     Boards("no_bad_command_echo\n");
-    EXPECT_EQ(FtdiOpen(), 0);
-    EXPECT_STREQ(ftdi.last_error, "Fail to synchronize MPSSE");
-    EXPECT_NE(ftdi.device, nullptr);  // left open for FtdiClose
+    EXPECT_EQ(link->Open(), false);
+    EXPECT_STREQ(link->last_error(), "Fail to synchronize MPSSE");
     EXPECT_EQ(Writes(), (std::vector<Bytes>{HexBytes("AA")}));
 }
 
 TEST_F(StandInTest, LibraryChoiceAndMissingEntryPoint)
 {
     Boards("");
-    ftdi_library_names[0] = "/nonexistent/libftd2xx.so";
-    ftdi_library_names[1] = QZSIM_FTD2XX_LIBRARY;
-    EXPECT_EQ(FtdiOpen(), 1) << ftdi.last_error;
-    FtdiClose();
+    UseLibraries("/nonexistent/libftd2xx.so", QZSIM_FTD2XX_LIBRARY);
+    EXPECT_EQ(link->Open(), true) << link->last_error();
+    link->Close();
 
-    ftdi_library_names[1] = "/nonexistent/ftd2xx.so";
-    EXPECT_EQ(FtdiOpen(), 0);
-    EXPECT_STREQ(ftdi.last_error, "Can't load ftd2xx.dll");
-    EXPECT_EQ(ftdi.library, nullptr);
+    UseLibraries("/nonexistent/libftd2xx.so", "/nonexistent/ftd2xx.so");
+    EXPECT_EQ(link->Open(), false);
+    EXPECT_STREQ(link->last_error(), "Can't load ftd2xx.dll");
 
-    ftdi_library_names[0] = QZSIM_FTD2XX_NO_WRITE_LIBRARY;
-    ftdi_library_names[1] = nullptr;
-    EXPECT_EQ(FtdiOpen(), 0);
-    EXPECT_STREQ(ftdi.last_error, "APIs in ftd2xx.dll are missing");
-    EXPECT_NE(ftdi.library, nullptr);
-    EXPECT_NE(ftdi.read, nullptr);
-    EXPECT_EQ(ftdi.write, nullptr);
-    FtdiClose();
-    EXPECT_EQ(ftdi.library, nullptr);
+    UseLibraries(QZSIM_FTD2XX_NO_WRITE_LIBRARY, nullptr);
+    EXPECT_EQ(link->Open(), false);
+    EXPECT_STREQ(link->last_error(), "APIs in ftd2xx.dll are missing");
+    link->Close();
 }
 
 TEST_F(StandInTest, AbsentChipFailsWritesAndReads)
 {
     Boards("nack_address_from 1\n");
-    ASSERT_EQ(FtdiOpen(), 1) << ftdi.last_error;
+    ASSERT_EQ(link->Open(), true) << link->last_error();
     uint8_t b = 0x50;
-    EXPECT_EQ(FtdiWriteBlock(kChip, 0x00, &b, 1), ERR_FT232H_WRITE);
-    EXPECT_STREQ(ftdi.last_error, "Invalid ACK");
-    EXPECT_EQ(FtdiReadBlock(kChip, 0x00, &b, 1), ERR_FT232H_READ);
-    EXPECT_STREQ(ftdi.last_error, "Invalid ACK");
+    EXPECT_EQ(link->WriteBlock(kChip, 0x00, std::span<const uint8_t>(&b, 1)), qz::ERR_FT232H_WRITE);
+    EXPECT_STREQ(link->last_error(), "Invalid ACK");
+    EXPECT_EQ(link->ReadBlock(kChip, 0x00, std::span<uint8_t>(&b, 1)), qz::ERR_FT232H_READ);
+    EXPECT_STREQ(link->last_error(), "Invalid ACK");
 }
 
 TEST_F(StandInTest, ChipAtAnotherAddressIsAbsent)
 {
     Boards("");
     Chip("i2c_address 0xA6\n");
-    ASSERT_EQ(FtdiOpen(), 1) << ftdi.last_error;
+    ASSERT_EQ(link->Open(), true) << link->last_error();
     uint8_t b = 0x50;
-    EXPECT_EQ(FtdiWriteBlock(kChip, 0x00, &b, 1), ERR_FT232H_WRITE);
-    EXPECT_EQ(FtdiWriteBlock(0xA6, 0x00, &b, 1), 1);
+    EXPECT_EQ(link->WriteBlock(kChip, 0x00, std::span<const uint8_t>(&b, 1)), qz::ERR_FT232H_WRITE);
+    EXPECT_EQ(link->WriteBlock(0xA6, 0x00, std::span<const uint8_t>(&b, 1)), 1);
 }
 
 TEST_F(StandInTest, NackOnTheLastDataByteFailsTheWrite)
 {
     Boards("nack_write_byte 3\n");
-    ASSERT_EQ(FtdiOpen(), 1) << ftdi.last_error;
+    ASSERT_EQ(link->Open(), true) << link->last_error();
     const uint8_t values[2] = {0x50, 0x11};
-    EXPECT_EQ(FtdiWriteBlock(kChip, 0x00, values, 2), ERR_FT232H_WRITE);
-    EXPECT_STREQ(ftdi.last_error, "Invalid ACK");
-    EXPECT_EQ(FtdiWriteBlock(kChip, 0x00, values, 1), 1);
+    EXPECT_EQ(link->WriteBlock(kChip, 0x00, std::span<const uint8_t>(values, 2)), qz::ERR_FT232H_WRITE);
+    EXPECT_STREQ(link->last_error(), "Invalid ACK");
+    EXPECT_EQ(link->WriteBlock(kChip, 0x00, std::span<const uint8_t>(values, 1)), 1);
 }
 
 TEST_F(StandInTest, BytesLeftByAFailedReadAreDrainedBeforeTheNextTransfer)
@@ -310,27 +303,27 @@ TEST_F(StandInTest, BytesLeftByAFailedReadAreDrainedBeforeTheNextTransfer)
     // The first transfer's FT_Read fails, leaving its three bytes queued.
     Boards("read_fail_at 3\n");
     Chip("scratch 0x5A\n");
-    ASSERT_EQ(FtdiOpen(), 1) << ftdi.last_error;
+    ASSERT_EQ(link->Open(), true) << link->last_error();
     const uint8_t page = 0x50;
-    EXPECT_EQ(FtdiWriteBlock(kChip, 0x00, &page, 1), ERR_FT232H_WRITE);
-    EXPECT_STREQ(ftdi.last_error, "Fail to read ACKs");
+    EXPECT_EQ(link->WriteBlock(kChip, 0x00, std::span<const uint8_t>(&page, 1)), qz::ERR_FT232H_WRITE);
+    EXPECT_STREQ(link->last_error(), "Fail to read ACKs");
     uint8_t scratch = 0;
-    EXPECT_EQ(FtdiReadBlock(kChip, 0x66, &scratch, 1), 1);
+    EXPECT_EQ(link->ReadBlock(kChip, 0x66, std::span<uint8_t>(&scratch, 1)), 1);
     EXPECT_EQ(scratch, 0x5A);
 }
 
 TEST_F(StandInTest, WriteFailureAndShortReplyFailTheirTransferOnly)
 {
     Boards("write_fail_at 6\nshort_reply_at 8\n");
-    ASSERT_EQ(FtdiOpen(), 1) << ftdi.last_error;
+    ASSERT_EQ(link->Open(), true) << link->last_error();
     const uint8_t page = 0x50;
-    EXPECT_EQ(FtdiWriteBlock(kChip, 0x00, &page, 1), ERR_FT232H_WRITE);
-    EXPECT_STREQ(ftdi.last_error, "Fail to send command");
-    EXPECT_EQ(FtdiWriteBlock(kChip, 0x00, &page, 1), 1);
+    EXPECT_EQ(link->WriteBlock(kChip, 0x00, std::span<const uint8_t>(&page, 1)), qz::ERR_FT232H_WRITE);
+    EXPECT_STREQ(link->last_error(), "Fail to send command");
+    EXPECT_EQ(link->WriteBlock(kChip, 0x00, std::span<const uint8_t>(&page, 1)), 1);
     uint8_t version[2] = {};
-    EXPECT_EQ(FtdiReadBlock(kChip, 0x02, version, 2), ERR_FT232H_READ);
-    EXPECT_STREQ(ftdi.last_error, "Fail to read data");
-    EXPECT_EQ(FtdiReadBlock(kChip, 0x02, version, 2), 2);
+    EXPECT_EQ(link->ReadBlock(kChip, 0x02, std::span<uint8_t>(version, 2)), qz::ERR_FT232H_READ);
+    EXPECT_STREQ(link->last_error(), "Fail to read data");
+    EXPECT_EQ(link->ReadBlock(kChip, 0x02, std::span<uint8_t>(version, 2)), 2);
 }
 
 // The waveform: SCL pulses of half a 100 kHz period, one bit every 15 us,
@@ -338,10 +331,10 @@ TEST_F(StandInTest, WriteFailureAndShortReplyFailTheirTransferOnly)
 TEST_F(StandInTest, WaveformShowsTheTransactionAtTheBusClock)
 {
     Boards("vcd bus.vcd\n");
-    ASSERT_EQ(FtdiOpen(), 1) << ftdi.last_error;
+    ASSERT_EQ(link->Open(), true) << link->last_error();
     const uint8_t page = 0x50;
-    ASSERT_EQ(FtdiWriteBlock(kChip, 0x00, &page, 1), 1);
-    FtdiClose();
+    ASSERT_EQ(link->WriteBlock(kChip, 0x00, std::span<const uint8_t>(&page, 1)), 1);
+    link->Close();
 
     std::istringstream in(ReadFile(dir / "bus.vcd"));
     std::string line;

@@ -1,39 +1,25 @@
 // The command line as anyone may type it: the input is split at newlines
-// into arguments for RunTool. No chip can be reached (the platform layer of
-// this harness loads no library), so every command that needs one ends at
-// the connect; options, numbers, access keys, SVID lists and image files
-// named in the arguments are all parsed for real.
-//
-// Every '/' in an argument becomes '_': a path can only name an entry of the
-// scratch folder, which holds a few image files (fw.bin, fw.dat, empty.bin,
-// fw.DAT, a folder "dir"). Promises checked after each run:
-//   - the result is never 0 (nothing succeeds without a chip) and always
-//     leaves a non-zero exit status;
-//   - a positive result is an argument index (at most argc - 1), or the
-//     argument count 1 of a run without arguments;
-//   - a negative result is one of the two a run without a chip can give:
+// into arguments for RunTool. No chip can be reached (every link fails to
+// open), so every command that needs one ends at the connect; options,
+// numbers, access keys, SVID lists and image files named in the arguments
+// are all parsed for real, against files in memory. Promises checked after
+// each run:
+//   - nothing succeeds without a chip, and the exit status is never 0;
+//   - an argument-index result is at most argc - 1 (or the argument count 1
+//     of a run without arguments);
+//   - a failure is one of the two a run without a chip can give:
 //     ERR_PARAMETER, ERR_CHIP_NOT_FOUND;
-//   - nothing is read out, verified or written: no hardware fault is raised
-//     and the scratch folder holds the same entries as before.
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+//   - no file is written.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
-#include "app/error_codes.h"
-#include "app/exit_status.h"
-#include "app/run_settings.h"
-#include "flash/hardware_fault.h"
-#include "flash/info_block.h"
-#include "image/firmware_image.h"
+#include "app/commands.h"
+#include "core/error_codes.h"
+#include "fake_clock.h"
+#include "memory_files.h"
 
 namespace {
 
@@ -47,80 +33,42 @@ void Require(bool condition, const char *what)
     }
 }
 
-void WriteFile(const std::string &path, const std::string &bytes)
-{
-    FILE *file = std::fopen(path.c_str(), "wb");
-    Require(file != nullptr, "scratch file created");
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
-}
-
-size_t CountEntries(const std::string &dir)
-{
-    DIR *d = opendir(dir.c_str());
-    Require(d != nullptr, "scratch folder readable");
-    size_t n = 0;
-    while (readdir(d) != nullptr)
-        ++n;
-    closedir(d);
-    return n;
-}
-
-// The run happens inside the scratch folder; libFuzzer's own relative paths
-// (corpus, artifacts) are used outside it.
-struct ScratchFolder {
-    std::string dir;
-    size_t entries = 0;
-    int home = -1;
-    ScratchFolder()
-    {
-        const char *base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        std::string pattern = std::string(base) + "/qz_cli_fuzz_XXXXXX";
-        Require(mkdtemp(pattern.data()) != nullptr, "scratch folder");
-        dir = pattern;
-        std::string image(IMAGE_SIZE, '\0');
-        for (size_t i = 0; i < image.size(); ++i)
-            image[i] = static_cast<char>((i * 7 + 3) & 0xFF);
-        WriteFile(dir + "/fw.bin", image);
-        WriteFile(dir + "/empty.bin", "");
-        WriteFile(dir + "/fw.dat", "00010001\n1\n10101010\n# comment\n11111111\n");
-        WriteFile(dir + "/fw.DAT", "no digits here\n");
-        Require(mkdir((dir + "/dir").c_str(), 0755) == 0, "scratch sub-folder");
-        home = open(".", O_RDONLY | O_DIRECTORY);
-        Require(home >= 0, "the starting folder");
-        entries = CountEntries(dir);
-    }
-    ~ScratchFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
+// A link whose library never loads.
+class AbsentLink final : public qz::ChipLink {
+public:
+    bool Open() override { return false; }
+    void Close() override {}
+    int WriteBlock(int, int, std::span<const uint8_t>) override { return qz::ERR_USB_WRITE; }
+    int ReadBlock(int, int, std::span<uint8_t>) override { return qz::ERR_USB_READ; }
+    qz::LinkTraits Traits() const override { return {}; }
 };
 
-ScratchFolder &Scratch()
+MemoryFiles ScratchFiles()
 {
-    static ScratchFolder scratch;
-    return scratch;
+    MemoryFiles files;
+    std::vector<uint8_t> image(qz::IMAGE_SIZE);
+    for (size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<uint8_t>(i * 7 + 3);
+    auto text = [](const std::string &s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+    files.files["fw.bin"] = image;
+    files.files["empty.bin"] = {};
+    files.files["fw.dat"] = text("00010001\n1\n10101010\n# comment\n11111111\n");
+    files.files["fw.DAT"] = text("no digits here\n");
+    return files;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    ScratchFolder &scratch = Scratch();
-    ResetRunSettings();
-    ResetHardwareFault();
-    chip_info.fill(0);
-
     std::vector<std::string> words = {"qzupgrade"};
     std::string current;
     for (size_t i = 0; i < size && words.size() < kMaxArguments; ++i) {
-        const char c = static_cast<char>(data[i]);
-        if (c == '\n') {
+        if (data[i] == '\n') {
             words.push_back(current);
             current.clear();
         } else {
-            current += c == '/' ? '_' : c;
+            current += static_cast<char>(data[i]);
         }
     }
     if (size > 0 && words.size() < kMaxArguments)
@@ -129,22 +77,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<char *> argv;
     for (std::string &w : words)
         argv.push_back(w.data());
-    argv.push_back(nullptr);
-    const int argc = static_cast<int>(words.size());
+    const int argc = static_cast<int>(argv.size());
 
-    Require(chdir(scratch.dir.c_str()) == 0, "into the scratch folder");
-    const int result = RunTool(argc, argv.data());
-    std::fflush(stdout);
-    Require(fchdir(scratch.home) == 0, "back to the starting folder");
+    qz::BufferConsole console;
+    FakeClock clock(50);
+    MemoryFiles files = ScratchFiles();
+    qz::Environment env{console, clock, files, [](const qz::LinkSettings &) { return std::make_unique<AbsentLink>(); }};
+    const qz::RunResult result = qz::RunTool(argv, env);
 
-    Require(result != 0, "nothing succeeds without a chip");
-    if (result > 0)
-        Require(argc == 1 ? result == 1 : result <= argc - 1, "a positive result is an argument index");
-    else
-        Require(result == ERR_PARAMETER || result == ERR_CHIP_NOT_FOUND, "only parameter or not-found errors");
-    const bool verify = result == last_verify_result;
-    Require(PosixExitStatus(result, read_out_completed, verify) != 0, "the exit status is not 0");
-    Require(!read_out_completed && last_verify_result == 0 && hardware_fault == 0, "no chip work was done");
-    Require(CountEntries(scratch.dir) == scratch.entries, "no file was written");
+    using Kind = qz::RunResult::Kind;
+    Require(!result.succeeded(), "nothing succeeds without a chip");
+    Require(result.PosixExitStatus() != 0, "the exit status is not 0");
+    if (result.kind() == Kind::ArgumentIndex) {
+        const int index = result.WindowsValue();
+        Require(argc == 1 ? index == 1 : (index >= 1 && index <= argc - 1), "an argument index within the line");
+    } else {
+        Require(result.kind() == Kind::Failure, "no chip work was done");
+        Require(result.WindowsValue() == qz::ERR_PARAMETER || result.WindowsValue() == qz::ERR_CHIP_NOT_FOUND,
+                "only parameter or not-found errors");
+    }
+    Require(files.writes == 0, "no file was written");
     return 0;
 }

@@ -1,17 +1,14 @@
-// Image files as a hostile user hands them over: the input is written to a
-// temporary file under a binary and a ".dat" name and loaded through
-// LoadImage, LoadBinImage and LoadDatImage. Besides surviving every input,
-// the loaders must keep these promises:
+// Image files as a hostile user hands them over: the input is loaded under a
+// binary and a ".dat" name through LoadImage, from files in memory. Besides
+// surviving every input, the loaders must keep these promises:
 //   - a binary file loads exactly its first min(size, 32768) bytes; an empty
-//     one is refused with ERR_IMAGE_FILE;
+//     one is refused;
 //   - a text image stores 0 to 32768 bytes, never more than the text holds
 //     binary digits; when every line fits the reader's 35-character buffer,
 //     each line with a binary digit gives one byte: its first run of 0s and
 //     1s read as a binary number (low 8 bits), in line order;
-//   - LoadImage gives what the loader for its suffix gives;
+//   - the suffix is matched in any case;
 //   - SaveImage writes back exactly the bytes that were loaded.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -20,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "app/error_codes.h"
-#include "app/run_settings.h"
-#include "image/firmware_image.h"
 #include "image/image_files.h"
+#include "memory_files.h"
+
+using namespace qz;
 
 namespace {
 
@@ -33,42 +30,6 @@ void Require(bool condition, const char *what)
         std::fprintf(stderr, "image_files_fuzzer: broken promise: %s\n", what);
         std::abort();
     }
-}
-
-struct Scratch {
-    std::string dir;
-    std::string bin, dat, dat_upper, saved;
-    Scratch()
-    {
-        const char *base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        std::string pattern = std::string(base) + "/qz_image_fuzz_XXXXXX";
-        Require(mkdtemp(pattern.data()) != nullptr, "temporary folder");
-        dir = pattern;
-        bin = dir + "/image.bin";
-        dat = dir + "/image.dat";
-        dat_upper = dir + "/IMAGE.DaT";
-        saved = dir + "/saved.bin";
-    }
-    ~Scratch()
-    {
-        for (const std::string *p : {&bin, &dat, &dat_upper, &saved})
-            std::remove(p->c_str());
-        rmdir(dir.c_str());
-    }
-};
-
-Scratch &Files()
-{
-    static Scratch scratch;
-    return scratch;
-}
-
-void WriteInput(const std::string &path, const uint8_t *data, size_t size)
-{
-    FILE *file = std::fopen(path.c_str(), "wb");
-    Require(file != nullptr, "input file created");
-    Require(size == 0 || std::fwrite(data, 1, size, file) == size, "input file written");
-    std::fclose(file);
 }
 
 // Lines (pieces up to the newline) holding at least one binary digit, and
@@ -129,49 +90,40 @@ size_t MaxLineLength(const uint8_t *data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    Scratch &files = Files();
-    ResetRunSettings();
+    MemoryFiles files;
+    BufferConsole console;
+    const std::vector<uint8_t> input(data, data + size);
+    for (const char *name : {"image.bin", "image.dat", "IMAGE.DaT"})
+        files.files[name] = input;
 
-    // Binary image.
-    WriteInput(files.bin, data, size);
-    FirmwareImage.fill(0xA5);
-    const int bin = LoadBinImage(files.bin.c_str());
+    const auto bin = LoadImage(files, console, "image.bin");
     if (size == 0) {
-        Require(bin == ERR_IMAGE_FILE, "an empty binary file is refused");
+        Require(!bin, "an empty binary file is refused");
     } else {
         const size_t expected = std::min<size_t>(size, IMAGE_SIZE);
-        Require(bin == static_cast<int>(expected), "a binary file loads min(size, 32768) bytes");
-        Require(std::memcmp(FirmwareImage.data(), data, expected) == 0, "binary bytes stored as read");
-        Require(SaveImage(files.saved.c_str(), expected) == static_cast<int>(expected), "saved");
-        FILE *saved = std::fopen(files.saved.c_str(), "rb");
-        Require(saved != nullptr, "saved file opens");
-        std::string back(expected + 1, '\0');
-        const size_t got = std::fread(back.data(), 1, back.size(), saved);
-        std::fclose(saved);
-        Require(got == expected && std::memcmp(back.data(), data, expected) == 0, "saved bytes equal loaded");
+        Require(bin && bin->loaded == expected, "a binary file loads min(size, 32768) bytes");
+        Require(std::memcmp(bin->bytes.data(), data, expected) == 0, "binary bytes stored as read");
+        Require(SaveImage(files, console, "saved.bin", std::span(bin->bytes).first(expected)) == 0, "saved");
+        Require(files.files["saved.bin"] == std::vector<uint8_t>(data, data + expected), "saved bytes equal loaded");
     }
-    Require(LoadImage(files.bin.c_str()) == bin, "LoadImage of a binary name is LoadBinImage");
 
-    // Text image, under a lower-case and a mixed-case suffix.
-    WriteInput(files.dat, data, size);
-    WriteInput(files.dat_upper, data, size);
-    const int dat = LoadDatImage(files.dat.c_str());
+    const auto dat = LoadImage(files, console, "image.dat");
+    const size_t stored = dat ? dat->loaded : 0;
     size_t lines = 0, digits = 0;
     CountText(data, size, &lines, &digits);
-    Require(dat >= 0 && dat <= static_cast<int>(IMAGE_SIZE), "a text image stores 0 to 32768 bytes");
-    Require(static_cast<size_t>(dat) <= digits, "no byte without a binary digit");
+    Require(stored <= IMAGE_SIZE, "a text image stores 0 to 32768 bytes");
+    Require(stored <= digits, "no byte without a binary digit");
     // One byte per line: a text whose lines all fit the reader's buffer (35
     // characters with the newline) and hold no NUL gives exactly one byte per
     // line that has a binary digit. Longer lines are read in pieces, so there
     // only the digit count above bounds the result.
     if (MaxLineLength(data, size) <= 35 && std::memchr(data, 0, size) == nullptr) {
-        Require(dat == static_cast<int>(std::min<size_t>(lines, IMAGE_SIZE)), "one byte per digit line");
+        Require(stored == std::min<size_t>(lines, IMAGE_SIZE), "one byte per digit line");
         const std::vector<uint8_t> expected = ExpectedDatBytes(data, size);
-        Require(expected.size() == static_cast<size_t>(dat) &&
-                    std::equal(expected.begin(), expected.end(), FirmwareImage.begin()),
+        Require(expected.size() == stored && (!dat || std::equal(expected.begin(), expected.end(), dat->bytes.begin())),
                 "each line's byte is its first run of binary digits");
     }
-    const int dat_again = LoadImage(files.dat_upper.c_str());
-    Require(dat_again == dat, "LoadImage of a .DaT name is LoadDatImage");
+    const auto dat_again = LoadImage(files, console, "IMAGE.DaT");
+    Require((dat_again ? dat_again->loaded : 0) == stored, "a .DaT name loads as text");
     return 0;
 }

@@ -2,13 +2,13 @@
 #include <gtest/gtest.h>
 
 #include "chip.h"
-#include "flash/default_access_key.h"
+#include "flash/access_key.h"
 #include "sim_host.h"
 
 namespace qzsim::testing {
 namespace {
 
-const Key4 kDefaultKey{kDefaultAccessKey[0], kDefaultAccessKey[1], kDefaultAccessKey[2], kDefaultAccessKey[3]};
+const Key4 kDefaultKey{qz::kDefaultAccessKey[0], qz::kDefaultAccessKey[1], qz::kDefaultAccessKey[2], qz::kDefaultAccessKey[3]};
 
 ChipFacts OpenFacts() {
     ChipFacts f;

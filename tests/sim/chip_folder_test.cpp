@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "chip_folder.h"
-#include "flash/default_access_key.h"
+#include "flash/access_key.h"
 #include "image_gen.h"
 #include "sim_host.h"
 #include "trace.h"
@@ -94,7 +94,7 @@ TEST(SimFolder, SaveAndLoadRoundTripContentsStateAndTrace) {
     EXPECT_TRUE(std::equal(flash.begin(), flash.end(), chip->flash().begin()));
     EXPECT_TRUE(std::equal(eeprom.begin(), eeprom.end(), chip->eeprom().data().begin()));
     Host host{*chip};
-    const Key4 key{kDefaultAccessKey[0], kDefaultAccessKey[1], kDefaultAccessKey[2], kDefaultAccessKey[3]};
+    const Key4 key{qz::kDefaultAccessKey[0], qz::kDefaultAccessKey[1], qz::kDefaultAccessKey[2], qz::kDefaultAccessKey[3]};
     ASSERT_TRUE(host.TryKey(key));
     host.FlashCommand(0x03, 0, 0x0000);
     host.Select(0x01);

@@ -1,0 +1,55 @@
+#include "chip/chip.h"
+
+#include "core/error_codes.h"
+
+namespace qz {
+
+int Chip::Counted(int result)
+{
+    if (result < 0) {
+        if (link_failures_++ == 0)
+            first_link_error_ = result;
+        last_link_error_ = result;
+    }
+    return result;
+}
+
+int Chip::WriteRegisters(uint8_t reg, std::span<const uint8_t> bytes)
+{
+    return Counted(link_.WriteBlock(i2c_address_, reg, bytes));
+}
+
+int Chip::ReadRegisters(uint8_t reg, std::span<uint8_t> bytes)
+{
+    return Counted(link_.ReadBlock(i2c_address_, reg, bytes));
+}
+
+uint8_t Chip::ReadRegister(uint8_t reg)
+{
+    uint8_t value = 0;
+    ReadRegisters(reg, std::span<uint8_t>(&value, 1));
+    return value;
+}
+
+int Chip::RaiseFault(int code)
+{
+    if (fault_ == 0) {
+        fault_ = code;
+        const ErrorInfo *error = FindError(code);
+        const char *text = error && error->fault_text ? error->fault_text : kLinkFailureText;
+        console_.Print("\n%s(%d)\n", text, code);
+    }
+    return fault_;
+}
+
+int Chip::WaitFault(int timeout_code, uint32_t failures_before)
+{
+    return RaiseFault(link_failures_ != failures_before ? last_link_error_ : timeout_code);
+}
+
+bool Chip::WaitExpired(uint32_t start_ms, uint32_t polls, uint32_t timeout_ms, uint32_t min_polls)
+{
+    return polls >= min_polls && static_cast<uint32_t>(clock_.NowMs() - start_ms) >= timeout_ms;
+}
+
+}  // namespace qz

@@ -1,0 +1,29 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qz {
+
+enum class WriteStatus {
+    Written,
+    CannotOpen,   // the file could not be created or opened
+    CannotWrite,  // not every byte reached the file (disk full, failing close)
+};
+
+// The files a run reads and writes. Paths are UTF-8. A named pipe or socket
+// is refused as if it could not be opened: opening one waits, for ever when
+// nobody comes.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    // Up to limit bytes from the start of the file; nullopt when it cannot be
+    // opened. A read error ends the bytes early.
+    virtual std::optional<std::vector<uint8_t>> Read(const std::string &path, size_t limit) = 0;
+    virtual WriteStatus Write(const std::string &path, std::span<const uint8_t> bytes) = 0;
+};
+
+}  // namespace qz

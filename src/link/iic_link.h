@@ -1,0 +1,44 @@
+#pragma once
+#include <memory>
+
+#include "core/console.h"
+#include "link/chip_link.h"
+#include "link/qz_iicgpio_api.h"
+#include "platform/library.h"
+
+namespace qz {
+
+// The chip maker's USB-I2C adapter, reached through its QZ_IICGPIO library,
+// which performs register-addressed block transfers on the I2C bus.
+class IicLink final : public ChipLink {
+public:
+    IicLink(const char *library_name, Console &console) : library_name_(library_name), console_(console) {}
+    ~IicLink() override { Close(); }
+
+    bool Open() override;
+    void Close() override;
+    int WriteBlock(int dev, int reg, std::span<const uint8_t> data) override;
+    int ReadBlock(int dev, int reg, std::span<uint8_t> data) override;
+    LinkTraits Traits() const override { return {.holds_core = true, .probes_after_open = true}; }
+
+private:
+    struct Api {
+        QZ_IICGPIO_Init_Fn init = nullptr;
+        QZ_IICGPIO_GetEnumeratedDeviceCount_Fn get_device_count = nullptr;
+        QZ_IICGPIO_GetEnumeratedDevice_Fn get_device = nullptr;
+        QZ_IICGPIO_Open_Fn open = nullptr;
+        QZ_IICGPIO_Close_Fn close = nullptr;
+        QZ_IIC_SetClock_Fn set_clock = nullptr;
+        QZ_IIC_ReadBlock_Fn read_block = nullptr;
+        QZ_IIC_WriteBlock_Fn write_block = nullptr;
+    };
+    bool LookUpEntryPoints();
+
+    const char *library_name_;
+    Console &console_;
+    std::unique_ptr<SharedLibrary> library_;
+    Api api_;
+    uint32_t adapter_handle_ = 0;
+};
+
+}  // namespace qz

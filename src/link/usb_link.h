@@ -1,0 +1,61 @@
+#pragma once
+#include <memory>
+
+#include "core/clock.h"
+#include "core/console.h"
+#include "link/chip_link.h"
+#include "link/link_settings.h"
+#include "link/qz_usb_api.h"
+#include "platform/library.h"
+
+namespace qz {
+
+// The chip's own USB Billboard device, reached through the maker's QZ_USB
+// library. The library keeps the one open device itself; the link keeps the
+// selected page and sends it with every transfer.
+class UsbLink final : public ChipLink {
+public:
+    UsbLink(const UsbChoice &choice, const char *library_name, Console &console, Clock &clock)
+        : choice_(choice), library_name_(library_name), console_(console), clock_(clock)
+    {
+    }
+    ~UsbLink() override { Close(); }
+
+    bool Open() override;
+    void Close() override;
+    int WriteBlock(int dev, int reg, std::span<const uint8_t> data) override;
+    int ReadBlock(int dev, int reg, std::span<uint8_t> data) override;
+    LinkTraits Traits() const override { return {.holds_core = false, .probes_after_open = false}; }
+    // bcdDevice of the device descriptor.
+    int DeviceVersion() const override { return bcd_device_; }
+
+private:
+    struct Api {
+        QZ_USB_Customer_Device_Fn customer_device = nullptr;
+        QZ_USB_Init_Fn init = nullptr;
+        QZ_USB_GetEnumeratedDeviceCount_Fn get_device_count = nullptr;
+        QZ_USB_GetEnumeratedDevice_Fn get_device = nullptr;
+        QZ_USB_Open_Fn open = nullptr;
+        QZ_USB_Close_Fn close = nullptr;
+        QZ_USB_ReadRegMap_Fn read_reg_map = nullptr;
+        QZ_USB_WriteRegMap_Fn write_reg_map = nullptr;
+        QZ_USB_GetLastError_Fn get_last_error = nullptr;
+        QZ_USB_GetDeviceDescriptor_Fn get_device_descriptor = nullptr;
+    };
+    void LookUpEntryPoints();
+    bool RequiredEntryPointsPresent() const;
+    void NameVendorToLibrary();
+    bool ProductIdAccepted(uint32_t product_id) const;
+    void SwitchToUpdateMode();
+
+    UsbChoice choice_;
+    const char *library_name_;
+    Console &console_;
+    Clock &clock_;
+    std::unique_ptr<SharedLibrary> library_;
+    Api api_;
+    uint8_t page_ = 0;
+    int bcd_device_ = 0;
+};
+
+}  // namespace qz

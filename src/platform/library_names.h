@@ -1,0 +1,20 @@
+#pragma once
+
+namespace qz {
+
+// File names of the closed libraries on this platform. The FT232H link
+// tries the primary name first, then the fallback (nullptr where none).
+struct LibraryNames {
+    const char *qz_usb;
+    const char *qz_iicgpio;
+    const char *ftd2xx;
+    const char *ftd2xx_fallback;
+};
+
+#ifdef _WIN32
+inline constexpr LibraryNames kLibraryNames = {"QZ_USB.dll", "QZ_IICGPIO.dll", "ftd2xx64.dll", "ftd2xx.dll"};
+#else
+inline constexpr LibraryNames kLibraryNames = {"libQZ_USB.so", "libQZ_IICGPIO.so", "libftd2xx.so", nullptr};
+#endif
+
+}  // namespace qz

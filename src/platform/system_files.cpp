@@ -1,0 +1,50 @@
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/system.h"
+
+namespace qz {
+
+// Opening a FIFO (named pipe) or a socket waits for the other end, for ever
+// when nobody comes. Anything else, missing paths included, is left to fopen.
+static bool WouldBlockOnOpen(const std::string &path)
+{
+    std::error_code error;
+    const auto type = std::filesystem::status(path, error).type();
+    return !error && (type == std::filesystem::file_type::fifo || type == std::filesystem::file_type::socket);
+}
+
+std::optional<std::vector<uint8_t>> SystemFiles::Read(const std::string &path, size_t limit)
+{
+    FILE *file = WouldBlockOnOpen(path) ? nullptr : std::fopen(path.c_str(), "rb");
+    if (!file)
+        return std::nullopt;
+    std::vector<uint8_t> bytes;
+    uint8_t chunk[8192];
+    while (bytes.size() < limit) {
+        const size_t want = std::min(sizeof chunk, limit - bytes.size());
+        const size_t got = std::fread(chunk, 1, want, file);
+        bytes.insert(bytes.end(), chunk, chunk + got);
+        if (got < want)
+            break;
+    }
+    std::fclose(file);
+    return bytes;
+}
+
+WriteStatus SystemFiles::Write(const std::string &path, std::span<const uint8_t> bytes)
+{
+    FILE *file = WouldBlockOnOpen(path) ? nullptr : std::fopen(path.c_str(), "wb");
+    if (!file)
+        return WriteStatus::CannotOpen;
+    // A short write or a failing close (a full disk shows up there) must not
+    // pass as written.
+    const size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file);
+    const bool flushed = std::fflush(file) == 0;
+    const bool closed = std::fclose(file) == 0;
+    return written == bytes.size() && flushed && closed ? WriteStatus::Written : WriteStatus::CannotWrite;
+}
+
+}  // namespace qz

@@ -1,0 +1,153 @@
+#include "procedures/program_and_verify.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "chip/register_map.h"
+#include "eeprom/eeprom_bridge.h"
+#include "flash/flash_command.h"
+#include "flash/flash_program.h"
+
+namespace qz {
+
+// The wait is for the previous page's write cycle.
+static int MirrorPage(Chip &chip, uint16_t eeprom_address, std::span<const uint8_t> page)
+{
+    if (const int fault = EepromWaitReady(chip))
+        return fault;
+    const int status = EepromWriteBytes(chip, eeprom_address, page);
+    return status < 0 ? status : 0;
+}
+
+int ProgramRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> data, int min_passes,
+                 RangeTargets targets)
+{
+    size_t off = 0;
+    size_t mirrored = 0;
+    while (off < data.size()) {
+        chip.console().Progress(kProgramLabel, off);
+        const size_t n = std::min<size_t>(FLASH_PROGRAM_PIECE_BYTES, data.size() - off);
+        if (targets.flash) {
+            if (const int fault =
+                    ProgramPiece(chip, static_cast<uint16_t>(word_address + off / 2), data.subspan(off, n), min_passes))
+                return fault;
+        }
+        off += FLASH_PROGRAM_PIECE_BYTES;
+        if (targets.eeprom && off - mirrored >= EEPROM_PAGE_BYTES) {
+            if (const int fault = MirrorPage(chip, static_cast<uint16_t>(mirrored + 2u * word_address),
+                                             data.subspan(mirrored, EEPROM_PAGE_BYTES)))
+                return fault;
+            mirrored += EEPROM_PAGE_BYTES;
+        }
+    }
+    if (targets.eeprom) {
+        if (const int fault = EepromWaitReady(chip))
+            return fault;
+    }
+    chip.console().Done();
+    return 0;
+}
+
+// A piece during which a transfer failed may hold stale bytes that match.
+static uint32_t CountDiffering(bool link_failed, std::span<const uint8_t> got, std::span<const uint8_t> expected)
+{
+    if (link_failed)
+        return static_cast<uint32_t>(expected.size());
+    uint32_t differing = 0;
+    for (size_t i = 0; i < expected.size(); ++i)
+        differing += got[i] != expected[i];
+    return differing;
+}
+
+VerifyOutcome VerifyRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> data, RangeTargets targets)
+{
+    if (chip.fault())
+        return {chip.fault(), 0};
+    uint32_t total = 0;
+    std::array<uint8_t, FLASH_READ_PIECE_BYTES> buffer{};
+    for (size_t off = 0; off < data.size(); off += FLASH_READ_PIECE_BYTES) {
+        const size_t len = std::min<size_t>(FLASH_READ_PIECE_BYTES, data.size() - off);
+        const std::span<uint8_t> got(buffer.data(), len);
+        const auto expected = data.subspan(off, len);
+        chip.console().Progress(kVerifyLabel, off);
+        if (targets.flash) {
+            const uint32_t failures_before = chip.link_failures();
+            const int status = ReadFlashPiece(chip, static_cast<uint16_t>(word_address + off / 2), got);
+            if (chip.fault())
+                return {chip.fault(), 0};
+            total += CountDiffering(status < 0 || chip.link_failures() != failures_before, got, expected);
+        }
+        if (targets.eeprom) {
+            const uint32_t failures_before = chip.link_failures();
+            const int status = EepromRead(chip, static_cast<uint16_t>(off + 2u * word_address), got);
+            if (chip.fault())
+                return {chip.fault(), 0};
+            total += CountDiffering(status < 0 || chip.link_failures() != failures_before, got, expected)
+                     << kVerifyEepromShift;
+        }
+    }
+    if (total == 0)
+        chip.console().Done();
+    else
+        chip.console().Print("  error 0x%08X\n", total);
+    return {0, total};
+}
+
+static int PreprogramWithOnes(Session &session, uint16_t word_address, size_t count)
+{
+    const std::vector<uint8_t> ones(count, 0xFF);
+    return ProgramRange(session.chip, word_address, ones, session.options.preprogram_passes,
+                        RangeTargets{.flash = true, .eeprom = false});
+}
+
+int PreprogramAndErase(Session &session, uint16_t word_address, size_t count, EraseExtent extent)
+{
+    Chip &chip = session.chip;
+    const ProgramOptions &options = session.options;
+    // What was read from the chip so far (key and tail blocks, customer
+    // block, info block) may be stale after a failed transfer; programming
+    // it back would destroy the chip's own data.
+    if (chip.link_failures()) {
+        chip.console().Print("\nLink failure(%d): chip left unchanged\n", chip.first_link_error());
+        return chip.first_link_error();
+    }
+    if (options.complement_preprogram) {
+        // The complement pass runs even when the flash is not to be programmed.
+        if (const int fault = FlashComplementPreprogram(chip, word_address, count))
+            return fault;
+    } else if (options.preprogram_passes != 0) {
+        if (!options.program_flash)
+            return 0;
+        if (const int fault = PreprogramWithOnes(session, word_address, count))
+            return fault;
+    }
+    if (!options.program_flash)
+        return 0;
+    return extent == EraseExtent::WholeFlash ? FlashEraseAll(chip, options.erase)
+                                             : FlashEraseRange(chip, word_address, count, options.erase);
+}
+
+RunResult ProgramVerifyAndRestart(Session &session, uint16_t word_address, std::span<const uint8_t> data,
+                                  bool eeprom_found)
+{
+    const RangeTargets targets{.flash = session.options.program_flash, .eeprom = eeprom_found};
+    if (const int fault = ProgramRange(session.chip, word_address, data, session.options.program_passes, targets))
+        return RunResult::Failure(fault);
+    const VerifyOutcome verify = VerifyRange(session.chip, word_address, data, targets);
+    if (verify.fault)
+        return RunResult::Failure(verify.fault);
+    if (verify.differences == 0)
+        RestartCore(session.chip);
+    return RunResult::Verify(verify.differences);
+}
+
+void RestartCore(Chip &chip)
+{
+    if (!chip.link_holds_core())
+        return;
+    chip.SelectPage(PAGE_CORE);
+    chip.WriteRegister(CORE_CTRL, CORE_CTRL_RUN);
+}
+
+}  // namespace qz

@@ -1,0 +1,32 @@
+#pragma once
+#include <cstdint>
+
+#include "chip/chip.h"
+#include "core/files.h"
+#include "flash/access_key.h"
+#include "flash/flash_read_erase.h"
+
+namespace qz {
+
+// How the programming commands treat the flash and the EEPROM (the
+// configuration options).
+struct ProgramOptions {
+    bool program_flash = true;           // -0 leaves the flash alone
+    bool program_eeprom = true;          // -2 leaves the EEPROM alone
+    bool complement_preprogram = false;  // -1: pre-program with the flash's own bytes
+    uint8_t preprogram_passes = 1;       // -l: passes of the 0xFF pre-program (0: none)
+    uint8_t program_passes = 1;          // -L: least program passes of each piece
+    EraseSettings erase;                 // -E, -4
+    AccessKey access_key = kDefaultAccessKey;  // -I
+    bool dump_images = false;            // -D: write the diagnostic images
+};
+
+// What a procedure works with: the connected chip, the options, and the
+// files it may write.
+struct Session {
+    Chip &chip;
+    const ProgramOptions &options;
+    FileSystem &files;
+};
+
+}  // namespace qz
