@@ -35,13 +35,24 @@ LinkSettings WithImage(LinkSettings settings, const FirmwareImage &image)
     return settings;
 }
 
-// -U, -W, -M: the image must load before the chip is touched.
+enum class ImageExtent {
+    AnySize,  // -U: the firmware area is what counts
+    Whole,    // -W, -M: every byte goes to the chip
+};
+
+// -U, -W, -M: the image must load before the chip is touched. A short file
+// would put zeros over the customer, key and info blocks: -W and -M refuse it.
 template <typename Procedure>
-RunResult ProgramFromImage(const Invocation &run, Environment &env, Procedure procedure)
+RunResult ProgramFromImage(const Invocation &run, Environment &env, ImageExtent extent, Procedure procedure)
 {
     std::optional<FirmwareImage> image = LoadImage(env.files, env.console, *run.path);
     if (!image)
         return RunResult::ArgumentIndex(run.last_index);
+    if (extent == ImageExtent::Whole && image->loaded < IMAGE_SIZE) {
+        env.console.Print("Image %s holds %d bytes, not a whole image of %d: chip not touched\n", run.path->c_str(),
+                          static_cast<int>(image->loaded), static_cast<int>(IMAGE_SIZE));
+        return RunResult::ArgumentIndex(run.last_index);
+    }
     return RunOnChip(run, WithImage(run.link, *image), env,
                      [&](Session &session) { return procedure(session, *image); });
 }
@@ -90,13 +101,13 @@ RunResult RunCommand(const Invocation &run, Environment &env)
 {
     switch (run.command) {
     case Command::Upgrade:
-        return ProgramFromImage(run, env, UpgradeFirmware);
+        return ProgramFromImage(run, env, ImageExtent::AnySize, UpgradeFirmware);
     case Command::WholeImage:
-        return ProgramFromImage(run, env, [](Session &session, FirmwareImage &image) {
+        return ProgramFromImage(run, env, ImageExtent::Whole, [](Session &session, FirmwareImage &image) {
             return ProgramWholeImage(session, image, WholeImageMode::KeepChipData);
         });
     case Command::WholeImageAsLoaded:
-        return ProgramFromImage(run, env, [](Session &session, FirmwareImage &image) {
+        return ProgramFromImage(run, env, ImageExtent::Whole, [](Session &session, FirmwareImage &image) {
             return ProgramWholeImage(session, image, WholeImageMode::AsLoaded);
         });
     case Command::ReadOut:

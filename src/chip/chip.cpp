@@ -42,9 +42,16 @@ int Chip::RaiseFault(int code)
     return fault_;
 }
 
-int Chip::WaitFault(int timeout_code, uint32_t failures_before)
+int Chip::WaitFault(int timeout_code, bool all_reads_failed)
 {
-    return RaiseFault(link_failures_ != failures_before ? last_link_error_ : timeout_code);
+    return RaiseFault(all_reads_failed ? last_link_error_ : timeout_code);
+}
+
+uint8_t Chip::ReadStatus(uint8_t reg, bool &read_failed)
+{
+    uint8_t value = 0;
+    read_failed = ReadRegisters(reg, std::span<uint8_t>(&value, 1)) < 0;
+    return value;
 }
 
 bool Chip::WaitExpired(uint32_t start_ms, uint32_t polls, uint32_t timeout_ms, uint32_t min_polls)

@@ -44,11 +44,14 @@ public:
     // Records code as the run's fault, printing one line for the first one
     // only. Returns the fault that holds for the run.
     int RaiseFault(int code);
-    // The fault of a status wait that expired: when the link failed
-    // transfers during the wait (link_failures moved past failures_before),
-    // the status never arrived because of the link, and its error is the
-    // cause; otherwise the chip did not answer (timeout_code).
-    int WaitFault(int timeout_code, uint32_t failures_before);
+    // The fault of a status wait that expired: when every status read of the
+    // wait failed on the link, the status never arrived because of the link,
+    // and its error is the cause; otherwise the chip did not answer
+    // (timeout_code).
+    int WaitFault(int timeout_code, bool all_reads_failed);
+    // Reads a status register for a wait; read_failed tells whether the
+    // link delivered it.
+    uint8_t ReadStatus(uint8_t reg, bool &read_failed);
     // A wait that began at start_ms and has made polls polls is over: its
     // time has passed AND it has made its minimum number of polls, so a slow
     // link still gets several tries.

@@ -8,9 +8,6 @@
 namespace qz {
 
 static constexpr uint32_t kConnectRetryWaitMs = 100;
-static constexpr uint8_t kScratchSpecialValue = 0x66;  // a scratch holding this is tested with 0x55
-static constexpr uint8_t kScratchTestOther = 0x55;
-static constexpr uint8_t kScratchTestUsual = 0xAA;
 
 // The probe and the version read go to the link directly: their failures are
 // answered here (no chip, the device's own version) and are not the run's.
@@ -33,7 +30,7 @@ bool ProbeChip(Chip &chip)
     DirectAccess access{chip.link(), chip.i2c_address()};
     access.Write(PAGE_SELECT, PAGE_STATUS);
     const uint8_t old = access.Read(SCRATCH);
-    const uint8_t test = old == kScratchSpecialValue ? kScratchTestOther : kScratchTestUsual;
+    const uint8_t test = WriteTestValue(old);
     access.Write(SCRATCH, test);
     const uint8_t check = access.Read(SCRATCH);
     access.Write(SCRATCH, old);

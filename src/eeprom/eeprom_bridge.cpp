@@ -15,14 +15,16 @@ static constexpr uint8_t kEepromAddressBytes = 3;  // write address byte, memory
 static int WaitBridgeEnded(Chip &chip)
 {
     const uint32_t start = chip.clock().NowMs();
-    const uint32_t failures_before = chip.link_failures();
+    bool all_reads_failed = true;
     for (uint32_t polls = 1;; ++polls) {
         chip.SelectPage(PAGE_I2C_MASTER);
-        const uint8_t status = chip.ReadRegister(I2CM_STATUS);
+        bool read_failed = false;
+        const uint8_t status = chip.ReadStatus(I2CM_STATUS, read_failed);
+        all_reads_failed = all_reads_failed && read_failed;
         if (status & (I2CM_STATUS_NACK | I2CM_STATUS_DONE))
             return status;
         if (chip.WaitExpired(start, polls, kBridgeStatusTimeoutMs, kBridgeStatusMinPolls))
-            return chip.WaitFault(ERR_BRIDGE_TIMEOUT, failures_before);
+            return chip.WaitFault(ERR_BRIDGE_TIMEOUT, all_reads_failed);
     }
 }
 
@@ -103,12 +105,16 @@ static int WriteTestByte(Chip &chip, uint8_t value)
 
 int EepromWriteTest(Chip &chip)
 {
+    // A byte that did not come through whole is never written back: the
+    // test writes nothing and reports the link's failure.
     uint8_t old = 0;
-    if (EepromRead(chip, kEepromTestAddress, std::span<uint8_t>(&old, 1)) < 0 && chip.fault())
+    const uint32_t failures_before = chip.link_failures();
+    const int read = EepromRead(chip, kEepromTestAddress, std::span<uint8_t>(&old, 1));
+    if (chip.fault())
         return chip.fault();
-    // Compared with 0x66, as the chip probe does: the value written is 0x55
-    // only when the byte holds 0x66.
-    const uint8_t test = old == 0x66 ? 0x55 : 0xAA;
+    if (read < 0 || chip.link_failures() != failures_before)
+        return chip.last_link_error();
+    const uint8_t test = WriteTestValue(old);
     if (WriteTestByte(chip, test) < 0)
         return chip.fault();
     uint8_t check = 0;

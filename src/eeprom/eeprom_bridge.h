@@ -30,8 +30,9 @@ int EepromRead(Chip &chip, uint16_t address, std::span<uint8_t> dest);
 int EepromWriteBytes(Chip &chip, uint16_t address, std::span<const uint8_t> data);
 
 // Writes a test value to the test byte at 0x71FE, reads it back and puts the
-// old value back. Returns 1 when the value read back, 0 when not, or the
-// run's hardware fault.
+// old value back. Returns 1 when the value read back, 0 when not, the run's
+// hardware fault, or the link's error when the old value could not be read
+// (then nothing was written).
 int EepromWriteTest(Chip &chip);
 
 }  // namespace qz

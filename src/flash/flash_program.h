@@ -17,8 +17,9 @@ inline constexpr int kMaxProgramPasses = 10;
 // clean read-back none follows. Returns 0 or the run's hardware fault.
 int ProgramPiece(Chip &chip, uint16_t word_address, std::span<const uint8_t> piece, int min_passes);
 
-// Reads the range and programs every piece back with the very bytes read.
-// Returns 0 or the run's hardware fault.
+// Reads the range and programs every piece back with the very bytes read. A
+// piece whose read failed on the link is never programmed: the link's error
+// becomes the run's fault. Returns 0 or the fault.
 int FlashComplementPreprogram(Chip &chip, uint16_t word_address, size_t count);
 
 }  // namespace qz

@@ -22,12 +22,14 @@ int ProgramPiece(Chip &chip, uint16_t word_address, std::span<const uint8_t> pie
                 return 0;
             continue;
         }
+        const uint32_t failures_before = chip.link_failures();
         const int got = ReadFlashPiece(chip, word_address, got_bytes);
         if (chip.fault())
             return chip.fault();
-        // A read-back the link failed to deliver proves nothing: the piece
-        // counts as not yet clean and gets another pass.
-        if (got < 0) {
+        // A read-back during which any transfer failed (the read command as
+        // well as the data read) proves nothing: the piece counts as not yet
+        // clean and gets another pass.
+        if (got < 0 || chip.link_failures() != failures_before) {
             differing = piece.size();
             continue;
         }

@@ -24,7 +24,8 @@ RunResult ProgramWholeImage(Session &session, FirmwareImage &image, WholeImageMo
 // -X: rewrites the SVIDs of the chip's customer block.
 RunResult ProgramCustomerSvid(Session &session, uint16_t svid1, uint16_t svid2);
 
-// -R: reads the whole flash into out. Returns 0 or an error code; a read-out
+// -R: reads the whole flash into out. Returns 0 or an error code; nothing is
+// read out without an accepted key (the lock state aside), and a read-out
 // during which a transfer failed is not complete.
 int ReadOutFlash(Session &session, ImageBytes &out);
 

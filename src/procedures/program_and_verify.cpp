@@ -122,6 +122,10 @@ int PreprogramAndErase(Session &session, uint16_t word_address, size_t count, Er
         if (const int fault = PreprogramWithOnes(session, word_address, count))
             return fault;
     }
+    // A pre-program pass that lost a transfer left the range in a state
+    // nobody knows: no erase follows it.
+    if (chip.link_failures())
+        return chip.RaiseFault(chip.first_link_error());
     if (!options.program_flash)
         return 0;
     return extent == EraseExtent::WholeFlash ? FlashEraseAll(chip, options.erase)
@@ -132,6 +136,11 @@ RunResult ProgramVerifyAndRestart(Session &session, uint16_t word_address, std::
                                   bool eeprom_found)
 {
     const RangeTargets targets{.flash = session.options.program_flash, .eeprom = eeprom_found};
+    if (!targets.flash && !targets.eeprom) {
+        session.chip.console().Write(" do nothing!\n");
+        RestartCore(session.chip);
+        return RunResult::Success();
+    }
     if (const int fault = ProgramRange(session.chip, word_address, data, session.options.program_passes, targets))
         return RunResult::Failure(fault);
     const VerifyOutcome verify = VerifyRange(session.chip, word_address, data, targets);

@@ -42,7 +42,8 @@ enum class EraseExtent { WholeFlash, Range };
 int PreprogramAndErase(Session &session, uint16_t word_address, size_t count, EraseExtent extent);
 
 // Programs the range (mirrored to the EEPROM when one was found), verifies
-// it, and on a clean end lets the core run again.
+// it, and on a clean end lets the core run again. With neither the flash nor
+// an EEPROM to program it says so and succeeds without a verify.
 RunResult ProgramVerifyAndRestart(Session &session, uint16_t word_address, std::span<const uint8_t> data,
                                   bool eeprom_found);
 
