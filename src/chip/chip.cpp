@@ -42,9 +42,9 @@ int Chip::RaiseFault(int code)
     return fault_;
 }
 
-int Chip::WaitFault(int timeout_code, bool all_reads_failed)
+int Chip::WaitFault(int timeout_code, bool last_read_failed)
 {
-    return RaiseFault(all_reads_failed ? last_link_error_ : timeout_code);
+    return RaiseFault(last_read_failed ? last_link_error_ : timeout_code);
 }
 
 uint8_t Chip::ReadStatus(uint8_t reg, bool &read_failed)

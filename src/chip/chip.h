@@ -44,11 +44,11 @@ public:
     // Records code as the run's fault, printing one line for the first one
     // only. Returns the fault that holds for the run.
     int RaiseFault(int code);
-    // The fault of a status wait that expired: when every status read of the
-    // wait failed on the link, the status never arrived because of the link,
-    // and its error is the cause; otherwise the chip did not answer
-    // (timeout_code).
-    int WaitFault(int timeout_code, bool all_reads_failed);
+    // The fault of a status wait that expired: when its last status read
+    // failed on the link, the link stopped answering and its error is the
+    // cause; when the chip kept answering, the chip did not finish
+    // (timeout_code), whatever passing link error came before.
+    int WaitFault(int timeout_code, bool last_read_failed);
     // Reads a status register for a wait; read_failed tells whether the
     // link delivered it.
     uint8_t ReadStatus(uint8_t reg, bool &read_failed);

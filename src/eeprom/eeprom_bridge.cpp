@@ -15,16 +15,14 @@ static constexpr uint8_t kEepromAddressBytes = 3;  // write address byte, memory
 static int WaitBridgeEnded(Chip &chip)
 {
     const uint32_t start = chip.clock().NowMs();
-    bool all_reads_failed = true;
     for (uint32_t polls = 1;; ++polls) {
         chip.SelectPage(PAGE_I2C_MASTER);
         bool read_failed = false;
         const uint8_t status = chip.ReadStatus(I2CM_STATUS, read_failed);
-        all_reads_failed = all_reads_failed && read_failed;
         if (status & (I2CM_STATUS_NACK | I2CM_STATUS_DONE))
             return status;
         if (chip.WaitExpired(start, polls, kBridgeStatusTimeoutMs, kBridgeStatusMinPolls))
-            return chip.WaitFault(ERR_BRIDGE_TIMEOUT, all_reads_failed);
+            return chip.WaitFault(ERR_BRIDGE_TIMEOUT, read_failed);
     }
 }
 

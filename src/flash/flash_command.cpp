@@ -13,15 +13,13 @@ FlashCommandBlock MakeFlashCommandBlock(uint8_t command, uint8_t word_count, uin
 static int WaitFlashFinished(Chip &chip)
 {
     const uint32_t start = chip.clock().NowMs();
-    bool all_reads_failed = true;
     for (uint32_t polls = 1;; ++polls) {
         bool read_failed = false;
         const uint8_t status = chip.ReadStatus(FLASH_STATUS, read_failed);
-        all_reads_failed = all_reads_failed && read_failed;
         if (status & FLASH_STATUS_DONE)
             return 0;
         if (chip.WaitExpired(start, polls, kFlashStatusTimeoutMs, kFlashStatusMinPolls))
-            return chip.WaitFault(ERR_FLASH_TIMEOUT, all_reads_failed);
+            return chip.WaitFault(ERR_FLASH_TIMEOUT, read_failed);
     }
 }
 
