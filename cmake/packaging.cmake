@@ -1,0 +1,67 @@
+# Release packages of the tool alone: a Debian package on Linux, a ZIP on the
+# Windows cross build. Only the "tool" install component goes in, so the
+# stand-in libraries, the simulator and the tests never reach a package.
+#
+#   cmake --build --preset default --target package   -> qzupgrade_<version>_<arch>.deb
+#   cmake --build --preset windows --target package   -> qzupgrade-<version>-win64.zip
+set(QZ_PACKAGE_COMPONENT tool)
+
+set(CPACK_PACKAGE_NAME qzupgrade)
+set(CPACK_PACKAGE_VENDOR "qzupgrade developers")
+set(CPACK_PACKAGE_CONTACT "qzupgrade developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Programs the QZ4850 chip's flash and its mirror EEPROM")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "qzupgrade upgrades, programs, reads out and self-tests the 32 KB flash\n"
+  "of the QZ4850 chip and the I2C EEPROM that mirrors it, over the chip's\n"
+  "USB Billboard device, an FT232H board or the chip maker's I2C adapter.\n"
+  "The link libraries are loaded at run time and are not part of this\n"
+  "package.")
+set(CPACK_COMPONENTS_ALL ${QZ_PACKAGE_COMPONENT})
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  install(TARGETS qzupgrade RUNTIME DESTINATION . COMPONENT ${QZ_PACKAGE_COMPONENT})
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT ${QZ_PACKAGE_COMPONENT})
+
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_PACKAGE_FILE_NAME qzupgrade-${PROJECT_VERSION}-win64)
+  set(CPACK_ARCHIVE_FILE_NAME ${CPACK_PACKAGE_FILE_NAME})
+  # The files sit at the top of the archive: Windows' "Extract All" already
+  # makes a folder named after it.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+else()
+  find_program(QZ_GZIP gzip REQUIRED)
+  set(QZ_MAN_PAGE ${CMAKE_CURRENT_BINARY_DIR}/qzupgrade.1.gz)
+  # -n: no name or time stamp, so the same page gives the same bytes.
+  add_custom_command(OUTPUT ${QZ_MAN_PAGE}
+    COMMAND ${QZ_GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/packaging/qzupgrade.1 > ${QZ_MAN_PAGE}
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/qzupgrade.1
+    VERBATIM)
+  add_custom_target(qzupgrade_man_page ALL DEPENDS ${QZ_MAN_PAGE})
+
+  install(TARGETS qzupgrade RUNTIME DESTINATION bin COMPONENT ${QZ_PACKAGE_COMPONENT})
+  install(FILES ${QZ_MAN_PAGE} DESTINATION share/man/man1 COMPONENT ${QZ_PACKAGE_COMPONENT})
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # The tool links only the C and C++ runtimes; the link libraries are opened
+  # with dlopen and so are no dependency. dpkg-shlibdeps (and CPack's use of
+  # "file") name the runtime versions; without them the packages are named
+  # bare.
+  find_program(QZ_DPKG_SHLIBDEPS dpkg-shlibdeps)
+  find_program(QZ_FILE file)
+  if(QZ_DPKG_SHLIBDEPS AND QZ_FILE)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+  endif()
+endif()
+
+include(CPack)
