@@ -57,6 +57,8 @@ public:
     bool Write(std::span<const uint8_t> bytes, size_t chunk_bytes);
     // Counts one read call; true when ftdi.txt fails it.
     bool ReadFails();
+    // Logs a read that returns no bytes for the reason given.
+    void LogEmptyRead(const char *note) { Capture('<', {}, note); }
     // Moves held-back bytes to the host once the latency timer has run out
     // (or at once when expired).
     void ReleaseAfterLatency(bool expired);
