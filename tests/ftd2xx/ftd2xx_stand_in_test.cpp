@@ -15,25 +15,16 @@
 
 #include "app/error_codes.h"
 #include "hex_bytes.h"
+#include "i2c_streams.h"
 #include "link/ftdi_link_state.h"
 #include "trace.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
 
 constexpr int kChip = 0xF4;
 constexpr int kSetUpWrites = 5;
-
-
-Bytes Join(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes &p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 std::string ReadFile(const fs::path &path)
 {
@@ -90,9 +81,6 @@ protected:
 
     fs::path dir;
 };
-
-const Bytes kStart = Join({HexBytes("80 03 13", 12), HexBytes("80 01 13", 4), HexBytes("80 00 13")});
-const Bytes kStop = Join({HexBytes("80 00 13", 12), HexBytes("80 01 13", 4), HexBytes("80 03 13", 4)});
 
 TEST_F(StandInTest, OpenSendsTheSyncProbesAndTheSetUpInSeparateWrites)
 {
