@@ -1,4 +1,5 @@
-// ftdi.txt: the FT232H boards that the D2XX stand-in lists, and its faults.
+// ftdi.txt: the FT232H boards that the D2XX and libftdi stand-ins list, and
+// their faults (named here by their D2XX calls).
 // It sits in the chip folder (QZSIM_CHIP) beside chip.txt; without it there
 // is one free board wired to the chip of that folder.
 //

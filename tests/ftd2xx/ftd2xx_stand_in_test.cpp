@@ -16,25 +16,16 @@
 #include "core/error_codes.h"
 #include "fake_clock.h"
 #include "hex_bytes.h"
+#include "i2c_streams.h"
 #include "link/ftdi_link.h"
 #include "trace.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
 
 constexpr int kChip = 0xF4;
 constexpr int kSetUpWrites = 5;
-
-
-Bytes Join(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes &p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 std::string ReadFile(const fs::path &path)
 {
@@ -95,9 +86,6 @@ protected:
     FakeClock clock;
     std::unique_ptr<qz::FtdiLink> link;
 };
-
-const Bytes kStart = Join({HexBytes("80 03 13", 12), HexBytes("80 01 13", 4), HexBytes("80 00 13")});
-const Bytes kStop = Join({HexBytes("80 00 13", 12), HexBytes("80 01 13", 4), HexBytes("80 03 13", 4)});
 
 TEST_F(StandInTest, OpenSendsTheSyncProbesAndTheSetUpInSeparateWrites)
 {

@@ -1,0 +1,100 @@
+// One FT232H board opened by a stand-in library: the chip its I2C bus
+// reaches, the MPSSE engine in front of it, the bytes on their way back to
+// the host, the capture log, the waveform and the lock that tells other
+// processes the board is taken. The D2XX and libftdi stand-ins put their own
+// calls on top of it.
+//
+// Capture log lines: "# open LOC SERIAL", "> bytes" per write, "< bytes" per
+// read, "# close"; a note after '#' marks a failed or short call.
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "board_lock.h"
+#include "chip.h"
+#include "chip_bus_target.h"
+#include "ftdi_facts.h"
+#include "i2c_bus.h"
+#include "i2c_pin_slave.h"
+#include "mpsse_engine.h"
+
+namespace qzsim {
+
+enum class BoardOpen { opened, held, no_chip };
+
+class FtdiBoard {
+public:
+    // Takes the board's lock and loads the chip it reaches; null with *result
+    // held when another process has the lock, no_chip when the chip folder
+    // does not load (said on stderr).
+    static std::unique_ptr<FtdiBoard> Open(const char *library, const std::string &folder, const FtdiFacts &facts,
+                                           const BoardFact &board, BoardOpen *result);
+    FtdiBoard(const FtdiBoard &) = delete;
+    FtdiBoard &operator=(const FtdiBoard &) = delete;
+    ~FtdiBoard();
+
+    // Saves the chip folder and ends the capture; the lock goes with the board.
+    void Close();
+
+    const BoardFact &board() const { return board_; }
+    const FtdiFacts &facts() const { return facts_; }
+
+    // MPSSE mode resets the engine; any other mode leaves the bus alone.
+    void SetBitMode(uint8_t mode);
+    uint8_t latency_ms() const { return latency_ms_; }
+    void set_latency_ms(uint8_t ms) { latency_ms_ = ms; }
+
+    // One write call of the library, sent in USB transfers of chunk_bytes
+    // (0: one transfer). False when ftdi.txt fails it: nothing reaches the
+    // engine. The engine's answer waits for the latency timer unless the
+    // stream asked for it at once.
+    bool Write(std::span<const uint8_t> bytes, size_t chunk_bytes);
+    // Counts one read call; true when ftdi.txt fails it.
+    bool ReadFails();
+    // Logs a read that returns no bytes for the reason given.
+    void LogEmptyRead(const char *note) { Capture('<', {}, note); }
+    // Moves held-back bytes to the host once the latency timer has run out
+    // (or at once when expired).
+    void ReleaseAfterLatency(bool expired);
+    // Milliseconds until the latency timer next sends a packet.
+    uint32_t LatencyLeftMs() const;
+    size_t available() const { return rx_.size(); }
+    // Moves up to out.size() bytes to out and logs the read.
+    size_t Take(std::span<uint8_t> out, const char *note_if_short);
+    // Drops every byte on its way to the host.
+    void Purge();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    FtdiBoard() = default;
+    void Capture(char direction, std::span<const uint8_t> bytes, const char *note);
+
+    BoardFact board_;
+    FtdiFacts facts_;
+    std::string chip_dir_;
+    const char *library_ = "";
+    std::unique_ptr<Chip> chip_;
+    std::unique_ptr<ChipBusTarget> target_;
+    std::unique_ptr<I2cPinSlave> slave_;
+    VcdWriter vcd_;
+    std::unique_ptr<I2cBus> bus_;
+    std::unique_ptr<MpsseEngine> engine_;
+    BoardLock lock_;
+    std::FILE *capture_ = nullptr;
+
+    uint8_t bit_mode_ = 0;
+    uint8_t latency_ms_ = 16;
+    std::deque<uint8_t> rx_;       // what the host can read
+    std::vector<uint8_t> unsent_;  // held in the chip for the latency timer
+    Clock::time_point unsent_since_{};
+    uint32_t writes_ = 0;
+    uint32_t reads_ = 0;
+};
+
+}  // namespace qzsim
