@@ -9,6 +9,8 @@
 
 namespace {
 
+using qz::IMAGE_SIZE;
+
 using qz::ImageFormat;
 using qz::ParsedImage;
 using Parser = ParsedImage (*)(std::span<const uint8_t>);
