@@ -27,7 +27,9 @@ void PrintUsage(Console &console, const char *program)
                   "  -U<file>: Upgrade firmware in the image to chip\n"
                   "  -W<file>: Program the whole image while keep the key in chip\n"
                   "  -V[file]: Display firmware version of the image or chip\n"
-                  "  -X<SVID1>[,SVID2]: Program customer SVID to flash\n");
+                  "  -X<SVID1>[,SVID2]: Program customer SVID to flash\n"
+                  "  --help: Print this text\n"
+                  "  --version: Print the tool's name and version\n");
 }
 
 namespace {
@@ -230,6 +232,10 @@ std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args
     Invocation run;
     for (int index = 1;; ++index) {
         const char *arg = reader.at(index);
+        if (std::strcmp(arg, "--help") == 0) {
+            PrintUsage(console, program);
+            return RunResult::Success();
+        }
         if (arg[0] != '-' || arg[1] == '\0') {
             PrintUsage(console, program);
             return RunResult::Failure(ERR_PARAMETER);

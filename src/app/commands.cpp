@@ -48,9 +48,14 @@ RunResult ProgramFromImage(const Invocation &run, Environment &env, ImageExtent 
     std::optional<FirmwareImage> image = LoadImage(env.files, env.console, *run.path);
     if (!image)
         return RunResult::ArgumentIndex(run.last_index);
-    if (extent == ImageExtent::Whole && image->loaded < IMAGE_SIZE) {
-        env.console.Print("Image %s holds %d bytes, not a whole image of %d: chip not touched\n", run.path->c_str(),
-                          static_cast<int>(image->loaded), static_cast<int>(IMAGE_SIZE));
+    if (extent == ImageExtent::Whole && image->first_uncovered < IMAGE_SIZE) {
+        if (image->loaded == image->first_uncovered)
+            env.console.Print("Image %s holds %d bytes, not a whole image of %d: chip not touched\n",
+                              run.path->c_str(), static_cast<int>(image->loaded), static_cast<int>(IMAGE_SIZE));
+        else
+            env.console.Print("Image %s leaves 0x%04X uncovered, not a whole image of %d: chip not touched\n",
+                              run.path->c_str(), static_cast<unsigned>(image->first_uncovered),
+                              static_cast<int>(IMAGE_SIZE));
         return RunResult::ArgumentIndex(run.last_index);
     }
     return RunOnChip(run, WithImage(run.link, *image), env,
@@ -125,6 +130,10 @@ RunResult RunCommand(const Invocation &run, Environment &env)
 
 RunResult RunTool(std::span<char *const> args, Environment &env)
 {
+    if (args.size() == 2 && std::string_view(args[1]) == "--version") {
+        env.console.Write("qzupgrade " QZ_VERSION "\n");
+        return RunResult::Success();
+    }
     PrintBanner(env.console);
     auto parsed = ParseCommandLine(args, env.console);
     if (const RunResult *result = std::get_if<RunResult>(&parsed))

@@ -3,79 +3,49 @@
 #include <algorithm>
 
 #include "core/error_codes.h"
+#include "image/image_formats.h"
 
 namespace qz {
 
-// A text image is read like fgets with a 36-byte buffer: a line longer than
-// 35 characters comes in pieces, each piece counting as a line.
-static constexpr size_t kDatPieceChars = 35;
 // Far more than any text image of 32768 lines; a larger file is read no
 // further.
 static constexpr size_t kTextFileLimit = 16u << 20;
 
-static bool HasDatSuffix(const std::string &path)
+static ParsedImage Parse(ImageFormat format, std::span<const uint8_t> content)
 {
-    if (path.size() < 4)
-        return false;
-    std::string suffix = path.substr(path.size() - 4);
-    std::transform(suffix.begin(), suffix.end(), suffix.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; });
-    return suffix == ".dat";
-}
-
-static bool IsBinaryDigit(uint8_t c) { return c == '0' || c == '1'; }
-
-// The first run of 0/1 characters in a piece, as a byte; false when the
-// piece has none. A NUL ends the piece as it ends a C string.
-static bool ParseDatPiece(std::span<const uint8_t> piece, uint8_t &value)
-{
-    const auto end = std::find(piece.begin(), piece.end(), 0);
-    auto at = std::find_if(piece.begin(), end, IsBinaryDigit);
-    if (at == end)
-        return false;
-    unsigned v = 0;
-    for (; at != end && IsBinaryDigit(*at); ++at)
-        v = (v << 1) | static_cast<unsigned>(*at - '0');
-    value = static_cast<uint8_t>(v);
-    return true;
-}
-
-size_t ParseDatImage(std::span<const uint8_t> text, ImageBytes &image)
-{
-    size_t count = 0;
-    size_t at = 0;
-    while (count < IMAGE_SIZE && at < text.size()) {
-        size_t end = at;
-        while (end < text.size() && end - at < kDatPieceChars && text[end] != '\n')
-            ++end;
-        if (end < text.size() && end - at < kDatPieceChars)
-            ++end;  // the newline belongs to the piece
-        uint8_t value = 0;
-        if (ParseDatPiece(text.subspan(at, end - at), value))
-            image[count++] = value;
-        at = end;
+    switch (format) {
+    case ImageFormat::Dat: return ParseDat(content);
+    case ImageFormat::IntelHex: return ParseIntelHex(content);
+    case ImageFormat::SRecord: return ParseSRecord(content);
+    case ImageFormat::Binary: break;
     }
-    return count;
+    return ParseBinary(content);
 }
 
 std::optional<FirmwareImage> LoadImage(FileSystem &files, Console &console, const std::string &path)
 {
-    const bool text = HasDatSuffix(path);
-    const auto content = files.Read(path, text ? kTextFileLimit : IMAGE_SIZE);
+    const ImageFormat format = FormatForPath(path);
+    const auto content = files.Read(path, format == ImageFormat::Binary ? IMAGE_SIZE : kTextFileLimit);
     if (!content) {
         console.Print("Fail to open file %s\n", path.c_str());
         return std::nullopt;
     }
-    FirmwareImage image;
-    if (text) {
-        image.loaded = ParseDatImage(*content, image.bytes);
-    } else {
-        image.loaded = content->size();
-        std::copy(content->begin(), content->end(), image.bytes.begin());
-        if (image.loaded == 0)
-            console.Print("error reading %s(%ld)\n", path.c_str(), 0L);
-    }
-    if (image.loaded == 0)
+    const ParsedImage parsed = Parse(format, *content);
+    if (!parsed.ok()) {
+        console.Print("Image %s, line %d: %s\n", path.c_str(), static_cast<int>(parsed.error_line),
+                      parsed.error.c_str());
         return std::nullopt;
+    }
+    if (parsed.loaded == 0) {
+        if (format == ImageFormat::Binary)
+            console.Print("error reading %s(%ld)\n", path.c_str(), 0L);
+        return std::nullopt;
+    }
+    FirmwareImage image{parsed.bytes, parsed.loaded, IMAGE_SIZE};
+    for (size_t i = 0; i < IMAGE_SIZE && image.first_uncovered == IMAGE_SIZE; ++i) {
+        if (!parsed.covered[i])
+            image.first_uncovered = i;
+    }
     const uint8_t *fw1 = &image.bytes[FW1_VERSION_OFFSET];
     const uint8_t *fw2 = &image.bytes[FW2_VERSION_OFFSET];
     console.Print("FW1 V%d:%d:%d FW2 V%d:%d:%d in %s\n", fw1[0] >> 4, fw1[0] & 0x0F, fw1[1], fw2[0] >> 4,
@@ -85,7 +55,16 @@ std::optional<FirmwareImage> LoadImage(FileSystem &files, Console &console, cons
 
 int SaveImage(FileSystem &files, Console &console, const std::string &path, std::span<const uint8_t> bytes)
 {
-    switch (files.Write(path, bytes)) {
+    std::string text;
+    switch (FormatForPath(path)) {
+    case ImageFormat::Dat: text = FormatDat(bytes); break;
+    case ImageFormat::IntelHex: text = FormatIntelHex(bytes); break;
+    case ImageFormat::SRecord: text = FormatSRecord(bytes); break;
+    case ImageFormat::Binary: break;
+    }
+    const std::span<const uint8_t> content =
+        text.empty() ? bytes : std::span<const uint8_t>(reinterpret_cast<const uint8_t *>(text.data()), text.size());
+    switch (files.Write(path, content)) {
     case WriteStatus::Written:
         return 0;
     case WriteStatus::CannotOpen:
