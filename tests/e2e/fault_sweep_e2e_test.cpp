@@ -71,7 +71,7 @@ struct LinkSetup {
     std::vector<std::string> options;
     std::vector<FaultKind> faults;
     size_t cases_per_command;  // at scale 1
-    unsigned workers;          // runs at once (USB runs mostly sleep in the switch)
+    unsigned workers;          // runs at once (USB runs sleep in the switch on the real clock)
 };
 
 const LinkSetup kUsb = {"Usb",

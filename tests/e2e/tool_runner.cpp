@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 
 const std::string kBannerText =
     "===================================================\n"
@@ -22,12 +23,51 @@ std::string ShellQuote(const std::string &word)
     return quoted + "'";
 }
 
+std::vector<std::string> VirtualClockSettings(const RunOptions &options)
+{
+#ifdef QZ_VIRTUAL_CLOCK_PATH
+    if (!options.launcher.empty())
+        return {};
+    for (const auto &setting : options.env)
+        if (setting.starts_with("LD_PRELOAD="))
+            return {};
+    const char *real_clock = std::getenv("QZ_REAL_CLOCK");
+    if (real_clock && std::string(real_clock) == "1")
+        return {};
+    // A preload the tests themselves run under stays first.
+    const char *inherited = std::getenv("LD_PRELOAD");
+    const std::string before = inherited && *inherited ? std::string(inherited) + ":" : "";
+    std::vector<std::string> settings = {"LD_PRELOAD=" + before + QZ_VIRTUAL_CLOCK_PATH};
+    // A simulated transfer takes microseconds where a real one takes about a
+    // millisecond; charging each clock read 1 ms ends a wait for a chip that
+    // never answers after about the polls real hardware would make, instead
+    // of after a second of spinning. A run's env, or the tests' own
+    // environment, may set another step (0: none).
+    if (!std::getenv("QZ_VIRTUAL_CLOCK_SPIN_MS"))
+        settings.push_back("QZ_VIRTUAL_CLOCK_SPIN_MS=1");
+#if defined(__SANITIZE_ADDRESS__)
+    // The ASan runtime refuses to start behind another preloaded library.
+    // The clock library is built without sanitizers and interposes only clock
+    // and sleep calls, which ASan merely passes on, so its place is harmless.
+    const char *asan_options = std::getenv("ASAN_OPTIONS");
+    settings.push_back("ASAN_OPTIONS=" + (asan_options && *asan_options ? std::string(asan_options) + ":" : "") +
+                       "verify_asan_link_order=0");
+#endif
+    return settings;
+#else
+    (void)options;
+    return {};
+#endif
+}
+
 ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &options)
 {
     std::string command;
     if (!options.work_dir.empty())
         command += "cd " + ShellQuote(options.work_dir) + " && ";
     command += "env";
+    for (const auto &setting : VirtualClockSettings(options))
+        command += " " + ShellQuote(setting);
     if (!options.chip_dir.empty())
         command += " QZSIM_CHIP=" + ShellQuote(options.chip_dir);
     for (const auto &setting : options.env)

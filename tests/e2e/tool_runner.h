@@ -16,7 +16,14 @@ struct RunOptions {
     std::vector<std::string> launcher;  // words before the tool (e.g. Wine and its exit-code probe)
 };
 
+// Native runs (no launcher) sleep on the virtual clock of
+// tests/e2e/virtual_clock, unless options.env sets LD_PRELOAD or the tests
+// run with QZ_REAL_CLOCK=1.
 ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &options = {});
+
+// The NAME=value settings that put a run on the virtual clock; none for a
+// run in real time.
+std::vector<std::string> VirtualClockSettings(const RunOptions &options);
 
 // Quotes a word for the POSIX shell.
 std::string ShellQuote(const std::string &word);
