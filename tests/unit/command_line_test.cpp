@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "app/command_line.h"
+#include "core/error_codes.h"
+#include "flash/access_key.h"
+#include "sim_link.h"
+
+namespace {
+
+using qz::Invocation;
+using qz::RunResult;
+
+struct Parsed {
+    std::variant<Invocation, RunResult> outcome;
+    std::string text;
+};
+
+Parsed Parse(std::vector<std::string> args)
+{
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    qz::BufferConsole console;
+    auto outcome = qz::ParseCommandLine(argv, console);
+    return {std::move(outcome), console.text};
+}
+
+// Every field of a run, so that two runs compare field by field.
+auto Fields(const Invocation &r)
+{
+    const qz::ProgramOptions &p = r.program;
+    return std::tuple(r.link.kind, r.link.usb.svid, r.link.usb.pid, r.i2c_address, p.program_flash, p.program_eeprom,
+                      p.complement_preprogram, p.preprogram_passes, p.program_passes, p.erase.passes,
+                      p.erase.hardware_preprogram, p.access_key, p.dump_images, r.command, r.path, r.last_index, r.svid1,
+                      r.svid2, r.bist_mode);
+}
+
+// The default run with command, path and last index, changed by more.
+Invocation Expected(qz::Command command, std::optional<std::string> path, int last, void (*more)(Invocation &) = nullptr)
+{
+    Invocation run;
+    run.command = command;
+    run.path = std::move(path);
+    run.last_index = last;
+    if (more)
+        more(run);
+    return run;
+}
+
+TEST(CommandLineTest, ArgumentsGiveTheRun)
+{
+    using qz::Command;
+    const std::pair<std::vector<std::string>, Invocation> cases[] = {
+        {{"qz", "-Ufw.bin"}, Expected(Command::Upgrade, "fw.bin", 1)},
+        {{"qz", "-F", "-A", "0x20", "-U", "fw.bin", "-Z"},
+         Expected(Command::Upgrade, "fw.bin", 5, [](Invocation &r) { r.link.kind = qz::LinkKind::Ft232h, r.i2c_address = 0x20; })},
+        {{"qz", "-C", "-Wimg"}, Expected(Command::WholeImage, "img", 2, [](Invocation &r) { r.link.kind = qz::LinkKind::I2cAdapter; })},
+        {{"qz", "-Mimg"}, Expected(Command::WholeImageAsLoaded, "img", 1)},
+        {{"qz", "-R", "out"}, Expected(Command::ReadOut, "out", 2)},
+        {{"qz", "-V"}, Expected(Command::Version, std::nullopt, 1)},
+        {{"qz", "-Vimg", "x"}, Expected(Command::Version, "img", 1)},
+        {{"qz", "-B"}, Expected(Command::SelfTest, std::nullopt, 1)},
+        {{"qz", "-Bt", "img"}, Expected(Command::SelfTest, "img", 2, [](Invocation &r) { r.bist_mode = qz::BistMode::Second; })},
+        {{"qz", "-BT"}, Expected(Command::SelfTest, std::nullopt, 1, [](Invocation &r) { r.bist_mode = qz::BistMode::Second; })},
+        {{"qz", "-X0x1234,0x5678"},
+         Expected(Command::CustomerSvid, std::nullopt, 1, [](Invocation &r) { r.svid1 = 0x1234, r.svid2 = 0x5678; })},
+        {{"qz", "-X", "4660"}, Expected(Command::CustomerSvid, std::nullopt, 2, [](Invocation &r) { r.svid1 = 0x1234; })},
+        {{"qz", "-E257", "-L", "3", "-l0", "-0", "-1", "-2", "-4", "-S0x1111", "-P017", "-I0xfff0", "-DQZDBGx", "-Ux"},
+         Expected(Command::Upgrade, "x", 13,
+             [](Invocation &r) {
+                 qz::ProgramOptions &p = r.program;
+                 p.erase.passes = 1, p.program_passes = 3, p.preprogram_passes = 0, p.program_flash = false;
+                 p.complement_preprogram = true, p.program_eeprom = false, p.erase.hardware_preprogram = true;
+                 p.access_key = {0xF0, 0xFF, 0x00, 0x00}, p.dump_images = true;
+                 r.link.usb.svid = 0x1111, r.link.usb.pid = 15;
+             })},
+        {{"qz", "-DQZDB", "-E0", "-Ux"}, Expected(Command::Upgrade, "x", 3, [](Invocation &r) { r.program.erase.passes = 0; })},
+    };
+    for (const auto &[args, expected] : cases) {
+        const Parsed parsed = Parse(args);
+        ASSERT_TRUE(std::holds_alternative<Invocation>(parsed.outcome)) << args[1] << parsed.text;
+        EXPECT_EQ(Fields(std::get<Invocation>(parsed.outcome)), Fields(expected)) << args[1];
+    }
+}
+
+TEST(CommandLineTest, LinesWithoutARunEndWithTheirResultAndText)
+{
+    const std::string usage = "Usage: qz [configuration] <command>\n";
+    const std::string usage_end = "  --version: Print the tool's name and version\n";
+    // The text begins with text_start, then the usage when usage_follows.
+    struct Case { std::vector<std::string> args; RunResult result; std::string text_start; bool usage_follows; };
+    const Case cases[] = {
+        {{"qz"}, RunResult::ArgumentIndex(1), "", true},
+        {{"qz", "-F"}, RunResult::ArgumentIndex(1), "", true},
+        {{"qz", "-C", "-0"}, RunResult::ArgumentIndex(2), "D::Do not program Flash\n", true},
+        {{"qz", "U"}, RunResult::Failure(qz::ERR_PARAMETER), "", true},
+        {{"qz", "-"}, RunResult::Failure(qz::ERR_PARAMETER), "", true},
+        {{"qz", "-Q", "-Ux"}, RunResult::Failure(qz::ERR_PARAMETER), "", true},
+        {{"qz", "-A"}, RunResult::Failure(qz::ERR_PARAMETER), "Error parameter -A\n", true},
+        {{"qz", "-Lz", "-Ux"}, RunResult::Failure(qz::ERR_PARAMETER), "Error parameter -Lz\n", true},
+        {{"qz", "-I"}, RunResult::Failure(qz::ERR_PARAMETER), "", true},
+        {{"qz", "-X"}, RunResult::Failure(qz::ERR_PARAMETER), "Error parameter -X\n", false},
+        {{"qz", "-Xq"}, RunResult::Failure(qz::ERR_PARAMETER), "Error parameter -Xq\n", false},
+        {{"qz", "-R"}, RunResult::Failure(qz::ERR_PARAMETER), "", false},
+        {{"qz", "-0", "-1", "-2", "-4", "-U"}, RunResult::Failure(qz::ERR_PARAMETER),
+         "D::Do not program Flash\nD::Complement bits Preprogram\nD::Do not program EEPROM\nD::Hardware preprogram(all 1)\n",
+         false},
+        {{"qz", "-X0x1234,0x5678"}, RunResult::Success(), "Target VendorID: 1234, 5678\n", false},
+        {{"qz", "-X0x1234"}, RunResult::Success(), "Target VendorID: 1234\n", false},
+    };
+    for (const Case &c : cases) {
+        const Parsed parsed = Parse(c.args);
+        const std::string expected_text = c.text_start + (c.usage_follows ? usage : "");
+        EXPECT_EQ(parsed.text.substr(0, expected_text.size()), expected_text) << c.args.back();
+        EXPECT_EQ(parsed.text.ends_with(usage_end), c.usage_follows) << c.args.back();
+        if (const RunResult *result = std::get_if<RunResult>(&parsed.outcome))
+            EXPECT_EQ(result->WindowsValue(), c.result.WindowsValue()) << c.args.back();
+        else
+            EXPECT_EQ(c.result, RunResult::Success()) << c.args.back();
+    }
+}
+
+TEST(AccessKeyTest, KeysFromTextAndFromImageKeyWords)
+{
+    const std::pair<const char *, qz::AccessKey> parsed[] = {
+        {"12345678", {0x78, 0x56, 0x34, 0x12}},
+        {"0x12345678", {0x78, 0x56, 0x34, 0x12}},
+        {"0XabcdEF01", {0x01, 0xEF, 0xCD, 0xAB}},
+        {"1234", {0x34, 0x12, 0x00, 0x00}},
+        {"", qz::kDefaultAccessKey},
+        {"0", qz::kDefaultAccessKey},
+        {"12g4", {0x2E, 0x95, 0x48, 0xF3}},
+        {"123", {0x1F, 0xC4, 0x79, 0xA2}},
+        {"fff", {0xC3, 0x7A, 0xA5, 0x1C}},
+    };
+    for (const auto &[text, key] : parsed)
+        EXPECT_EQ(HexLine(qz::ParseAccessKey(text)), HexLine(key)) << text;
+
+    const std::pair<uint32_t, qz::AccessKey> derived[] = {
+        {0x12345678, {0xB7, 0x95, 0x2F, 0x1D}},
+        {0x00000000, {0xFF, 0xFF, 0xFF, 0xFF}},
+        {0xFFFFFFFF, {0x00, 0x00, 0x00, 0x00}},
+    };
+    for (const auto &[word, key] : derived)
+        EXPECT_EQ(HexLine(qz::DeriveImageKey(word)), HexLine(key)) << word;
+    for (uint32_t word : {0x00000001u, 0x80000000u, 0x0F0F0F0Fu, 0x89ABCDEFu})
+        EXPECT_EQ(HexLine(qz::DeriveImageKey(word)), HexLine(qzsim::DeriveImageKey(word))) << word;
+}
+
+}  // namespace

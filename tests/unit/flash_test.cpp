@@ -1,0 +1,166 @@
+#include <map>
+#include <numeric>
+
+#include "core/error_codes.h"
+#include "flash/flash_program.h"
+#include "flash/flash_read_erase.h"
+#include "flash/flash_unlock.h"
+#include "flash/self_test.h"
+#include "sim_bench.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Pattern(size_t n, uint8_t first)
+{
+    Bytes data(n);
+    std::iota(data.begin(), data.end(), first);
+    return data;
+}
+
+TEST(FlashTest, ProgramCommandLoadsItsDataBetweenBlockAndStartByte)
+{
+    SimBench b;
+    b.OpenFlash();
+    const Bytes data = Pattern(16, 1);
+    EXPECT_EQ(qz::ProgramPiece(b.chip, 0x0100, data, 1), 0);
+    EXPECT_EQ(b.link.Dump(7), "W 50 00 05\n"
+                              "W 05 30 05 00 08 01 00\n"
+                              "W 05 50 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10\n"
+                              "W 05 30 85\n"
+                              "W 05 30 05\n"
+                              "R 05 2C 00\n"
+                              "R 05 2C 01\n");
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), b.sim.flash().begin() + 0x200));
+}
+
+TEST(FlashTest, PieceGetsPassesUntilItReadsBackRightAndItsMinimum)
+{
+    // weak_cell_programs: the programs a cell of the piece needs (0: none).
+    struct Case { int min_passes; uint32_t weak_cell_programs; bool first_read_back_fails; std::string events; };
+    const Case cases[] = {
+        {0, 0, false, "PRP"},
+        {1, 0, false, "PRP"},
+        {3, 0, false, "PRPP"},
+        {5, 0, false, "PRPPPP"},
+        {12, 0, false, "PRPPPPPPPPP"},
+        {1, 3, false, "PRPRPRP"},
+        {4, 2, false, "PRPRPP"},
+        {1, 1000, false, "PRPRPRPRPRPRPRPRPRPR"},
+        // A zero piece: the read-back that did not arrive looks clean.
+        {1, 0, true, "PRPRP"},
+    };
+    for (const Case &c : cases) {
+        SimBench b;
+        b.OpenFlash();
+        if (c.weak_cell_programs) {
+            b.sim.facts().weak_cells = {{0x0105, c.weak_cell_programs}};
+            b.sim.ApplyFacts();
+        }
+        if (c.first_read_back_fails)
+            b.link.fail_if = [n = 0](char op, uint8_t page, uint8_t reg) mutable {
+                return op == 'R' && page == qz::PAGE_FLASH && reg == qz::FLASH_RDATA && n++ == 0;
+            };
+        const Bytes data = c.first_read_back_fails ? Bytes(16, 0x00) : Pattern(16, 0x80);
+        EXPECT_EQ(qz::ProgramPiece(b.chip, 0x0080, data, c.min_passes), 0);
+        EXPECT_EQ(b.link.Events(), c.events) << c.min_passes << " " << c.weak_cell_programs;
+        const bool stored = std::equal(data.begin(), data.end(), b.sim.flash().begin() + 0x100);
+        EXPECT_EQ(stored, c.weak_cell_programs < 1000);
+    }
+}
+
+TEST(FlashTest, EraseIssuesEachCommandItsPassesWithThePreprogramOption)
+{
+    struct Case { bool all; uint16_t word_address; size_t count; uint8_t passes; bool hardware_preprogram;
+                  std::vector<std::string> blocks; std::string text; };
+    const Case cases[] = {
+        {false, 0x0000, 0x200, 1, false, {"03 00 00 00 00", "03 00 00 00 80"}, "\rErase.....0000\rErase.....0100  done!\n"},
+        {false, 0x3880, 0x101, 1, true, {"07 00 00 38 80", "07 00 00 39 00"}, "\rErase.....0000\rErase.....0100  done!\n"},
+        {false, 0x3880, 0x100, 2, false, {"03 00 00 38 80", "03 00 00 38 80"}, "\rErase.....0000  done!\n"},
+        {false, 0x0000, 0x100, 0, false, {}, "\rErase.....0000  done!\n"},
+        {true, 0, 0, 1, true, {"06 00 00 00 00"}, "Erase.....0000\rErase.....7F00  done!\n"},
+        {true, 0, 0, 3, false, std::vector<std::string>(3, "02 00 00 00 00"), "Erase.....0000\rErase.....7F00  done!\n"},
+    };
+    for (const Case &c : cases) {
+        SimBench b;
+        b.OpenFlash();
+        const qz::EraseSettings settings{c.passes, c.hardware_preprogram};
+        const int status = c.all ? qz::FlashEraseAll(b.chip, settings)
+                                 : qz::FlashEraseRange(b.chip, c.word_address, c.count, settings);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(b.link.FlashBlocks(), c.blocks) << c.word_address;
+        EXPECT_EQ(b.console.text, c.text);
+    }
+}
+
+TEST(FlashTest, UnlockTriesTheImageKeyThenTheGivenKey)
+{
+    // Keys by name: "image", "default", "custom".
+    struct Case { const char *name; bool locked, with_image, given_custom, holds_core;
+                  std::vector<std::string> accepted, tried; int status; };
+    const Case cases[] = {
+        {"locked", true, true, false, false, {"image", "default"}, {}, qz::ERR_LOCKED},
+        {"image key", false, true, false, true, {"image", "default"}, {"image"}, 0},
+        {"default key", false, true, false, false, {"default"}, {"image", "default"}, 0},
+        {"given key", false, false, true, true, {"custom"}, {"custom"}, 0},
+        {"no key", false, true, false, false, {}, {"image", "default"}, qz::ERR_NO_ACCESS_KEY},
+        {"no key, no image", false, false, false, false, {}, {"default"}, qz::ERR_NO_ACCESS_KEY},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SimBench b(qz::LinkTraits{.holds_core = c.holds_core});
+        const qzsim::GeneratedChip generated = qzsim::GenerateChip({});
+        LoadGenerated(b.sim, generated);
+        const std::map<std::string, qz::AccessKey> keys = {
+            {"image", qzsim::DeriveImageKey(qzsim::InfoKeyWord(generated.image.data()))},
+            {"default", qz::kDefaultAccessKey},
+            {"custom", {0x11, 0x22, 0x33, 0x44}}};
+        b.sim.facts().locked = c.locked;
+        b.sim.facts().accepted_keys.emplace();
+        for (const std::string &name : c.accepted)
+            b.sim.facts().accepted_keys->push_back(keys.at(name));
+
+        const auto image = c.with_image ? std::span<const uint8_t>(generated.image) : std::span<const uint8_t>();
+        const qz::UnlockResult result = qz::FlashUnlock(b.chip, image, keys.at(c.given_custom ? "custom" : "default"));
+        EXPECT_EQ(result.status, c.status);
+        std::vector<std::string> tried;
+        for (const qz::AccessKey &written : b.sim.stats().keys_written)
+            for (const auto &[name, key] : keys)
+                if (key == written)
+                    tried.push_back(name);
+        EXPECT_EQ(tried, c.tried);
+        EXPECT_EQ(CountOf(b.console.text, "  error inf\n"), c.tried.size() - (c.status == 0 ? 1 : 0));
+        const qz::InfoBlock none{};
+        EXPECT_TRUE(std::equal(result.chip_info.begin(), result.chip_info.end(),
+                               c.status == 0 ? b.sim.flash().begin() + 0x7FE0 : none.begin()));
+        EXPECT_EQ(b.sim.stats().core_ctrl_writes, c.holds_core ? Bytes{0xFD} : Bytes{});
+        EXPECT_EQ(b.sim.stats().flash_mode_writes, Bytes{0x18});
+        EXPECT_EQ(b.sim.stats().flash_setup_writes, Bytes{0x25});
+    }
+}
+
+TEST(FlashTest, SelfTestReportsPassFailAndTimeOut)
+{
+    struct Case { std::vector<uint16_t> series; qz::BistMode mode; int status; std::string text_end; int polls; };
+    const Case cases[] = {
+        {{0x0405, 0x0505}, qz::BistMode::Standard, 0, "\rBist......1  done!\n", 2},
+        {{0x0506}, qz::BistMode::Second, qz::ERR_SELF_TEST_FAILED, "\rBist......0  fail!\n", 1},
+        {{0x0000, 0x0509}, qz::BistMode::Standard, qz::ERR_SELF_TEST_FAILED, "\rBist......1  fail!\n", 2},
+        {{0x0705}, qz::BistMode::Standard, qz::ERR_SELF_TEST_FAILED, "\rBist......0  fail!\n", 1},
+        {{0x0105}, qz::BistMode::Standard, qz::ERR_SELF_TEST_TIMEOUT, "\rBist......49  timeout!\n", 50},
+        {{0x0501}, qz::BistMode::Standard, qz::ERR_SELF_TEST_TIMEOUT, "\rBist......49  timeout!\n", 50},
+        {{0x0504}, qz::BistMode::Standard, qz::ERR_SELF_TEST_TIMEOUT, "\rBist......49  timeout!\n", 50},
+    };
+    for (const Case &c : cases) {
+        SimBench b;
+        b.sim.facts().bist_series = c.series;
+        EXPECT_EQ(qz::RunBist(b.chip, c.mode, {}, qz::kDefaultAccessKey), c.status) << c.series[0];
+        EXPECT_TRUE(b.console.text.ends_with(c.text_end)) << b.console.text;
+        EXPECT_EQ(b.sim.stats().bist_starts, 1u);
+        EXPECT_EQ(b.sim.stats().bist_mode_writes, std::vector<uint8_t>{static_cast<uint8_t>(static_cast<uint8_t>(c.mode) | 0x50)});
+        EXPECT_EQ(b.clock.slept_ms, c.polls * 200u);
+    }
+}
+
+}  // namespace
