@@ -19,6 +19,7 @@
 
 #include "app/commands.h"
 #include "core/error_codes.h"
+#include "image/image_layout.h"
 #include "fake_clock.h"
 #include "memory_files.h"
 
