@@ -46,7 +46,7 @@ inline void CheckRecordFormat(std::span<const uint8_t> file, RecordFormat self, 
     } else {
         Require(image.error_line == 0, "no error line on success");
         Require(image.loaded == image.covered.count(), "loaded counts the covered bytes");
-        for (size_t i = 0; i < IMAGE_SIZE; ++i)
+        for (size_t i = 0; i < qz::IMAGE_SIZE; ++i)
             Require(image.covered[i] || image.bytes[i] == 0, "bytes not covered are 0x00");
     }
 
@@ -62,7 +62,7 @@ inline void CheckRecordFormat(std::span<const uint8_t> file, RecordFormat self, 
 
     if (!image.ok() || image.loaded == 0)
         return;
-    size_t end = IMAGE_SIZE;
+    size_t end = qz::IMAGE_SIZE;
     while (!image.covered[end - 1])
         --end;
     const auto written = std::span(image.bytes).first(end);
