@@ -26,6 +26,9 @@ struct ToolBench {
         for (uint8_t v : generated.image)
             text += "  " + std::bitset<8>(v).to_string() + " \r\n";
         files.files["fw.DAT"].assign(text.begin(), text.end());
+        Bytes other = generated.image;  // another chip's key and tail blocks
+        std::fill(other.begin() + 0x7890, other.begin() + 0x7FE0, 0x77);
+        files.files["other.bin"] = other;
     }
 
     RunResult Run(std::vector<std::string> args)
@@ -68,7 +71,11 @@ TEST(AppTest, ReadOutIsSavedWholeOrSaysWhyNot)
          "error writing out.bin\n", false, 1, 0},
         {[](ToolBench &b) { b.link.fail_only = 1000; }, RunResult::Failure(qz::ERR_ADAPTER_WRITE),
          "\nLink failure(-321): read-out not saved\n", false, 1, 0},
-        {[](ToolBench &b) { b.link.fail_from = 1000; b.link.write_error = qz::ERR_USB_WRITE; b.link.read_error = qz::ERR_USB_READ; },
+        {[](ToolBench &b) {
+             b.link.fail_from = 1000;
+             b.link.write_error = qz::ERR_USB_WRITE;
+             b.link.read_error = qz::ERR_USB_READ;
+         },
          RunResult::Failure(qz::ERR_USB_READ), "\nLink failure(-362)\n", false, 1, 0},
         {[](ToolBench &b) { b.link.failing_opens = 1; }, RunResult::ReadOutSaved(32768), "  done!\n", true, 2, 100},
         {[](ToolBench &b) { b.link.failing_opens = 2; }, RunResult::Failure(qz::ERR_CHIP_NOT_FOUND),
@@ -96,7 +103,8 @@ TEST(AppTest, CommandsEndWithTheirResultAndLine)
     struct Case { std::vector<std::string> args; qzsim::ChipVariant variant; RunResult result; std::string line;
                   Check check; };
     const Case cases[] = {
-        {{"-F", "-Umissing.bin"}, qzsim::ChipVariant::Normal, RunResult::ArgumentIndex(2), "Fail to open file missing.bin\n",
+        {{"-F", "-Umissing.bin"}, qzsim::ChipVariant::Normal, RunResult::ArgumentIndex(2),
+         "Fail to open file missing.bin\n",
          [](const ToolBench &b) { return b.made.empty(); }},
         {{"-W", "empty.bin"}, qzsim::ChipVariant::Normal, RunResult::ArgumentIndex(2), "error reading empty.bin(0)\n",
          [](const ToolBench &b) { return b.made.empty(); }},
@@ -124,21 +132,28 @@ TEST(AppTest, CommandsEndWithTheirResultAndLine)
          [](const ToolBench &b) { return b.FlashHolds(0, 0x7100, b.generated.image); }},
         {{"-I12345678", "-X0x1"}, qzsim::ChipVariant::Normal, RunResult::Failure(qz::ERR_NO_ACCESS_KEY),
          "  error inf\nNo access key accepted: customer block left unchanged\n", untouched},
-        {{"-Mfw.bin"}, qzsim::ChipVariant::Normal, RunResult::Success(), "\rVerify....7FE0  done!\n",
-         [](const ToolBench &b) { return b.FlashHolds(0, 0x8000, b.generated.image); }},
-        {{"-C", "-Wfw.bin"}, qzsim::ChipVariant::Normal, RunResult::Success(), "\rVerify....7FE0  done!\n",
+        {{"-Mother.bin"}, qzsim::ChipVariant::Normal, RunResult::Success(), "\rVerify....7FE0  done!\n",
+         [](const ToolBench &b) { return b.FlashHolds(0, 0x8000, b.files.files.at("other.bin")); }},
+        {{"-C", "-Wother.bin"}, qzsim::ChipVariant::Normal, RunResult::Success(), "\rVerify....7FE0  done!\n",
          [](const ToolBench &b) {
              return b.made.at(0).kind == qz::LinkKind::I2cAdapter && b.files.writes == 0 &&
-                    b.FlashHolds(0, 0x7890, b.generated.image) &&
-                    b.FlashHolds(0x7890, 0x7FE4, b.generated.flash) && b.FlashHolds(0x7FE4, 0x7FEA, b.generated.flash);
+                    b.FlashHolds(0, 0x7890, b.generated.image) && b.FlashHolds(0x7890, 0x7FE0, b.generated.flash) &&
+                    b.FlashHolds(0x7FE4, 0x7FEA, b.generated.flash);
          }},
         {{"-DQZDBG", "-Wfw.bin"}, qzsim::ChipVariant::Normal, RunResult::Success(), "\rVerify....7FE0  done!\n",
-         [](const ToolBench &b) { return b.files.files.at("qzkeyimg.bin").size() + b.files.files.at("chiptmp.bin").size() == 0x10000; }},
+         [](const ToolBench &b) {
+             return b.files.files.at("qzkeyimg.bin").size() + b.files.files.at("chiptmp.bin").size() == 0x10000;
+         }},
         {{"-F", "-X0x1111,0x2222"}, qzsim::ChipVariant::Normal, RunResult::Success(), "Target VendorID: 1111, 2222\n",
          [](const ToolBench &b) {
              const uint8_t *block = b.sim.flash().data() + 0x7100;
              return b.made.at(0).kind == qz::LinkKind::Ft232h && qzsim::GetLe16(block) == 0x2222 &&
                     qzsim::GetLe16(block + 146) == 0x1111 && qzsim::GetLe16(block + 158) == qzsim::Sum16(block, 158);
+         }},
+        {{"-B", "fw.bin"}, qzsim::ChipVariant::Normal, RunResult::Success(), "\rBist......1  done!\n",
+         [](const ToolBench &b) {
+             const qzsim::Key4 image_key = qzsim::DeriveImageKey(qzsim::InfoKeyWord(b.generated.image.data()));
+             return b.made.at(0).usb.image_svid == 0x1234 && b.sim.stats().keys_written == std::vector{image_key};
          }},
         {{"-Bt"}, qzsim::ChipVariant::Locked, RunResult::Success(), "\rBist......1  done!\n",
          [](const ToolBench &b) { return b.sim.stats().bist_mode_writes == std::vector<uint8_t>{0x70}; }},

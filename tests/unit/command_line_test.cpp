@@ -36,12 +36,13 @@ auto Fields(const Invocation &r)
     const qz::ProgramOptions &p = r.program;
     return std::tuple(r.link.kind, r.link.usb.svid, r.link.usb.pid, r.i2c_address, p.program_flash, p.program_eeprom,
                       p.complement_preprogram, p.preprogram_passes, p.program_passes, p.erase.passes,
-                      p.erase.hardware_preprogram, p.access_key, p.dump_images, r.command, r.path, r.last_index, r.svid1,
-                      r.svid2, r.bist_mode);
+                      p.erase.hardware_preprogram, p.access_key, p.dump_images, r.command, r.path, r.last_index,
+                      r.svid1, r.svid2, r.bist_mode);
 }
 
 // The default run with command, path and last index, changed by more.
-Invocation Expected(qz::Command command, std::optional<std::string> path, int last, void (*more)(Invocation &) = nullptr)
+Invocation Expected(qz::Command command, std::optional<std::string> path, int last,
+                    void (*more)(Invocation &) = nullptr)
 {
     Invocation run;
     run.command = command;
@@ -55,31 +56,38 @@ Invocation Expected(qz::Command command, std::optional<std::string> path, int la
 TEST(CommandLineTest, ArgumentsGiveTheRun)
 {
     using qz::Command;
+    const auto second_mode = [](Invocation &r) { r.bist_mode = qz::BistMode::Second; };
     const std::pair<std::vector<std::string>, Invocation> cases[] = {
         {{"qz", "-Ufw.bin"}, Expected(Command::Upgrade, "fw.bin", 1)},
         {{"qz", "-F", "-A", "0x20", "-U", "fw.bin", "-Z"},
-         Expected(Command::Upgrade, "fw.bin", 5, [](Invocation &r) { r.link.kind = qz::LinkKind::Ft232h, r.i2c_address = 0x20; })},
-        {{"qz", "-C", "-Wimg"}, Expected(Command::WholeImage, "img", 2, [](Invocation &r) { r.link.kind = qz::LinkKind::I2cAdapter; })},
+         Expected(Command::Upgrade, "fw.bin", 5, [](Invocation &r) {
+             r.link.kind = qz::LinkKind::Ft232h;
+             r.i2c_address = 0x20;
+         })},
+        {{"qz", "-C", "-Wimg"},
+         Expected(Command::WholeImage, "img", 2, [](Invocation &r) { r.link.kind = qz::LinkKind::I2cAdapter; })},
         {{"qz", "-Mimg"}, Expected(Command::WholeImageAsLoaded, "img", 1)},
         {{"qz", "-R", "out"}, Expected(Command::ReadOut, "out", 2)},
         {{"qz", "-V"}, Expected(Command::Version, std::nullopt, 1)},
         {{"qz", "-Vimg", "x"}, Expected(Command::Version, "img", 1)},
         {{"qz", "-B"}, Expected(Command::SelfTest, std::nullopt, 1)},
-        {{"qz", "-Bt", "img"}, Expected(Command::SelfTest, "img", 2, [](Invocation &r) { r.bist_mode = qz::BistMode::Second; })},
-        {{"qz", "-BT"}, Expected(Command::SelfTest, std::nullopt, 1, [](Invocation &r) { r.bist_mode = qz::BistMode::Second; })},
+        {{"qz", "-Bt", "img"}, Expected(Command::SelfTest, "img", 2, second_mode)},
+        {{"qz", "-BT"}, Expected(Command::SelfTest, std::nullopt, 1, second_mode)},
         {{"qz", "-X0x1234,0x5678"},
-         Expected(Command::CustomerSvid, std::nullopt, 1, [](Invocation &r) { r.svid1 = 0x1234, r.svid2 = 0x5678; })},
-        {{"qz", "-X", "4660"}, Expected(Command::CustomerSvid, std::nullopt, 2, [](Invocation &r) { r.svid1 = 0x1234; })},
+         Expected(Command::CustomerSvid, std::nullopt, 1, [](Invocation &r) { r.svid1 = 0x1234; r.svid2 = 0x5678; })},
+        {{"qz", "-X", "4660"},
+         Expected(Command::CustomerSvid, std::nullopt, 2, [](Invocation &r) { r.svid1 = 0x1234; })},
         {{"qz", "-E257", "-L", "3", "-l0", "-0", "-1", "-2", "-4", "-S0x1111", "-P017", "-I0xfff0", "-DQZDBGx", "-Ux"},
          Expected(Command::Upgrade, "x", 13,
              [](Invocation &r) {
                  qz::ProgramOptions &p = r.program;
-                 p.erase.passes = 1, p.program_passes = 3, p.preprogram_passes = 0, p.program_flash = false;
-                 p.complement_preprogram = true, p.program_eeprom = false, p.erase.hardware_preprogram = true;
-                 p.access_key = {0xF0, 0xFF, 0x00, 0x00}, p.dump_images = true;
-                 r.link.usb.svid = 0x1111, r.link.usb.pid = 15;
+                 p.erase.passes = 1; p.program_passes = 3; p.preprogram_passes = 0; p.program_flash = false;
+                 p.complement_preprogram = true; p.program_eeprom = false; p.erase.hardware_preprogram = true;
+                 p.access_key = {0xF0, 0xFF, 0x00, 0x00}; p.dump_images = true;
+                 r.link.usb.svid = 0x1111; r.link.usb.pid = 15;
              })},
-        {{"qz", "-DQZDB", "-E0", "-Ux"}, Expected(Command::Upgrade, "x", 3, [](Invocation &r) { r.program.erase.passes = 0; })},
+        {{"qz", "-DQZDB", "-E0", "-Ux"},
+         Expected(Command::Upgrade, "x", 3, [](Invocation &r) { r.program.erase.passes = 0; })},
     };
     for (const auto &[args, expected] : cases) {
         const Parsed parsed = Parse(args);
@@ -108,7 +116,8 @@ TEST(CommandLineTest, LinesWithoutARunEndWithTheirResultAndText)
         {{"qz", "-Xq"}, RunResult::Failure(qz::ERR_PARAMETER), "Error parameter -Xq\n", false},
         {{"qz", "-R"}, RunResult::Failure(qz::ERR_PARAMETER), "", false},
         {{"qz", "-0", "-1", "-2", "-4", "-U"}, RunResult::Failure(qz::ERR_PARAMETER),
-         "D::Do not program Flash\nD::Complement bits Preprogram\nD::Do not program EEPROM\nD::Hardware preprogram(all 1)\n",
+         "D::Do not program Flash\nD::Complement bits Preprogram\n"
+         "D::Do not program EEPROM\nD::Hardware preprogram(all 1)\n",
          false},
         {{"qz", "-X0x1234,0x5678"}, RunResult::Success(), "Target VendorID: 1234, 5678\n", false},
         {{"qz", "-X0x1234"}, RunResult::Success(), "Target VendorID: 1234\n", false},
@@ -132,6 +141,7 @@ TEST(AccessKeyTest, KeysFromTextAndFromImageKeyWords)
         {"0x12345678", {0x78, 0x56, 0x34, 0x12}},
         {"0XabcdEF01", {0x01, 0xEF, 0xCD, 0xAB}},
         {"1234", {0x34, 0x12, 0x00, 0x00}},
+        {"0123", {0x23, 0x01, 0x00, 0x00}},
         {"", qz::kDefaultAccessKey},
         {"0", qz::kDefaultAccessKey},
         {"12g4", {0x2E, 0x95, 0x48, 0xF3}},

@@ -72,15 +72,17 @@ TEST(FlashTest, PieceGetsPassesUntilItReadsBackRightAndItsMinimum)
 
 TEST(FlashTest, EraseIssuesEachCommandItsPassesWithThePreprogramOption)
 {
+    const std::string two_sectors = "\rErase.....0000\rErase.....0100  done!\n";
+    const std::string whole = "Erase.....0000\rErase.....7F00  done!\n";
     struct Case { bool all; uint16_t word_address; size_t count; uint8_t passes; bool hardware_preprogram;
                   std::vector<std::string> blocks; std::string text; };
     const Case cases[] = {
-        {false, 0x0000, 0x200, 1, false, {"03 00 00 00 00", "03 00 00 00 80"}, "\rErase.....0000\rErase.....0100  done!\n"},
-        {false, 0x3880, 0x101, 1, true, {"07 00 00 38 80", "07 00 00 39 00"}, "\rErase.....0000\rErase.....0100  done!\n"},
+        {false, 0x0000, 0x200, 1, false, {"03 00 00 00 00", "03 00 00 00 80"}, two_sectors},
+        {false, 0x3880, 0x101, 1, true, {"07 00 00 38 80", "07 00 00 39 00"}, two_sectors},
         {false, 0x3880, 0x100, 2, false, {"03 00 00 38 80", "03 00 00 38 80"}, "\rErase.....0000  done!\n"},
         {false, 0x0000, 0x100, 0, false, {}, "\rErase.....0000  done!\n"},
-        {true, 0, 0, 1, true, {"06 00 00 00 00"}, "Erase.....0000\rErase.....7F00  done!\n"},
-        {true, 0, 0, 3, false, std::vector<std::string>(3, "02 00 00 00 00"), "Erase.....0000\rErase.....7F00  done!\n"},
+        {true, 0, 0, 1, true, {"06 00 00 00 00"}, whole},
+        {true, 0, 0, 3, false, std::vector<std::string>(3, "02 00 00 00 00"), whole},
     };
     for (const Case &c : cases) {
         SimBench b;
@@ -92,6 +94,20 @@ TEST(FlashTest, EraseIssuesEachCommandItsPassesWithThePreprogramOption)
         EXPECT_EQ(b.link.FlashBlocks(), c.blocks) << c.word_address;
         EXPECT_EQ(b.console.text, c.text);
     }
+}
+
+TEST(FlashTest, ComplementPreprogramWritesBackTheBytesItRead)
+{
+    SimBench b;
+    b.OpenFlash();
+    const Bytes data = Pattern(48, 0x31);
+    std::copy(data.begin(), data.end(), b.sim.flash().begin() + 0x200);
+    const auto before = b.sim.flash();
+    EXPECT_EQ(qz::FlashComplementPreprogram(b.chip, 0x0100, data.size()), 0);
+    EXPECT_EQ(b.link.FlashBlocks(), (std::vector<std::string>{"00 00 10 01 00", "05 00 08 01 00", "05 00 08 01 08",
+                                                              "00 00 08 01 10", "05 00 08 01 10"}));
+    EXPECT_TRUE(b.sim.flash() == before);  // programming a byte again leaves it as it is
+    EXPECT_EQ(b.console.text, "\rRead......0000\rWrite.....0000\rRead......0020\rWrite.....0020  done!\n");
 }
 
 TEST(FlashTest, UnlockTriesTheImageKeyThenTheGivenKey)
@@ -158,7 +174,8 @@ TEST(FlashTest, SelfTestReportsPassFailAndTimeOut)
         EXPECT_EQ(qz::RunBist(b.chip, c.mode, {}, qz::kDefaultAccessKey), c.status) << c.series[0];
         EXPECT_TRUE(b.console.text.ends_with(c.text_end)) << b.console.text;
         EXPECT_EQ(b.sim.stats().bist_starts, 1u);
-        EXPECT_EQ(b.sim.stats().bist_mode_writes, std::vector<uint8_t>{static_cast<uint8_t>(static_cast<uint8_t>(c.mode) | 0x50)});
+        const uint8_t mode_byte = static_cast<uint8_t>(c.mode) | 0x50;
+        EXPECT_EQ(b.sim.stats().bist_mode_writes, Bytes{mode_byte});
         EXPECT_EQ(b.clock.slept_ms, c.polls * 200u);
     }
 }

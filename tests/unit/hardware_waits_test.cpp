@@ -28,7 +28,8 @@ TEST(HardwareWaitTest, WaitsGiveUpAfterTheirTimeAndLeastPolls)
                                return qz::EepromWaitReady(chip);
                            },
                            [](const LinkTransfer &t) {
-                               return t.Is('W', qz::PAGE_I2C_MASTER, qz::I2CM_WDATA) && t.bytes == std::vector<uint8_t>{0xA6};
+                               const std::vector<uint8_t> address{qz::EEPROM_WRITE_ADDRESS};
+                               return t.Is('W', qz::PAGE_I2C_MASTER, qz::I2CM_WDATA) && t.bytes == address;
                            },
                            qz::ERR_EEPROM_BUSY, "\nEEPROM does not finish its write cycle(-292)\n"};
     struct Case { const Wait &wait; uint32_t ms_per_poll; size_t polls; };

@@ -48,8 +48,9 @@ TEST(LinkFaultsNeverWriteTest, ComplementPassNeverProgramsAPieceItCouldNotRead)
 
 TEST(LinkFaultsNeverWriteTest, PreprogramPassThatLostATransferStopsBeforeTheErase)
 {
-    const ProgramOptions complement{.complement_preprogram = true};
-    const ProgramOptions ones{};
+    ProgramOptions complement;
+    complement.complement_preprogram = true;
+    const ProgramOptions ones;
     struct Case {
         const ProgramOptions &options;
         char op;

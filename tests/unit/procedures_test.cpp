@@ -22,6 +22,7 @@ TEST(ProcedureTest, PreprogramAndEraseRefusesAfterAnyLinkFailure)
 {
     ProcedureBench b;
     std::fill(b.sim.flash().begin(), b.sim.flash().end(), 0x5A);
+    // A failed read, then a failed write: the first failure is the one reported.
     b.link.fail_if = [](char, uint8_t, uint8_t) { return true; };
     b.chip.ReadRegister(qz::FLASH_STATUS);
     b.chip.WriteRegister(qz::FLASH_MODE, 0);
@@ -43,6 +44,7 @@ TEST(ProcedureTest, PreprogramAndEraseFollowsTheOptions)
         {3, false, true, qz::EraseExtent::Range, 48, 16, 1, 0},
         {0, false, true, qz::EraseExtent::Range, 0, 0, 1, 0},
         {1, false, false, qz::EraseExtent::Range, 0, 0, 0, 0},
+        {0, false, false, qz::EraseExtent::Range, 0, 0, 0, 0},
         {1, true, true, qz::EraseExtent::Range, 16, 8, 1, 0},
         {0, false, true, qz::EraseExtent::WholeFlash, 0, 0, 0, 1},
     };
@@ -65,7 +67,9 @@ TEST(ProcedureTest, VerifyCountsAPieceWithAFailedTransferAsWhollyDifferent)
     using Fail = std::function<bool(char, uint8_t, uint8_t)>;
     // The n-th transfer matching op, page and reg fails.
     const auto nth = [](char op, uint8_t page, uint8_t reg, int n) -> Fail {
-        return [=, seen = 0](char o, uint8_t p, uint8_t r) mutable { return o == op && p == page && r == reg && ++seen == n; };
+        return [=, seen = 0](char o, uint8_t p, uint8_t r) mutable {
+            return o == op && p == page && r == reg && ++seen == n;
+        };
     };
     // The flips are offsets of a byte made different (0: none).
     struct Case { const char *name; qz::RangeTargets targets; Fail fail; size_t flash_flip, eeprom_flip;
