@@ -1,6 +1,6 @@
 #include "app/command_line.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -39,15 +39,10 @@ namespace {
 bool ConvertNumber(const char *text, int &value, const char **end = nullptr)
 {
     char *stop = nullptr;
-    errno = 0;
-    long v = std::strtol(text, &stop, 0);
+    const long v = std::strtol(text, &stop, 0);
     if (stop == text)
         return false;
-    if (v > INT_MAX)
-        v = INT_MAX;
-    if (v < INT_MIN)
-        v = INT_MIN;
-    value = static_cast<int>(v);
+    value = static_cast<int>(std::clamp<long>(v, INT_MIN, INT_MAX));
     if (end)
         *end = stop;
     return true;

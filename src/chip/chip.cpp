@@ -24,13 +24,6 @@ int Chip::ReadRegisters(uint8_t reg, std::span<uint8_t> bytes)
     return Counted(link_.ReadBlock(i2c_address_, reg, bytes));
 }
 
-uint8_t Chip::ReadRegister(uint8_t reg)
-{
-    uint8_t value = 0;
-    ReadRegisters(reg, std::span<uint8_t>(&value, 1));
-    return value;
-}
-
 int Chip::RaiseFault(int code)
 {
     if (fault_ == 0) {

@@ -32,7 +32,11 @@ public:
     int ReadRegisters(uint8_t reg, std::span<uint8_t> bytes);
     // One byte, cleared before the read so that a read that delivers nothing
     // reads as 0.
-    uint8_t ReadRegister(uint8_t reg);
+    uint8_t ReadRegister(uint8_t reg)
+    {
+        bool failed = false;
+        return ReadStatus(reg, failed);
+    }
 
     uint32_t link_failures() const { return link_failures_; }
     int first_link_error() const { return first_link_error_; }

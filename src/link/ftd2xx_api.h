@@ -43,21 +43,6 @@ struct FT_DEVICE_LIST_INFO_NODE {
     FT_HANDLE ftHandle;
 };
 
-using FT_CreateDeviceInfoList_Fn = FT_STATUS (*)(DWORD *num_devs);
-using FT_GetDeviceInfoList_Fn = FT_STATUS (*)(FT_DEVICE_LIST_INFO_NODE *dest, DWORD *num_devs);
-using FT_ResetDevice_Fn = FT_STATUS (*)(FT_HANDLE handle);
-using FT_GetQueueStatus_Fn = FT_STATUS (*)(FT_HANDLE handle, DWORD *rx_bytes);
-using FT_SetUSBParameters_Fn = FT_STATUS (*)(FT_HANDLE handle, uint32_t in_size, uint32_t out_size);
-using FT_SetChars_Fn = FT_STATUS (*)(FT_HANDLE handle, uint8_t event_char, uint8_t event_enable, uint8_t error_char,
-                                     uint8_t error_enable);
-using FT_SetTimeouts_Fn = FT_STATUS (*)(FT_HANDLE handle, uint32_t read_ms, uint32_t write_ms);
-using FT_SetLatencyTimer_Fn = FT_STATUS (*)(FT_HANDLE handle, uint8_t ms);
-using FT_SetBitMode_Fn = FT_STATUS (*)(FT_HANDLE handle, uint8_t mask, uint8_t mode);
-using FT_OpenEx_Fn = FT_STATUS (*)(void *arg1, DWORD flags, FT_HANDLE *handle);
-using FT_Close_Fn = FT_STATUS (*)(FT_HANDLE handle);
-using FT_Read_Fn = FT_STATUS (*)(FT_HANDLE handle, void *buffer, DWORD to_read, DWORD *returned);
-using FT_Write_Fn = FT_STATUS (*)(FT_HANDLE handle, void *buffer, DWORD to_write, DWORD *written);
-
 FT_STATUS FT_CreateDeviceInfoList(DWORD *num_devs);
 FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE *dest, DWORD *num_devs);
 FT_STATUS FT_ResetDevice(FT_HANDLE handle);

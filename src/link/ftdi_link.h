@@ -36,19 +36,19 @@ public:
 
 private:
     struct Api {
-        FT_CreateDeviceInfoList_Fn create_device_info_list = nullptr;
-        FT_GetDeviceInfoList_Fn get_device_info_list = nullptr;
-        FT_ResetDevice_Fn reset_device = nullptr;
-        FT_GetQueueStatus_Fn get_queue_status = nullptr;
-        FT_SetUSBParameters_Fn set_usb_parameters = nullptr;
-        FT_SetChars_Fn set_chars = nullptr;
-        FT_SetTimeouts_Fn set_timeouts = nullptr;
-        FT_SetLatencyTimer_Fn set_latency_timer = nullptr;
-        FT_SetBitMode_Fn set_bit_mode = nullptr;
-        FT_OpenEx_Fn open_ex = nullptr;
-        FT_Close_Fn close = nullptr;
-        FT_Read_Fn read = nullptr;
-        FT_Write_Fn write = nullptr;
+        decltype(&FT_CreateDeviceInfoList) create_device_info_list = nullptr;
+        decltype(&FT_GetDeviceInfoList) get_device_info_list = nullptr;
+        decltype(&FT_ResetDevice) reset_device = nullptr;
+        decltype(&FT_GetQueueStatus) get_queue_status = nullptr;
+        decltype(&FT_SetUSBParameters) set_usb_parameters = nullptr;
+        decltype(&FT_SetChars) set_chars = nullptr;
+        decltype(&FT_SetTimeouts) set_timeouts = nullptr;
+        decltype(&FT_SetLatencyTimer) set_latency_timer = nullptr;
+        decltype(&FT_SetBitMode) set_bit_mode = nullptr;
+        decltype(&FT_OpenEx) open_ex = nullptr;
+        decltype(&FT_Close) close = nullptr;
+        decltype(&FT_Read) read = nullptr;
+        decltype(&FT_Write) write = nullptr;
     };
     bool LookUpEntryPoints();
     std::unique_ptr<SharedLibrary> LoadD2xx() const;

@@ -1,8 +1,7 @@
 #include "link/iic_link.h"
 
-#include <algorithm>
-
 #include "core/error_codes.h"
+#include "link/pieces.h"
 
 namespace qz {
 
@@ -65,26 +64,18 @@ void IicLink::Close()
 
 int IicLink::WriteBlock(int dev, int reg, std::span<const uint8_t> data)
 {
-    for (size_t done = 0; done < data.size();) {
-        const size_t piece = std::min<size_t>(data.size() - done, kIicPieceBytes);
-        if (!api_.write_block(adapter_handle_, dev, (reg + static_cast<int>(done)) & 0xFF,
-                              static_cast<uint8_t>(piece), data.data() + done, kIicBlockFlags))
-            return ERR_ADAPTER_WRITE;
-        done += piece;
-    }
-    return static_cast<int>(data.size());
+    return InPieces(data.size(), kIicPieceBytes, ERR_ADAPTER_WRITE, [&](size_t at, size_t n) {
+        return api_.write_block(adapter_handle_, dev, (reg + static_cast<int>(at)) & 0xFF, static_cast<uint8_t>(n),
+                                data.data() + at, kIicBlockFlags) != 0;
+    });
 }
 
 int IicLink::ReadBlock(int dev, int reg, std::span<uint8_t> data)
 {
-    for (size_t done = 0; done < data.size();) {
-        const size_t piece = std::min<size_t>(data.size() - done, kIicPieceBytes);
-        if (!api_.read_block(adapter_handle_, dev, (reg + static_cast<int>(done)) & 0xFF,
-                             static_cast<uint8_t>(piece), data.data() + done, kIicBlockFlags))
-            return ERR_ADAPTER_READ;
-        done += piece;
-    }
-    return static_cast<int>(data.size());
+    return InPieces(data.size(), kIicPieceBytes, ERR_ADAPTER_READ, [&](size_t at, size_t n) {
+        return api_.read_block(adapter_handle_, dev, (reg + static_cast<int>(at)) & 0xFF, static_cast<uint8_t>(n),
+                               data.data() + at, kIicBlockFlags) != 0;
+    });
 }
 
 }  // namespace qz

@@ -23,14 +23,14 @@ public:
 
 private:
     struct Api {
-        QZ_IICGPIO_Init_Fn init = nullptr;
-        QZ_IICGPIO_GetEnumeratedDeviceCount_Fn get_device_count = nullptr;
-        QZ_IICGPIO_GetEnumeratedDevice_Fn get_device = nullptr;
-        QZ_IICGPIO_Open_Fn open = nullptr;
-        QZ_IICGPIO_Close_Fn close = nullptr;
-        QZ_IIC_SetClock_Fn set_clock = nullptr;
-        QZ_IIC_ReadBlock_Fn read_block = nullptr;
-        QZ_IIC_WriteBlock_Fn write_block = nullptr;
+        decltype(&QZ_IICGPIO_Init) init = nullptr;
+        decltype(&QZ_IICGPIO_GetEnumeratedDeviceCount) get_device_count = nullptr;
+        decltype(&QZ_IICGPIO_GetEnumeratedDevice) get_device = nullptr;
+        decltype(&QZ_IICGPIO_Open) open = nullptr;
+        decltype(&QZ_IICGPIO_Close) close = nullptr;
+        decltype(&QZ_IIC_SetClock) set_clock = nullptr;
+        decltype(&QZ_IIC_ReadBlock) read_block = nullptr;
+        decltype(&QZ_IIC_WriteBlock) write_block = nullptr;
     };
     bool LookUpEntryPoints();
 

@@ -11,16 +11,6 @@ struct AdapterEntry {
     uint32_t word1;       // opaque, passed back to QZ_IICGPIO_Open unchanged
 };
 
-using QZ_IICGPIO_Init_Fn = int (*)(void);
-using QZ_IICGPIO_GetEnumeratedDeviceCount_Fn = int (*)(uint8_t *count);
-using QZ_IICGPIO_GetEnumeratedDevice_Fn = int (*)(uint8_t index, AdapterEntry *entry);
-using QZ_IICGPIO_Open_Fn = int (*)(uint32_t word0, uint32_t word1, uint32_t *handle);
-using QZ_IICGPIO_Close_Fn = void (*)(uint32_t handle);
-using QZ_IIC_SetClock_Fn = int (*)(uint32_t handle, int clock_code);
-using QZ_IIC_ReadBlock_Fn = int (*)(uint32_t handle, int dev, int reg, uint8_t count, uint8_t *dst, int flags);
-using QZ_IIC_WriteBlock_Fn = int (*)(uint32_t handle, int dev, int reg, uint8_t count, const uint8_t *src,
-                                     int flags);
-
 int QZ_IICGPIO_Init(void);
 int QZ_IICGPIO_GetEnumeratedDeviceCount(uint8_t *count);
 int QZ_IICGPIO_GetEnumeratedDevice(uint8_t index, AdapterEntry *entry);

@@ -11,18 +11,8 @@ struct UsbDeviceEntry {
     uint32_t product_id;  // USB product ID in bits 15-0
 };
 
-using QZ_USB_Customer_Device_Fn = void (*)(uint32_t vendor_id);
-using QZ_USB_Init_Fn = int (*)(void);
-using QZ_USB_GetEnumeratedDeviceCount_Fn = int (*)(uint8_t *count);
-using QZ_USB_GetEnumeratedDevice_Fn = int (*)(uint8_t index, UsbDeviceEntry *entry);
-using QZ_USB_Open_Fn = int (*)(uint32_t device_key, uint32_t product_id);
-using QZ_USB_Close_Fn = void (*)(void);
-using QZ_USB_ReadRegMap_Fn = int (*)(uint8_t page, uint8_t reg, uint8_t count, uint8_t *dst);
-using QZ_USB_WriteRegMap_Fn = int (*)(uint8_t page, uint8_t reg, uint8_t count, const uint8_t *src);
-using QZ_USB_GetLastError_Fn = int (*)(void);
-using QZ_USB_GetDeviceDescriptor_Fn = int (*)(uint8_t *descriptor18);
-
-// Declarations for the implementation side (the stand-in library).
+// The entry points. The link looks each up by name and holds it as
+// decltype(&name); the stand-in library defines them.
 void QZ_USB_Customer_Device(uint32_t vendor_id);
 int QZ_USB_Init(void);
 int QZ_USB_GetEnumeratedDeviceCount(uint8_t *count);

@@ -1,9 +1,9 @@
 #include "link/usb_link.h"
 
-#include <algorithm>
 #include <array>
 
 #include "core/error_codes.h"
+#include "link/pieces.h"
 
 namespace qz {
 
@@ -21,7 +21,7 @@ static constexpr uint32_t kSwitchStepMs = 200;
 static constexpr size_t kDescriptorSize = 18;
 static constexpr size_t kDescriptorBcdDevice = 12;
 
-void UsbLink::LookUpEntryPoints()
+bool UsbLink::LookUpEntryPoints()
 {
     library_->LookUp(api_.customer_device, "QZ_USB_Customer_Device");
     library_->LookUp(api_.init, "QZ_USB_Init");
@@ -33,10 +33,7 @@ void UsbLink::LookUpEntryPoints()
     library_->LookUp(api_.write_reg_map, "QZ_USB_WriteRegMap");
     library_->LookUp(api_.get_last_error, "QZ_USB_GetLastError");
     library_->LookUp(api_.get_device_descriptor, "QZ_USB_GetDeviceDescriptor");
-}
-
-bool UsbLink::RequiredEntryPointsPresent() const
-{
+    // The vendor naming, the last error and the descriptor are optional.
     return api_.init && api_.get_device_count && api_.get_device && api_.open && api_.close && api_.read_reg_map &&
            api_.write_reg_map;
 }
@@ -81,8 +78,7 @@ bool UsbLink::Open()
         console_.Print("Can't load %s\n", library_name_);
         return false;
     }
-    LookUpEntryPoints();
-    if (!RequiredEntryPointsPresent()) {
+    if (!LookUpEntryPoints()) {
         console_.Print("APIs are missing in %s\n", library_name_);
         return false;
     }
@@ -139,26 +135,18 @@ int UsbLink::WriteBlock(int, int reg, std::span<const uint8_t> data)
         page_ = data[0];
         return static_cast<int>(data.size());
     }
-    for (size_t done = 0; done < data.size();) {
-        const size_t piece = std::min<size_t>(data.size() - done, kUsbWritePieceBytes);
-        if (!api_.write_reg_map(page_, static_cast<uint8_t>(reg + static_cast<int>(done)),
-                                static_cast<uint8_t>(piece), data.data() + done))
-            return ERR_USB_WRITE;
-        done += piece;
-    }
-    return static_cast<int>(data.size());
+    return InPieces(data.size(), kUsbWritePieceBytes, ERR_USB_WRITE, [&](size_t at, size_t n) {
+        return api_.write_reg_map(page_, static_cast<uint8_t>(reg + static_cast<int>(at)), static_cast<uint8_t>(n),
+                                  data.data() + at) != 0;
+    });
 }
 
 int UsbLink::ReadBlock(int, int reg, std::span<uint8_t> data)
 {
-    for (size_t done = 0; done < data.size();) {
-        const size_t piece = std::min<size_t>(data.size() - done, kUsbReadPieceBytes);
-        if (!api_.read_reg_map(page_, static_cast<uint8_t>(reg + static_cast<int>(done)),
-                               static_cast<uint8_t>(piece), data.data() + done))
-            return ERR_USB_READ;
-        done += piece;
-    }
-    return static_cast<int>(data.size());
+    return InPieces(data.size(), kUsbReadPieceBytes, ERR_USB_READ, [&](size_t at, size_t n) {
+        return api_.read_reg_map(page_, static_cast<uint8_t>(reg + static_cast<int>(at)), static_cast<uint8_t>(n),
+                                 data.data() + at) != 0;
+    });
 }
 
 }  // namespace qz

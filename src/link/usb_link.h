@@ -31,19 +31,18 @@ public:
 
 private:
     struct Api {
-        QZ_USB_Customer_Device_Fn customer_device = nullptr;
-        QZ_USB_Init_Fn init = nullptr;
-        QZ_USB_GetEnumeratedDeviceCount_Fn get_device_count = nullptr;
-        QZ_USB_GetEnumeratedDevice_Fn get_device = nullptr;
-        QZ_USB_Open_Fn open = nullptr;
-        QZ_USB_Close_Fn close = nullptr;
-        QZ_USB_ReadRegMap_Fn read_reg_map = nullptr;
-        QZ_USB_WriteRegMap_Fn write_reg_map = nullptr;
-        QZ_USB_GetLastError_Fn get_last_error = nullptr;
-        QZ_USB_GetDeviceDescriptor_Fn get_device_descriptor = nullptr;
+        decltype(&QZ_USB_Customer_Device) customer_device = nullptr;
+        decltype(&QZ_USB_Init) init = nullptr;
+        decltype(&QZ_USB_GetEnumeratedDeviceCount) get_device_count = nullptr;
+        decltype(&QZ_USB_GetEnumeratedDevice) get_device = nullptr;
+        decltype(&QZ_USB_Open) open = nullptr;
+        decltype(&QZ_USB_Close) close = nullptr;
+        decltype(&QZ_USB_ReadRegMap) read_reg_map = nullptr;
+        decltype(&QZ_USB_WriteRegMap) write_reg_map = nullptr;
+        decltype(&QZ_USB_GetLastError) get_last_error = nullptr;
+        decltype(&QZ_USB_GetDeviceDescriptor) get_device_descriptor = nullptr;
     };
-    void LookUpEntryPoints();
-    bool RequiredEntryPointsPresent() const;
+    bool LookUpEntryPoints();
     void NameVendorToLibrary();
     bool ProductIdAccepted(uint32_t product_id) const;
     void SwitchToUpdateMode();

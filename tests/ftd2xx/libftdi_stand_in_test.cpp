@@ -208,19 +208,19 @@ TEST_F(LibftdiStandInTest, RegisterWriteAndReadReachTheChipAsOverD2xx)
     Boards("");
     std::ofstream(dir / "chip.txt") << "trace 1\n";
     // The same two streams through the D2XX stand-in, then through libftdi.
-    auto ft_open = Sym<FT_OpenEx_Fn>(kD2xx, "FT_OpenEx");
-    auto ft_write = Sym<FT_Write_Fn>(kD2xx, "FT_Write");
-    auto ft_read = Sym<FT_Read_Fn>(kD2xx, "FT_Read");
+    auto ft_open = Sym<decltype(&FT_OpenEx)>(kD2xx, "FT_OpenEx");
+    auto ft_write = Sym<decltype(&FT_Write)>(kD2xx, "FT_Write");
+    auto ft_read = Sym<decltype(&FT_Read)>(kD2xx, "FT_Read");
     FT_HANDLE h = nullptr;
     ASSERT_EQ(ft_open(reinterpret_cast<void *>(0x11), FT_OPEN_BY_LOCATION, &h), FT_OK);
-    ASSERT_EQ(Sym<FT_SetBitMode_Fn>(kD2xx, "FT_SetBitMode")(h, 0, 0x02), FT_OK);
+    ASSERT_EQ(Sym<decltype(&FT_SetBitMode)>(kD2xx, "FT_SetBitMode")(h, 0, 0x02), FT_OK);
     DWORD n = 0;
     uint8_t reply[8];
     for (const auto &[stream, size] : {std::pair{kWriteScratch, 3}, std::pair{kReadScratch, 4}}) {
         ASSERT_EQ(ft_write(h, const_cast<uint8_t *>(stream.data()), static_cast<DWORD>(stream.size()), &n), FT_OK);
         ASSERT_EQ(ft_read(h, reply, size, &n), FT_OK);
     }
-    ASSERT_EQ(Sym<FT_Close_Fn>(kD2xx, "FT_Close")(h), FT_OK);
+    ASSERT_EQ(Sym<decltype(&FT_Close)>(kD2xx, "FT_Close")(h), FT_OK);
 
     ASSERT_EQ(Open(ctx), 0);
     EXPECT_EQ(Write(kWriteScratch), static_cast<int>(kWriteScratch.size()));

@@ -65,17 +65,17 @@ protected:
 TEST_F(SimStandIn, UsbServesTheChipAfterTheSwitchAndSavesAtClose) {
     Library lib(QZSIM_USB_LIBRARY);
     ASSERT_TRUE(lib.loaded()) << dlerror();
-    auto customer = lib.Get<QZ_USB_Customer_Device_Fn>("QZ_USB_Customer_Device");
-    auto init = lib.Get<QZ_USB_Init_Fn>("QZ_USB_Init");
-    auto count_fn = lib.Get<QZ_USB_GetEnumeratedDeviceCount_Fn>("QZ_USB_GetEnumeratedDeviceCount");
-    auto get = lib.Get<QZ_USB_GetEnumeratedDevice_Fn>("QZ_USB_GetEnumeratedDevice");
-    auto open = lib.Get<QZ_USB_Open_Fn>("QZ_USB_Open");
-    auto close = lib.Get<QZ_USB_Close_Fn>("QZ_USB_Close");
-    auto read = lib.Get<QZ_USB_ReadRegMap_Fn>("QZ_USB_ReadRegMap");
-    auto write = lib.Get<QZ_USB_WriteRegMap_Fn>("QZ_USB_WriteRegMap");
-    auto descriptor = lib.Get<QZ_USB_GetDeviceDescriptor_Fn>("QZ_USB_GetDeviceDescriptor");
+    auto customer = lib.Get<decltype(&QZ_USB_Customer_Device)>("QZ_USB_Customer_Device");
+    auto init = lib.Get<decltype(&QZ_USB_Init)>("QZ_USB_Init");
+    auto count_fn = lib.Get<decltype(&QZ_USB_GetEnumeratedDeviceCount)>("QZ_USB_GetEnumeratedDeviceCount");
+    auto get = lib.Get<decltype(&QZ_USB_GetEnumeratedDevice)>("QZ_USB_GetEnumeratedDevice");
+    auto open = lib.Get<decltype(&QZ_USB_Open)>("QZ_USB_Open");
+    auto close = lib.Get<decltype(&QZ_USB_Close)>("QZ_USB_Close");
+    auto read = lib.Get<decltype(&QZ_USB_ReadRegMap)>("QZ_USB_ReadRegMap");
+    auto write = lib.Get<decltype(&QZ_USB_WriteRegMap)>("QZ_USB_WriteRegMap");
+    auto descriptor = lib.Get<decltype(&QZ_USB_GetDeviceDescriptor)>("QZ_USB_GetDeviceDescriptor");
     ASSERT_TRUE(customer && init && count_fn && get && open && close && read && write && descriptor &&
-                lib.Get<QZ_USB_GetLastError_Fn>("QZ_USB_GetLastError"));
+                lib.Get<decltype(&QZ_USB_GetLastError)>("QZ_USB_GetLastError"));
 
     ASSERT_EQ(init(), 1);
     customer(0x9999);  // nobody has that SVID
@@ -126,13 +126,13 @@ TEST_F(SimStandIn, UsbFaultsFailTransfersFromTheConfiguredOne) {
     SetFact("usb_fail_writes_from 2\nusb_vanish_from 4\n");
     Library lib(QZSIM_USB_LIBRARY);
     ASSERT_TRUE(lib.loaded());
-    auto init = lib.Get<QZ_USB_Init_Fn>("QZ_USB_Init");
-    auto count_fn = lib.Get<QZ_USB_GetEnumeratedDeviceCount_Fn>("QZ_USB_GetEnumeratedDeviceCount");
-    auto get = lib.Get<QZ_USB_GetEnumeratedDevice_Fn>("QZ_USB_GetEnumeratedDevice");
-    auto open = lib.Get<QZ_USB_Open_Fn>("QZ_USB_Open");
-    auto close = lib.Get<QZ_USB_Close_Fn>("QZ_USB_Close");
-    auto read = lib.Get<QZ_USB_ReadRegMap_Fn>("QZ_USB_ReadRegMap");
-    auto write = lib.Get<QZ_USB_WriteRegMap_Fn>("QZ_USB_WriteRegMap");
+    auto init = lib.Get<decltype(&QZ_USB_Init)>("QZ_USB_Init");
+    auto count_fn = lib.Get<decltype(&QZ_USB_GetEnumeratedDeviceCount)>("QZ_USB_GetEnumeratedDeviceCount");
+    auto get = lib.Get<decltype(&QZ_USB_GetEnumeratedDevice)>("QZ_USB_GetEnumeratedDevice");
+    auto open = lib.Get<decltype(&QZ_USB_Open)>("QZ_USB_Open");
+    auto close = lib.Get<decltype(&QZ_USB_Close)>("QZ_USB_Close");
+    auto read = lib.Get<decltype(&QZ_USB_ReadRegMap)>("QZ_USB_ReadRegMap");
+    auto write = lib.Get<decltype(&QZ_USB_WriteRegMap)>("QZ_USB_WriteRegMap");
     uint8_t count = 0;
     UsbDeviceEntry e{};
     ASSERT_EQ(init(), 1);
@@ -159,14 +159,14 @@ TEST_F(SimStandIn, UsbVariantLacksItsEntryPoint) {
 TEST_F(SimStandIn, IicBlocksReachTheChipAtItsAddressOnly) {
     Library lib(QZSIM_IIC_LIBRARY);
     ASSERT_TRUE(lib.loaded());
-    auto init = lib.Get<QZ_IICGPIO_Init_Fn>("QZ_IICGPIO_Init");
-    auto count_fn = lib.Get<QZ_IICGPIO_GetEnumeratedDeviceCount_Fn>("QZ_IICGPIO_GetEnumeratedDeviceCount");
-    auto get = lib.Get<QZ_IICGPIO_GetEnumeratedDevice_Fn>("QZ_IICGPIO_GetEnumeratedDevice");
-    auto open = lib.Get<QZ_IICGPIO_Open_Fn>("QZ_IICGPIO_Open");
-    auto close = lib.Get<QZ_IICGPIO_Close_Fn>("QZ_IICGPIO_Close");
-    auto clock = lib.Get<QZ_IIC_SetClock_Fn>("QZ_IIC_SetClock");
-    auto read = lib.Get<QZ_IIC_ReadBlock_Fn>("QZ_IIC_ReadBlock");
-    auto write = lib.Get<QZ_IIC_WriteBlock_Fn>("QZ_IIC_WriteBlock");
+    auto init = lib.Get<decltype(&QZ_IICGPIO_Init)>("QZ_IICGPIO_Init");
+    auto count_fn = lib.Get<decltype(&QZ_IICGPIO_GetEnumeratedDeviceCount)>("QZ_IICGPIO_GetEnumeratedDeviceCount");
+    auto get = lib.Get<decltype(&QZ_IICGPIO_GetEnumeratedDevice)>("QZ_IICGPIO_GetEnumeratedDevice");
+    auto open = lib.Get<decltype(&QZ_IICGPIO_Open)>("QZ_IICGPIO_Open");
+    auto close = lib.Get<decltype(&QZ_IICGPIO_Close)>("QZ_IICGPIO_Close");
+    auto clock = lib.Get<decltype(&QZ_IIC_SetClock)>("QZ_IIC_SetClock");
+    auto read = lib.Get<decltype(&QZ_IIC_ReadBlock)>("QZ_IIC_ReadBlock");
+    auto write = lib.Get<decltype(&QZ_IIC_WriteBlock)>("QZ_IIC_WriteBlock");
     ASSERT_TRUE(init && count_fn && get && open && close && clock && read && write);
     ASSERT_EQ(init(), 1);
     uint8_t count = 0;
