@@ -4,6 +4,7 @@
 // A variant library leaves out one entry point: build with
 // QZSIM_OMIT_<entry point name> defined.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -90,6 +91,16 @@ bool TransferAllowed(bool is_read) {
 }
 
 }  // namespace
+
+// Where QZSIM_LOAD_MARKER names a file, loading the library creates it: a
+// test sees whether a planted copy of the library ever ran.
+__attribute__((constructor)) static void MarkLoaded()
+{
+    if (const char *marker = std::getenv("QZSIM_LOAD_MARKER")) {
+        if (FILE *file = std::fopen(marker, "w"))
+            std::fclose(file);
+    }
+}
 
 extern "C" {
 

@@ -148,6 +148,37 @@ TEST_F(WindowsE2eTest, DllsAreLoadedFromTheExecutablesFolderOnly)
     EXPECT_FALSE(fs::exists(chip.Path("out.bin")));
 }
 
+// A library in the current folder only is never loaded: its code never runs.
+TEST_F(WindowsE2eTest, ALibraryPlantedInTheCurrentFolderIsNeverLoaded)
+{
+    chip.Create();
+    fs::copy_file(kWindowsBin + "/QZ_USB.dll", chip.dir / "QZ_USB.dll");
+    const std::string marker = chip.Path("planted_library_ran");
+    setenv("QZSIM_LOAD_MARKER", marker.c_str(), 1);
+    const WindowsRun planted = Run({"-R", "out.bin"}, ExeFolderWith({}));
+    EXPECT_EQ(planted.out, Console(kBannerText + "Can't load QZ_USB.dll\nCan't load QZ_USB.dll\nCould not find chip(-258)\n"));
+    EXPECT_EQ(planted.exit_code, -258);
+    EXPECT_FALSE(fs::exists(marker));
+
+    // The same library beside the executable is loaded and used.
+    const WindowsRun beside = Run({"-R", "out.bin"}, kWindowsBin + "/qzupgrade.exe");
+    unsetenv("QZSIM_LOAD_MARKER");
+    EXPECT_EQ(beside.exit_code, 32768) << beside.out;
+    EXPECT_TRUE(fs::exists(marker));
+}
+
+// FTDI's driver package installs ftd2xx.dll into System32: found there.
+TEST_F(WindowsE2eTest, FtdiLibraryInTheSystemFolderIsFound)
+{
+    chip.Create();
+    const fs::path system_copy = fs::path(QZ_WINE_PREFIX) / "drive_c/windows/system32/ftd2xx.dll";
+    fs::copy_file(kWindowsBin + "/ftd2xx64.dll", system_copy, fs::copy_options::overwrite_existing);
+    const WindowsRun run = Run({"-F", "-R", "out.bin"}, ExeFolderWith({}));
+    fs::remove(system_copy);
+    EXPECT_EQ(run.exit_code, 32768) << run.out;
+    EXPECT_EQ(ChipFixture::ReadFile(chip.Path("out.bin")), chip.Flash());
+}
+
 TEST_F(WindowsE2eTest, FtdiLibraryFallsBackToItsOtherName)
 {
     chip.Create();
