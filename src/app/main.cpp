@@ -4,12 +4,15 @@
 
 int main(int argc, char **argv)
 {
-    qz::StdoutConsole console;
+    qz::SystemConsole console;
     qz::SystemClock clock;
     qz::SystemFiles files;
     qz::Environment env{console, clock, files, [&](const qz::LinkSettings &settings) {
                             return qz::MakeLink(settings, console, clock);
                         }};
-    const qz::RunResult result = qz::RunTool(std::span<char *const>(argv, static_cast<size_t>(argc)), env);
-    return qz::HostExitStatus(result);
+    std::vector<std::string> args = qz::CommandLineArguments(argc, argv);
+    std::vector<char *> words;
+    for (std::string &arg : args)
+        words.push_back(arg.data());
+    return qz::HostExitStatus(qz::RunTool(words, env));
 }

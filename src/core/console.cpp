@@ -27,10 +27,4 @@ void Console::Progress(const char *label, size_t offset)
     Print("\r%s%04X", label, static_cast<unsigned>(offset));
 }
 
-void StdoutConsole::Emit(std::string_view text)
-{
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
-
 }  // namespace qz

@@ -30,12 +30,6 @@ inline constexpr const char *kReadLabel = "Read......";
 inline constexpr const char *kWriteLabel = "Write.....";
 inline constexpr const char *kEraseLabel = "Erase.....";
 
-// The process's standard output.
-class StdoutConsole final : public Console {
-protected:
-    void Emit(std::string_view text) override;
-};
-
 // Collects the text, for tests and for callers that look at it first.
 class BufferConsole final : public Console {
 public:

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <string>
 
 #include "platform/library.h"
@@ -61,6 +62,17 @@ void SystemClock::SleepMs(uint32_t ms)
 }
 
 int HostExitStatus(const RunResult &result) { return result.PosixExitStatus(); }
+
+// Paths are bytes here: UTF-8 passes through unchanged.
+FILE *OpenFile(const std::string &path, const char *mode) { return std::fopen(path.c_str(), mode); }
+
+std::vector<std::string> CommandLineArguments(int argc, char **argv) { return {argv, argv + argc}; }
+
+void SystemConsole::Emit(std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
 
 }  // namespace qz
 #endif

@@ -1,61 +1,90 @@
 #ifdef _WIN32
 #include <windows.h>
+#include <shellapi.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "platform/library.h"
 #include "platform/system.h"
 
+// Paths travel through the tool as UTF-8 and meet Windows only here, as
+// UTF-16: names outside the ANSI code page survive, and the wide calls take
+// paths past MAX_PATH.
 namespace qz {
 
-// A path made absolute and without a trailing backslash, for comparing.
-static std::string FullPath(const std::string &path)
+static std::wstring Widen(const std::string &utf8)
 {
-    char full[MAX_PATH];
-    const DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-    std::string result = n > 0 && n < MAX_PATH ? std::string(full, n) : path;
-    while (result.size() > 3 && (result.back() == '\\' || result.back() == '/'))
-        result.pop_back();
-    return result;
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+    return wide;
 }
 
-static std::string ExecutableFolder()
+static std::string Narrow(const std::wstring &wide)
 {
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
-        return {};
-    std::string full(path, n);
-    const size_t slash = full.find_last_of("\\/");
-    return slash == std::string::npos ? std::string{} : full.substr(0, slash);
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                                      nullptr);
+    std::string utf8(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n, nullptr, nullptr);
+    return utf8;
+}
+
+// A path made absolute and without a trailing backslash, for comparing.
+static std::wstring FullPath(const std::wstring &path)
+{
+    const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    full.resize(size ? GetFullPathNameW(path.c_str(), size, full.data(), nullptr) : 0);
+    if (full.empty())
+        full = path;
+    while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/'))
+        full.pop_back();
+    return full;
+}
+
+static std::wstring ExecutableFolder()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return {};
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring{} : path.substr(0, slash);
+}
+
+static std::wstring SystemFolder(UINT(WINAPI *get)(LPWSTR, UINT))
+{
+    wchar_t path[MAX_PATH];
+    const UINT n = get(path, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(path, n) : std::wstring{};
 }
 
 // Folders searched for a library, in order: the executable's, System32, the
 // Windows folder, then PATH. The current folder is never among them, nor is
 // a PATH entry that names it: an image downloaded into a folder could have a
 // planted QZ_USB.dll beside it.
-static std::vector<std::string> LibraryFolders()
+static std::vector<std::wstring> LibraryFolders()
 {
-    std::vector<std::string> folders;
-    if (const std::string own = ExecutableFolder(); !own.empty())
-        folders.push_back(own);
-    char path[MAX_PATH];
-    if (const UINT n = GetSystemDirectoryA(path, MAX_PATH); n > 0 && n < MAX_PATH)
-        folders.emplace_back(path, n);
-    if (const UINT n = GetWindowsDirectoryA(path, MAX_PATH); n > 0 && n < MAX_PATH)
-        folders.emplace_back(path, n);
-    const std::string current = FullPath(".");
-    const DWORD size = GetEnvironmentVariableA("PATH", nullptr, 0);
-    std::string search(size, '\0');
-    search.resize(GetEnvironmentVariableA("PATH", search.data(), size));
-    size_t from = 0;
-    while (from <= search.size()) {
-        const size_t to = std::min(search.find(';', from), search.size());
-        const std::string entry = search.substr(from, to - from);
-        if (!entry.empty() && _stricmp(FullPath(entry).c_str(), current.c_str()) != 0)
+    std::vector<std::wstring> folders = {ExecutableFolder(), SystemFolder(GetSystemDirectoryW),
+                                         SystemFolder(GetWindowsDirectoryW)};
+    const std::wstring current = FullPath(L".");
+    const DWORD size = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+    std::wstring search(size, L'\0');
+    search.resize(size ? GetEnvironmentVariableW(L"PATH", search.data(), size) : 0);
+    for (size_t from = 0; from <= search.size();) {
+        const size_t to = std::min(search.find(L';', from), search.size());
+        const std::wstring entry = search.substr(from, to - from);
+        if (!entry.empty() && _wcsicmp(FullPath(entry).c_str(), current.c_str()) != 0)
             folders.push_back(entry);
         from = to + 1;
     }
@@ -63,16 +92,18 @@ static std::vector<std::string> LibraryFolders()
 }
 
 // Each candidate is loaded by its full path; its own dependencies come from
-// its folder first (LOAD_WITH_ALTERED_SEARCH_PATH), and SetDllDirectoryA("")
+// its folder first (LOAD_WITH_ALTERED_SEARCH_PATH), and SetDllDirectoryW(L"")
 // takes the current folder out of the search that finds the rest.
 SharedLibrary::SharedLibrary(const char *file_name)
 {
-    SetDllDirectoryA("");
-    for (const std::string &folder : LibraryFolders()) {
-        const std::string candidate = folder + "\\" + file_name;
-        if (GetFileAttributesA(candidate.c_str()) == INVALID_FILE_ATTRIBUTES)
+    SetDllDirectoryW(L"");
+    for (const std::wstring &folder : LibraryFolders()) {
+        if (folder.empty())
             continue;
-        handle_ = reinterpret_cast<void *>(LoadLibraryExA(candidate.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+        const std::wstring candidate = folder + L"\\" + Widen(file_name);
+        if (GetFileAttributesW(candidate.c_str()) == INVALID_FILE_ATTRIBUTES)
+            continue;
+        handle_ = reinterpret_cast<void *>(LoadLibraryExW(candidate.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
         if (handle_)
             return;
     }
@@ -97,6 +128,40 @@ void SystemClock::SleepMs(uint32_t ms) { Sleep(ms); }
 
 // Windows keeps the whole int: the result is the exit status unchanged.
 int HostExitStatus(const RunResult &result) { return result.WindowsValue(); }
+
+FILE *OpenFile(const std::string &path, const char *mode) { return _wfopen(Widen(path).c_str(), Widen(mode).c_str()); }
+
+// The C runtime's argv is in the ANSI code page, where other characters are
+// lost; the wide command line keeps them.
+std::vector<std::string> CommandLineArguments(int argc, char **argv)
+{
+    int count = 0;
+    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide)
+        return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i)
+        args.push_back(Narrow(wide[i]));
+    LocalFree(wide);
+    return args;
+}
+
+// A console shows UTF-16 written with WriteConsoleW whatever its code page;
+// a file or pipe gets the UTF-8 bytes, lines ending in "\r\n" as always.
+void SystemConsole::Emit(std::string_view text)
+{
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode)) {
+        std::fflush(stdout);
+        const std::wstring wide = Widen(std::string(text));
+        DWORD written = 0;
+        WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
 
 }  // namespace qz
 #endif

@@ -1,5 +1,10 @@
 #pragma once
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "core/clock.h"
+#include "core/console.h"
 #include "core/files.h"
 #include "core/run_result.h"
 
@@ -20,5 +25,19 @@ public:
 // The process exit status for a run's result: Windows keeps the whole int,
 // POSIX hosts get the 8-bit mapping.
 int HostExitStatus(const RunResult &result);
+
+// The process's standard output. Text is UTF-8; a Windows console is given
+// it as UTF-16, so that paths in any script show as they are.
+class SystemConsole final : public Console {
+protected:
+    void Emit(std::string_view text) override;
+};
+
+// The command line as UTF-8 strings (on Windows read in UTF-16, so that no
+// character outside the ANSI code page is lost).
+std::vector<std::string> CommandLineArguments(int argc, char **argv);
+
+// fopen of a UTF-8 path.
+FILE *OpenFile(const std::string &path, const char *mode);
 
 }  // namespace qz

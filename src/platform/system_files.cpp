@@ -12,13 +12,13 @@ namespace qz {
 static bool WouldBlockOnOpen(const std::string &path)
 {
     std::error_code error;
-    const auto type = std::filesystem::status(path, error).type();
+    const auto type = std::filesystem::status(std::u8string(path.begin(), path.end()), error).type();
     return !error && (type == std::filesystem::file_type::fifo || type == std::filesystem::file_type::socket);
 }
 
 std::optional<std::vector<uint8_t>> SystemFiles::Read(const std::string &path, size_t limit)
 {
-    FILE *file = WouldBlockOnOpen(path) ? nullptr : std::fopen(path.c_str(), "rb");
+    FILE *file = WouldBlockOnOpen(path) ? nullptr : OpenFile(path, "rb");
     if (!file)
         return std::nullopt;
     std::vector<uint8_t> bytes;
@@ -36,7 +36,7 @@ std::optional<std::vector<uint8_t>> SystemFiles::Read(const std::string &path, s
 
 WriteStatus SystemFiles::Write(const std::string &path, std::span<const uint8_t> bytes)
 {
-    FILE *file = WouldBlockOnOpen(path) ? nullptr : std::fopen(path.c_str(), "wb");
+    FILE *file = WouldBlockOnOpen(path) ? nullptr : OpenFile(path, "wb");
     if (!file)
         return WriteStatus::CannotOpen;
     // A short write or a failing close (a full disk shows up there) must not

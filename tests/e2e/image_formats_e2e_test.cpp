@@ -2,6 +2,7 @@
 // errors of a broken record file, through the built tool.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "chip_fixture.h"
@@ -50,6 +51,18 @@ TEST_F(ImageFormatsE2eTest, BrokenOrPartialRecordFilesNeverReachTheChip)
         << run.out;
     EXPECT_EQ(run.status, 3);
     EXPECT_EQ(chip.Flash(), flash);
+}
+
+TEST_F(ImageFormatsE2eTest, PathsInAnyScriptAreBytesOnLinux)
+{
+    const std::string folder = chip.Path("固件 é");
+    std::filesystem::create_directories(folder);
+    const std::string readout = folder + "/読み出し.srec";
+    ToolRun run = chip.Run({"-C", "-R", readout});
+    ASSERT_EQ(run.status, 0) << run.out;
+    run = chip.Run({"-C", "-W", readout});
+    EXPECT_TRUE(Contains(run.out, "FW1 V1:1:3 FW2 V1:1:3 in " + readout + "\n")) << run.out;
+    EXPECT_EQ(run.status, 0) << run.out;
 }
 
 }  // namespace

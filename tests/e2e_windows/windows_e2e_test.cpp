@@ -179,6 +179,37 @@ TEST_F(WindowsE2eTest, FtdiLibraryInTheSystemFolderIsFound)
     EXPECT_EQ(ChipFixture::ReadFile(chip.Path("out.bin")), chip.Flash());
 }
 
+// Names outside any one ANSI code page: CJK and accented letters in one
+// folder name. Output to a pipe carries them as UTF-8.
+TEST_F(WindowsE2eTest, PathsOutsideTheAnsiCodePageWork)
+{
+    chip.Create();
+    const fs::path folder = chip.dir / "固件 é";
+    fs::create_directories(folder);
+    fs::copy_file(chip.image, folder / "fw.bin");
+    const std::string image = WindowsPath(folder / "fw.bin"), readout = WindowsPath(folder / "読み出し.bin");
+    setenv("LC_ALL", "C.UTF-8", 1);
+    const WindowsRun version = Run({"-V", image});
+    EXPECT_EQ(version.out, Console(kBannerText + "FW1 V1:2:3 FW2 V1:2:3 in " + image + "\n"));
+    EXPECT_EQ(version.exit_code, 2);
+    const WindowsRun upgrade = Run({"-C", "-U", image});
+    EXPECT_EQ(upgrade.exit_code, 0) << upgrade.out;
+    const WindowsRun whole = Run({"-C", "-W", image});
+    EXPECT_EQ(whole.exit_code, 0) << whole.out;
+    const WindowsRun read = Run({"-C", "-R", readout});
+    EXPECT_EQ(read.exit_code, 32768) << read.out;
+    EXPECT_EQ(ChipFixture::ReadFile((folder / "読み出し.bin").string()), chip.Flash());
+
+    // The tool and its libraries installed in such a folder, run from elsewhere.
+    const fs::path installed = folder / "工具";
+    fs::create_directories(installed);
+    for (const char *file : {"qzupgrade.exe", "QZ_IICGPIO.dll"})
+        fs::copy_file(kWindowsBin + "/" + file, installed / file);
+    const WindowsRun moved = Run({"-C", "-R", "out.bin"}, (installed / "qzupgrade.exe").string());
+    unsetenv("LC_ALL");
+    EXPECT_EQ(moved.exit_code, 32768) << moved.out;
+}
+
 TEST_F(WindowsE2eTest, FtdiLibraryFallsBackToItsOtherName)
 {
     chip.Create();

@@ -2,40 +2,44 @@
 // 32-bit exit code, which Wine hands to a Unix parent only as its low 8 bits.
 //   exit_code_probe.exe <program> [arguments...]
 // Prints the child's own output, then a last line "exit code <signed value>".
+// The arguments pass through in UTF-16, so no character is lost on the way.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <string>
 
-static std::string QuoteArgument(const char *arg)
+static std::wstring QuoteArgument(const wchar_t *arg)
 {
-    std::string quoted = "\"";
-    for (const char *p = arg; *p; ++p) {
-        if (*p == '"')
-            quoted += '\\';
+    std::wstring quoted = L"\"";
+    for (const wchar_t *p = arg; *p; ++p) {
+        if (*p == L'"')
+            quoted += L'\\';
         quoted += *p;
     }
-    return quoted + "\"";
+    return quoted + L"\"";
 }
 
-int main(int argc, char **argv)
+int main()
 {
-    if (argc < 2) {
+    int argc = 0;
+    wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv || argc < 2) {
         std::fprintf(stderr, "usage: exit_code_probe <program> [arguments...]\n");
         return 2;
     }
-    std::string command_line;
+    std::wstring command_line;
     for (int i = 1; i < argc; ++i) {
         if (i > 1)
-            command_line += ' ';
+            command_line += L' ';
         command_line += QuoteArgument(argv[i]);
     }
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+    if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                         &process)) {
-        std::fprintf(stderr, "cannot start %s (error %lu)\n", argv[1], GetLastError());
+        std::fprintf(stderr, "cannot start the program (error %lu)\n", GetLastError());
         return 2;
     }
     WaitForSingleObject(process.hProcess, INFINITE);
