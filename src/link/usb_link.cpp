@@ -3,6 +3,7 @@
 #include <array>
 
 #include "core/error_codes.h"
+#include "link/maker_library.h"
 #include "link/pieces.h"
 
 namespace qz {
@@ -73,15 +74,8 @@ bool UsbLink::Open()
     if (library_)
         return true;
     page_ = kStatusPage;
-    library_ = std::make_unique<SharedLibrary>(library_name_);
-    if (!library_->loaded()) {
-        console_.Print("Can't load %s\n", library_name_);
+    if (!LoadMakerLibrary(library_, library_name_, console_, [this] { return LookUpEntryPoints(); }))
         return false;
-    }
-    if (!LookUpEntryPoints()) {
-        console_.Print("APIs are missing in %s\n", library_name_);
-        return false;
-    }
     if (!api_.init())
         return false;
     NameVendorToLibrary();
