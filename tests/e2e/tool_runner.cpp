@@ -62,7 +62,7 @@ std::vector<std::string> VirtualClockSettings(const RunOptions &options)
 
 ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &options)
 {
-    std::string command;
+    std::string command = "{ ";
     if (!options.work_dir.empty())
         command += "cd " + ShellQuote(options.work_dir) + " && ";
     command += "env";
@@ -77,7 +77,7 @@ ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &opt
     command += " " + ShellQuote(options.tool);
     for (const auto &arg : args)
         command += " " + ShellQuote(arg);
-    command += " 2>&1 </dev/null";
+    command += "; } 2>&1 </dev/null";
 
     ToolRun run;
     FILE *pipe = popen(command.c_str(), "r");

@@ -56,14 +56,23 @@ protected:
         options.work_dir = chip.dir.string();
         options.env = {"WINEPREFIX=" + std::string(QZ_WINE_PREFIX), "WINEDEBUG=-all"};
         options.launcher = {QZ_WINE64, kWindowsBin + "/exit_code_probe.exe"};
-        const ToolRun run = RunQzupgrade(args, options);
-        WindowsRun result;
         static const std::regex kExitLine("exit code (-?[0-9]+)\r\n$");
+        // The probe always ends with its exit line; a run without one never
+        // reached Windows code (Wine failing to start under a busy
+        // wineserver), so it says nothing about the tool and is tried again.
+        ToolRun run;
         std::smatch match;
-        if (std::regex_search(run.out, match, kExitLine)) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            run = RunQzupgrade(args, options);
+            if (std::regex_search(run.out, match, kExitLine))
+                break;
+        }
+        WindowsRun result;
+        if (!match.empty()) {
             result.exit_code = std::stol(match[1]);
             result.out = run.out.substr(0, static_cast<size_t>(match.position(0)));
         } else {
+            ADD_FAILURE() << "Wine did not run the probe (shell status " << run.status << "): " << run.out;
             result.out = run.out;
         }
         return result;
