@@ -26,7 +26,7 @@ std::string ShellQuote(const std::string &word)
 std::vector<std::string> VirtualClockSettings(const RunOptions &options)
 {
 #ifdef QZ_VIRTUAL_CLOCK_PATH
-    if (!options.launcher.empty())
+    if (options.real_clock)
         return {};
     for (const auto &setting : options.env)
         if (setting.starts_with("LD_PRELOAD="))

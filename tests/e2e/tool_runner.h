@@ -14,11 +14,12 @@ struct RunOptions {
     std::string work_dir;             // current directory of the run
     std::vector<std::string> env;     // further NAME=value settings
     std::vector<std::string> launcher;  // words before the tool (e.g. Wine and its exit-code probe)
+    bool real_clock = false;            // Wine keeps real time: its own clocks drive its processes
 };
 
-// Native runs (no launcher) sleep on the virtual clock of
-// tests/e2e/virtual_clock, unless options.env sets LD_PRELOAD or the tests
-// run with QZ_REAL_CLOCK=1.
+// Runs sleep on the virtual clock of tests/e2e/virtual_clock, unless
+// options.real_clock is set, options.env sets LD_PRELOAD or the tests run
+// with QZ_REAL_CLOCK=1.
 ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &options = {});
 
 // The NAME=value settings that put a run on the virtual clock; none for a

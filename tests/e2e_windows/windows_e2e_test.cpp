@@ -56,6 +56,7 @@ protected:
         options.work_dir = chip.dir.string();
         options.env = {"WINEPREFIX=" + std::string(QZ_WINE_PREFIX), "WINEDEBUG=-all"};
         options.launcher = {QZ_WINE64, kWindowsBin + "/exit_code_probe.exe"};
+        options.real_clock = true;
         static const std::regex kExitLine("exit code (-?[0-9]+)\r\n$");
         // The probe always ends with its exit line; a run without one never
         // reached Windows code (Wine failing to start under a busy
