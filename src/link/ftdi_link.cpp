@@ -2,8 +2,11 @@
 // and clocking the bus. The I2C transfers are in ftdi_transfers.cpp.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <string>
 #include <vector>
 
+#include "link/ftdi_board.h"
 #include "link/ftdi_link.h"
 
 namespace qz {
@@ -122,6 +125,13 @@ bool FtdiLink::MpsseSync(uint8_t opcode)
     return false;
 }
 
+// A text field of the device list, which the library may fill to the last byte.
+template <size_t N>
+static std::string FixedText(const char (&field)[N])
+{
+    return std::string(field, strnlen(field, N));
+}
+
 // Walks the device list for the first board no other program holds and opens
 // it by its location.
 bool FtdiLink::OpenFirstFreeDevice()
@@ -138,13 +148,17 @@ bool FtdiLink::OpenFirstFreeDevice()
         last_error_ = "Fail to get FT232H device info";
         return false;
     }
-    const auto listed = list.begin() + std::min<DWORD>(count, static_cast<DWORD>(list.size()));
-    const auto chosen =
-        std::find_if(list.begin(), listed, [](const auto &node) { return (node.Flags & FT_FLAGS_OPENED) == 0; });
-    if (chosen == listed) {
+    list.resize(std::min<DWORD>(count, static_cast<DWORD>(list.size())));
+    std::vector<FtdiBoard> boards;
+    for (const auto &node : list)
+        boards.push_back({FixedText(node.SerialNumber), node.LocId, FixedText(node.Description),
+                          (node.Flags & FT_FLAGS_OPENED) != 0});
+    const std::optional<size_t> chosen_index = ChooseFtdiBoard(boards);
+    if (!chosen_index) {
         last_error_ = "No free FT232H device";
         return false;
     }
+    const auto chosen = list.begin() + static_cast<std::ptrdiff_t>(*chosen_index);
     // By location the ID itself travels in the pointer argument.
     void *location = reinterpret_cast<void *>(static_cast<uintptr_t>(chosen->LocId));
     last_status_ = api_.open_ex(location, FT_OPEN_BY_LOCATION, &device_);
