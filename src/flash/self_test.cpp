@@ -23,12 +23,13 @@ int RunBist(Chip &chip, BistMode mode, std::span<const uint8_t> image, const Acc
     chip.WriteRegister(BIST_MODE, static_cast<uint8_t>(mode) | BIST_MODE_BASE);
     for (uint8_t value : FLASH_MODE_BIST_START)
         chip.WriteRegister(FLASH_MODE, value);
+    bool last_read_failed = false;
     for (int i = 0; i < kBistMaxPolls; ++i) {
         chip.console().Print("\rBist......%d", i);
         chip.clock().SleepMs(kBistPollIntervalMs);
         chip.SelectPage(PAGE_FLASH);
         uint8_t bytes[2] = {0, 0};
-        chip.ReadRegisters(BIST_STATUS, bytes);
+        last_read_failed = chip.ReadRegisters(BIST_STATUS, bytes) < 0;
         const uint16_t status = static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
         if (!BistFinished(status))
             continue;
@@ -39,6 +40,9 @@ int RunBist(Chip &chip, BistMode mode, std::span<const uint8_t> image, const Acc
         chip.console().Done();
         return 0;
     }
+    // A link that stopped answering is the cause, not the test.
+    if (last_read_failed)
+        return chip.WaitFault(ERR_SELF_TEST_TIMEOUT, true);
     chip.console().Write("  timeout!\n");
     return ERR_SELF_TEST_TIMEOUT;
 }

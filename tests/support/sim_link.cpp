@@ -5,33 +5,40 @@
 
 #include "chip/register_map.h"
 
-int SimLink::Transfer(LinkTransfer t, int dev, const std::function<void(LinkTransfer &)> &reach_chip)
+int SimLink::Transfer(LinkTransfer t, int dev, const std::function<void(LinkTransfer &, size_t)> &reach_chip)
 {
-    const uint32_t number = static_cast<uint32_t>(transfers.size()) + 1;
+    const uint32_t number = ++count;
     const bool fails = (dev & 0xFE) != (chip_.facts().i2c_address & 0xFE) || (fail_from && number >= fail_from) ||
                        number == fail_only || (t.op == 'R' && fail_reads) || (fail_if && fail_if(t.op, t.page, t.reg));
-    if (fails)
+    const size_t size = static_cast<size_t>(t.result);
+    if (!fails) {
+        reach_chip(t, size);
+    } else {
+        if (fail_halfway)
+            reach_chip(t, size / 2);
         t.result = t.op == 'R' ? read_error : write_error;
-    else
-        reach_chip(t);
-    transfers.push_back(std::move(t));
+    }
+    const int result = t.result;
     if (after_transfer)
-        after_transfer(transfers.back());
-    return transfers.back().result;
+        after_transfer(t);
+    if (record)
+        transfers.push_back(std::move(t));
+    return result;
 }
 
 int SimLink::WriteBlock(int dev, int reg, std::span<const uint8_t> data)
 {
     return Transfer({'W', chip_.current_page(), static_cast<uint8_t>(reg), {data.begin(), data.end()},
                      static_cast<int>(data.size())},
-                    dev, [&](LinkTransfer &t) { chip_.WriteBlockCurrent(t.reg, data.data(), data.size()); });
+                    dev, [&](LinkTransfer &t, size_t count) { chip_.WriteBlockCurrent(t.reg, data.data(), count); });
 }
 
 int SimLink::ReadBlock(int dev, int reg, std::span<uint8_t> data)
 {
     return Transfer({'R', chip_.current_page(), static_cast<uint8_t>(reg), {}, static_cast<int>(data.size())}, dev,
-                    [&](LinkTransfer &t) {
-                        chip_.ReadBlockCurrent(t.reg, data.data(), data.size());
+                    [&](LinkTransfer &t, size_t count) {
+                        chip_.ReadBlockCurrent(t.reg, data.data(), count);
+                        std::fill(data.begin() + static_cast<long>(count), data.end(), 0xA5);
                         t.bytes.assign(data.begin(), data.end());
                     });
 }

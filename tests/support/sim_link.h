@@ -41,13 +41,19 @@ public:
     uint32_t fail_from = 0;  // this transfer and all later ones fail
     uint32_t fail_only = 0;  // this transfer alone fails
     bool fail_reads = false;
+    // A failing transfer that gets halfway: a write delivers its first half
+    // to the chip (a NACK after some bytes), a read returns its first half
+    // read from the chip and the rest garbage (a short reply).
+    bool fail_halfway = false;
     std::function<bool(char op, uint8_t page, uint8_t reg)> fail_if;
     // Sees each transfer once it is recorded (e.g. to let time pass).
     std::function<void(const LinkTransfer &)> after_transfer;
     int failing_opens = 0;  // the first Open calls fail
     int opens = 0;
     int closes = 0;
-    std::vector<LinkTransfer> transfers;
+    std::vector<LinkTransfer> transfers;  // every transfer, while record is set
+    bool record = true;
+    uint32_t count = 0;  // transfers made
 
     // Every 5-byte flash command block written, as "03 00 00 38 80".
     std::vector<std::string> FlashBlocks() const;
@@ -58,7 +64,8 @@ public:
     std::string Dump(size_t count) const;
 
 private:
-    int Transfer(LinkTransfer t, int dev, const std::function<void(LinkTransfer &)> &reach_chip);
+    // reach_chip moves the given number of bytes between the chip and t.
+    int Transfer(LinkTransfer t, int dev, const std::function<void(LinkTransfer &, size_t)> &reach_chip);
 
     qzsim::Chip &chip_;
     qz::LinkTraits traits_;

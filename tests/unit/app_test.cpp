@@ -5,59 +5,11 @@
 
 #include "app/commands.h"
 #include "core/error_codes.h"
-#include "fake_clock.h"
-#include "memory_files.h"
-#include "sim_link.h"
+#include "tool_bench.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using qz::RunResult;
-
-// A whole run in-process: the simulated chip of a generated one behind a
-// SimLink that reaches it over I2C, its new image as fw.bin.
-struct ToolBench {
-    explicit ToolBench(qzsim::ChipVariant variant = qzsim::ChipVariant::Normal)
-        : generated(qzsim::GenerateChip({.variant = variant}))
-    {
-        LoadGenerated(sim, generated);
-        files.files["fw.bin"] = generated.image;
-        std::string text;  // the same image as text, one byte per line
-        for (uint8_t v : generated.image)
-            text += "  " + std::bitset<8>(v).to_string() + " \r\n";
-        files.files["fw.DAT"].assign(text.begin(), text.end());
-        Bytes other = generated.image;  // another chip's key and tail blocks
-        std::fill(other.begin() + 0x7890, other.begin() + 0x7FE0, 0x77);
-        files.files["other.bin"] = other;
-    }
-
-    RunResult Run(std::vector<std::string> args)
-    {
-        args.insert(args.begin(), "qz");
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        qz::Environment env{console, clock, files, [this](const qz::LinkSettings &settings) {
-                                made.push_back(settings);
-                                return std::make_unique<LinkHandle>(link);
-                            }};
-        return qz::RunTool(argv, env);
-    }
-
-    bool FlashHolds(size_t from, size_t to, const Bytes &bytes) const
-    {
-        return std::equal(sim.flash().begin() + static_cast<long>(from), sim.flash().begin() + static_cast<long>(to),
-                          bytes.begin() + static_cast<long>(from));
-    }
-
-    qzsim::GeneratedChip generated;
-    qzsim::Chip sim;
-    SimLink link{sim, {.holds_core = true, .probes_after_open = true}};
-    qz::BufferConsole console;
-    FakeClock clock;
-    MemoryFiles files;
-    std::vector<qz::LinkSettings> made;
-};
 
 TEST(AppTest, ReadOutIsSavedWholeOrSaysWhyNot)
 {

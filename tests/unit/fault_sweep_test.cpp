@@ -1,0 +1,278 @@
+// Links that fail in the middle of a run, swept over every command and every
+// phase of it, in-process on the fake clock. For each link model and command
+// a healthy run is cut into phases (early: connect, unlock, search and chip
+// reads; pre-program; erase; program; verify; for -R the read-out); seeded
+// positions in each phase then get one of four faults: the link dies there,
+// one transfer fails, a write is NACKed halfway (its first half reaches the
+// chip), a read comes back short (half of it garbage).
+//
+// Each case must end by itself, with a result that is no success unless the
+// chip is exactly as after the healthy run (for -R: the saved file is the
+// flash), a last line that states the result, no verify "done!" in a failed
+// run, and the flash untouched where the chip was never found or only read.
+//
+// QZ_FAULT_SWEEP_SEED picks another seed; QZ_FAULT_SWEEP_CSV names a file
+// that receives one line per case (tests/fault_report.sh reads it).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+
+#include "chip/register_map.h"
+#include "core/error_codes.h"
+#include "tool_bench.h"
+
+namespace {
+
+using qz::RunResult;
+
+struct LinkModel {
+    const char *name;
+    std::vector<std::string> options;
+    qz::LinkTraits traits;
+    int write_error, read_error;
+};
+
+const LinkModel kLinks[] = {
+    {"Usb", {}, {}, qz::ERR_USB_WRITE, qz::ERR_USB_READ},
+    {"Adapter", {"-C"}, {.holds_core = true, .probes_after_open = true}, qz::ERR_ADAPTER_WRITE,
+     qz::ERR_ADAPTER_READ},
+    {"Ft232h", {"-F"}, {.holds_core = true, .probes_after_open = true}, qz::ERR_FT232H_WRITE,
+     qz::ERR_FT232H_READ},
+};
+
+// Cases per fault: the long runs get fewer, so that a link's 1,000-odd
+// cases take a few seconds.
+struct SweptCommand {
+    std::vector<std::string> args;
+    int cases_per_fault;
+};
+void PrintTo(const LinkModel &model, std::ostream *out) { *out << model.name; }
+
+const SweptCommand kCommands[] = {{{"-Ufw.bin"}, 25}, {{"-Wfw.bin"}, 25}, {{"-Mfw.bin"}, 25},
+                                  {{"-X0x1234,0x5678"}, 60}, {{"-Rout.bin"}, 60}, {{"-B"}, 60}};
+
+enum class Fault { Dies, FailsOnce, NackHalfway, ShortRead };
+const char *const kFaultNames[] = {"dies", "fails_once", "nack_halfway", "short_read"};
+// A run that makes more transfers than this loops.
+size_t RunawayLimit(size_t healthy_transfers) { return 4 * healthy_transfers + 10000; }
+
+struct Runaway {};
+
+bool StartsFlashCommand(const LinkTransfer &t, uint8_t op)
+{
+    return t.Is('W', qz::PAGE_FLASH, qz::FLASH_CMD) && t.bytes.size() == 1 && t.bytes[0] == (qz::FLASH_START | op);
+}
+
+bool IsReadOutBlock(const LinkTransfer &t)
+{
+    return t.Is('W', qz::PAGE_FLASH, qz::FLASH_CMD) && t.bytes.size() == 5 && t.bytes[0] == qz::FLASH_OP_READ;
+}
+
+struct Phase {
+    std::string name;
+    uint32_t first, last;  // transfer numbers, from 1, inclusive
+};
+
+// The phases of a healthy run, from its transfers.
+std::vector<Phase> PhasesOf(const std::vector<LinkTransfer> &t)
+{
+    const size_t n = t.size();
+    auto find = [&](size_t from, auto pred) {
+        for (size_t i = from; i < n; ++i)
+            if (pred(t[i]))
+                return i;
+        return n;
+    };
+    std::vector<std::pair<std::string, size_t>> starts = {{"early", 0}};
+    const size_t preprogram = find(0, [](const auto &e) { return StartsFlashCommand(e, qz::FLASH_OP_PROGRAM); });
+    const size_t erase = find(preprogram, [](const auto &e) {
+        return StartsFlashCommand(e, qz::FLASH_OP_ERASE_SECTOR) || StartsFlashCommand(e, qz::FLASH_OP_ERASE_ALL);
+    });
+    if (erase < n) {
+        const size_t program = find(erase, [](const auto &e) { return StartsFlashCommand(e, qz::FLASH_OP_PROGRAM); });
+        size_t last_program = program;
+        for (size_t i = program; i < n; ++i)
+            if (StartsFlashCommand(t[i], qz::FLASH_OP_PROGRAM))
+                last_program = i;
+        // The last piece is read back once; the verify's reads follow.
+        const auto read = [](const auto &e) { return StartsFlashCommand(e, qz::FLASH_OP_READ); };
+        const size_t verify = find(std::min(n, find(last_program, read) + 1), read);
+        starts.insert(starts.end(), {{"preprogram", preprogram}, {"erase", erase}, {"program", program},
+                                     {"verify", verify}});
+    } else if (const size_t read_out = find(0, IsReadOutBlock); read_out < n) {
+        starts.push_back({"read-out", read_out});
+    }
+    std::vector<Phase> phases;
+    for (size_t p = 0; p < starts.size(); ++p) {
+        const size_t to = p + 1 < starts.size() ? starts[p + 1].second : n;
+        if (starts[p].second < to)
+            phases.push_back({starts[p].first, static_cast<uint32_t>(starts[p].second + 1), static_cast<uint32_t>(to)});
+    }
+    return phases;
+}
+
+std::string LastLine(const std::string &out)
+{
+    std::string text = out;
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    const size_t cut = text.find_last_of("\r\n");
+    return cut == std::string::npos ? text : text.substr(cut + 1);
+}
+
+bool VerifyDone(const std::string &out)
+{
+    for (size_t at = out.find("Verify...."); at != std::string::npos; at = out.find("Verify....", at + 1))
+        if (out.compare(at + 14, 7, "  done!") == 0)
+            return true;
+    return false;
+}
+
+struct Outcome {
+    RunResult result = RunResult::Success();
+    std::string out;
+    Bytes flash, eeprom, saved;
+    size_t transfers = 0;
+    bool runaway = false;
+};
+
+Outcome RunOnce(const qzsim::GeneratedChip &chip, const LinkModel &model, const std::vector<std::string> &command,
+                const std::function<void(SimLink &)> &fault, size_t transfer_limit)
+{
+    ToolBench b(chip, model.traits);
+    b.link.write_error = model.write_error;
+    b.link.read_error = model.read_error;
+    fault(b.link);
+    const auto chained = b.link.after_transfer;
+    b.link.after_transfer = [&, chained](const LinkTransfer &t) {
+        if (chained)
+            chained(t);
+        if (b.link.count > transfer_limit)
+            throw Runaway{};
+    };
+    std::vector<std::string> args = model.options;
+    args.insert(args.end(), command.begin(), command.end());
+    b.link.record = false;
+    Outcome o;
+    try {
+        o.result = b.Run(args);
+    } catch (const Runaway &) {
+        o.runaway = true;
+    }
+    o.out = b.console.text;
+    o.flash.assign(b.sim.flash().begin(), b.sim.flash().end());
+    o.eeprom.assign(b.sim.eeprom().data().begin(), b.sim.eeprom().data().end());
+    if (b.files.files.count("out.bin"))
+        o.saved = b.files.files.at("out.bin");
+    o.transfers = b.link.count;
+    return o;
+}
+
+// Empty when the case ended as required, else what went wrong.
+std::string Verdict(const Outcome &o, const Outcome &healthy, const Bytes &flash_before, bool read_only)
+{
+    if (o.runaway)
+        return "ran away: more than " + std::to_string(RunawayLimit(healthy.transfers)) + " transfers";
+    const std::string last = LastLine(o.out);
+    const int value = o.result.WindowsValue();
+    if (o.result.succeeded()) {
+        if (!last.ends_with("  done!"))
+            return "success without done!: '" + last + "'";
+        if (read_only ? o.saved != o.flash : (o.flash != healthy.flash || o.eeprom != healthy.eeprom))
+            return "success, but the chip (or the saved file) is not as after a healthy run";
+    } else if (o.result.kind() == RunResult::Kind::VerifyDifferences) {
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "  error 0x%08X", static_cast<unsigned>(value));
+        if (!last.ends_with(expected))
+            return "verify result " + std::to_string(value) + " but the last line is '" + last + "'";
+    } else {
+        const bool refusal = value == qz::ERR_NO_ACCESS_KEY || value == qz::ERR_INFO_MISMATCH ||
+                             value == qz::ERR_LOCKED;
+        const bool self_test = (value == qz::ERR_SELF_TEST_FAILED && last.ends_with("  fail!")) ||
+                               (value == qz::ERR_SELF_TEST_TIMEOUT && last.ends_with("  timeout!"));
+        if (!refusal && !self_test && last.find("(" + std::to_string(value) + ")") == std::string::npos)
+            return "failure " + std::to_string(value) + " but the last line is '" + last + "'";
+        if (VerifyDone(o.out))
+            return "a failed run printed the verify's done!";
+    }
+    if ((read_only || value == qz::ERR_CHIP_NOT_FOUND) && o.flash != flash_before)
+        return "the flash changed in a run that " + std::string(read_only ? "only reads" : "found no chip");
+    return "";
+}
+
+uint64_t SweepSeed()
+{
+    const char *text = std::getenv("QZ_FAULT_SWEEP_SEED");
+    return text && *text ? std::strtoull(text, nullptr, 0) : 0x5EED0485;
+}
+
+class FaultSweepTest : public testing::TestWithParam<LinkModel> {};
+
+TEST_P(FaultSweepTest, EveryFaultEndsAsRequired)
+{
+    const LinkModel &model = GetParam();
+    const uint64_t seed = SweepSeed();
+    std::mt19937_64 random(seed ^ std::hash<std::string>{}(model.name));
+    const qzsim::GeneratedChip chip = qzsim::GenerateChip({});
+    const char *csv_path = std::getenv("QZ_FAULT_SWEEP_CSV");
+    std::ofstream csv;
+    if (csv_path && *csv_path)
+        csv.open(csv_path, std::ios::app);
+    int cases = 0, failures = 0;
+    for (const auto &[command, cases_per_fault] : kCommands) {
+        const bool read_only = command[0].starts_with("-R");
+        std::vector<LinkTransfer> healthy_transfers;
+        const Outcome healthy = RunOnce(
+            chip, model, command, [&](SimLink &link) {
+                link.after_transfer = [&](const LinkTransfer &t) { healthy_transfers.push_back(t); };
+            },
+            SIZE_MAX);
+        ASSERT_TRUE(healthy.result.succeeded()) << command[0] << "\n" << healthy.out;
+        const std::vector<Phase> phases = PhasesOf(healthy_transfers);
+        for (int f = 0; f < 4; ++f) {
+            const Fault fault = static_cast<Fault>(f);
+            for (int i = 0; i < cases_per_fault; ++i) {
+                const Phase &phase = phases[static_cast<size_t>(i) % phases.size()];
+                const uint32_t at = std::uniform_int_distribution<uint32_t>(phase.first, phase.last)(random);
+                const Outcome o = RunOnce(
+                    chip, model, command,
+                    [&](SimLink &link) {
+                        switch (fault) {
+                        case Fault::Dies:
+                            link.fail_from = at;
+                            link.after_transfer = [&link, at](const LinkTransfer &) {
+                                if (link.count >= at)
+                                    link.failing_opens = 1 << 30;  // nor does it open again
+                            };
+                            break;
+                        case Fault::FailsOnce: link.fail_only = at; break;
+                        case Fault::NackHalfway:
+                        case Fault::ShortRead:
+                            link.fail_only = at;
+                            link.fail_halfway = true;
+                            break;
+                        }
+                    },
+                    RunawayLimit(healthy.transfers));
+                const std::string verdict = Verdict(o, healthy, chip.flash, read_only);
+                ++cases;
+                if (csv.is_open())
+                    csv << model.name << ',' << command[0].substr(0, 2) << ',' << kFaultNames[f] << ',' << phase.name
+                        << ',' << at << ',' << o.result.WindowsValue() << ',' << (verdict.empty() ? "ok" : "FAILED")
+                        << '\n';
+                if (!verdict.empty() && ++failures <= 10)
+                    ADD_FAILURE() << model.name << ' ' << command[0] << ' ' << kFaultNames[f] << " at transfer " << at
+                                  << " (" << phase.name << ", seed " << seed << "): " << verdict;
+            }
+        }
+    }
+    EXPECT_EQ(failures, 0) << "of " << cases << " cases";
+    EXPECT_GE(cases, 1000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, FaultSweepTest, testing::ValuesIn(kLinks),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+}  // namespace
