@@ -20,6 +20,7 @@
 // instead of comparing (and removes those of cases no longer in the table).
 // Run only these tests with `ctest -L golden`.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -29,6 +30,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -122,8 +124,9 @@ GoldenCase ParseCase(const std::string &line, int number)
             c.ftdi_lines.push_back(Trim(fact.substr(5)));
         } else if (fact.rfind("file:", 0) == 0) {
             const std::vector<std::string> words = Words(fact.substr(5));
-            if (words.size() != 2 || (words[1] != "empty" && words[1] != "dat" && words[1] != "folder"))
-                return fail("file: NAME empty|dat|folder");
+            static const std::set<std::string> kinds = {"empty", "dat", "folder", "fifo", "short", "junk", "tail"};
+            if (words.size() != 2 || !kinds.count(words[1]))
+                return fail("file: NAME empty|dat|folder|fifo|short|junk|tail");
             c.files.emplace_back(words[0], words[1]);
         } else if (fact.rfind("library:", 0) == 0) {
             const std::vector<std::string> words = Words(fact.substr(8));
@@ -521,10 +524,21 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
     }
     for (const auto &[name, kind] : c.files) {
         const std::string path = chip.Path(name);
+        const std::string image = ReadText(chip.image);
+        std::string junk(kind == "junk" ? 100 * 1024 : 1024 * 1024, '\0');
+        std::mt19937 random(7);
+        for (char &c : junk)
+            c = static_cast<char>(random());
         if (kind == "folder")
             fs::create_directories(path);
+        else if (kind == "fifo")
+            EXPECT_EQ(mkfifo(path.c_str(), 0600), 0) << path;
         else
-            std::ofstream(path, std::ios::binary) << (kind == "dat" ? ToDat(ReadText(chip.image)) : "");
+            std::ofstream(path, std::ios::binary) << (kind == "dat"     ? ToDat(image)
+                                                      : kind == "short" ? image.substr(0, 0x7100)
+                                                      : kind == "junk"  ? junk
+                                                      : kind == "tail"  ? image + junk
+                                                                        : "");
     }
     fs::remove(chip.chip + "/trace.txt");
     fs::remove(chip.chip + "/state.txt");
