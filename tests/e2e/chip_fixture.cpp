@@ -6,7 +6,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "trace.h"
 
 namespace fs = std::filesystem;
 
@@ -70,36 +69,10 @@ ToolRun ChipFixture::Run(const std::vector<std::string> &args, const std::vector
     return RunQzupgrade(args, options);
 }
 
-ToolRun ChipFixture::RunWithLibraryVariant(const std::string &variant, const std::string &library_file,
-                                           const std::vector<std::string> &args) const
-{
-    const fs::path folder = dir / ("tool_" + variant);
-    fs::create_directories(folder);
-    fs::copy_file(QZ_TOOL_PATH, folder / "qzupgrade", fs::copy_options::overwrite_existing);
-    fs::copy_file(std::string(QZ_BIN_DIR) + "/variants/" + variant + "/" + library_file, folder / library_file,
-                  fs::copy_options::overwrite_existing);
-    RunOptions options;
-    options.tool = (folder / "qzupgrade").string();
-    options.chip_dir = chip;
-    options.work_dir = dir.string();
-    return RunQzupgrade(args, options);
-}
-
-std::map<std::string, std::vector<std::string>> ChipFixture::State() const
-{
-    return qzsim::ReadStateFile(chip + "/state.txt");
-}
-
 Bytes ChipFixture::ReadFile(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void ChipFixture::WriteFile(const std::string &path, const Bytes &bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string Progress(const std::string &label, int first, int last, int step)

@@ -23,7 +23,9 @@ std::string ShellQuote(const std::string &word)
     return quoted + "'";
 }
 
-std::vector<std::string> VirtualClockSettings(const RunOptions &options)
+// The NAME=value settings that put a run on the virtual clock; none for a
+// run in real time.
+static std::vector<std::string> VirtualClockSettings(const RunOptions &options)
 {
 #ifdef QZ_VIRTUAL_CLOCK_PATH
     if (options.real_clock)

@@ -22,10 +22,6 @@ struct RunOptions {
 // with QZ_REAL_CLOCK=1.
 ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &options = {});
 
-// The NAME=value settings that put a run on the virtual clock; none for a
-// run in real time.
-std::vector<std::string> VirtualClockSettings(const RunOptions &options);
-
 // Quotes a word for the POSIX shell.
 std::string ShellQuote(const std::string &word);
 
