@@ -13,16 +13,17 @@ void PrintDeviceList(Console &console, LinkKind kind, std::span<const ListedDevi
     }
     for (size_t i = 0; i < devices.size(); ++i) {
         const ListedDevice &d = devices[i];
+        const auto number = static_cast<unsigned>(i);
         switch (kind) {
         case LinkKind::Ft232h:
-            console.Print("%zu: FT232H board serial %s, location 0x%X, \"%s\", %s\n", i, d.serial.c_str(), d.location,
+            console.Print("%u: FT232H board serial %s, location 0x%X, \"%s\", %s\n", number, d.serial.c_str(), d.location,
                           d.description.c_str(), d.open_elsewhere ? "open in another program" : "free");
             break;
         case LinkKind::I2cAdapter:
-            console.Print("%zu: I2C adapter 0x%08X\n", i, d.id);
+            console.Print("%u: I2C adapter 0x%08X\n", number, d.id);
             break;
         case LinkKind::UsbBillboard:
-            console.Print("%zu: USB Billboard device, product ID 0x%04X\n", i, d.id);
+            console.Print("%u: USB Billboard device, product ID 0x%04X\n", number, d.id);
             break;
         }
     }

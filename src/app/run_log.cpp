@@ -95,8 +95,11 @@ static std::string ImageJson(const std::optional<ImageRecord> &image)
 std::string FormatRunLog(const RunRecord &record, const RunResult &result, uint32_t elapsed_ms)
 {
     std::string args = "[";
-    for (const std::string &arg : record.args)
-        args += (args.size() > 1 ? "," : "") + JsonString(arg);
+    for (const std::string &arg : record.args) {
+        if (args.size() > 1)
+            args += ',';
+        args += JsonString(arg);
+    }
     args += "]";
     const bool verified = result.kind() == RunResult::Kind::VerifyDifferences;
     const auto differences = static_cast<uint32_t>(result.WindowsValue());

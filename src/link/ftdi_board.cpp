@@ -48,7 +48,7 @@ std::string FtdiRefusalLine(const DeviceChoice &choice, FtdiBoardPick::Outcome o
         name = number;
         break;
     case DeviceChoice::By::Index:
-        std::snprintf(number, sizeof number, "index %zu", choice.index);
+        std::snprintf(number, sizeof number, "index %u", static_cast<unsigned>(choice.index));
         name = number;
         break;
     }

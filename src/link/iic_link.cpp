@@ -70,7 +70,7 @@ bool IicLink::Open()
     const size_t index = by_index ? device_.index : 0;
     if (index >= adapters->size()) {
         if (by_index)
-            console_.Print("I2C adapter index %zu not found\n", index);
+            console_.Print("I2C adapter index %u not found\n", static_cast<unsigned>(index));
         return false;
     }
     const AdapterEntry &entry = (*adapters)[index];

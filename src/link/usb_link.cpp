@@ -125,7 +125,7 @@ bool UsbLink::Open()
     const size_t index = by_index ? device_.index : 0;
     if (index >= accepted->size()) {
         if (by_index)
-            console_.Print("USB Billboard device index %zu not found\n", index);
+            console_.Print("USB Billboard device index %u not found\n", static_cast<unsigned>(index));
         else if (enumerated != 0)
             console_.Write("No USB Billboard Device\n");
         return false;
