@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "core/error_codes.h"
 
@@ -29,7 +30,13 @@ void PrintUsage(Console &console, const char *program)
                   "  -V[file]: Display firmware version of the image or chip\n"
                   "  -X<SVID1>[,SVID2]: Program customer SVID to flash\n"
                   "  --help: Print this text\n"
-                  "  --version: Print the tool's name and version\n");
+                  "  --version: Print the tool's name and version\n"
+                  "  --serial <SN>: Use the FT232H board with this serial number (-F)\n"
+                  "  --location <ID>: Use the FT232H board with this location ID, in hex (-F)\n"
+                  "  --index <N>: Use the N-th device, from 0, that the link accepts\n"
+                  "  --list: List the devices the link sees\n"
+                  "  --verify <file>: Compare the chip's firmware with the image, writing nothing\n"
+                  "  --log <file>: Append one JSON line about the run to the file\n");
 }
 
 namespace {
@@ -213,9 +220,114 @@ std::variant<Invocation, RunResult> ParseCommand(const ArgumentReader &reader, i
 
 bool IsCommandLetter(char letter) { return letter != '\0' && std::strchr("UWMRVXB", letter) != nullptr; }
 
+// A long option's value: after '=' in its own argument, or the whole next
+// argument.
+const char *LongValue(const ArgumentReader &reader, int &index, std::string_view arg)
+{
+    if (const size_t equals = arg.find('='); equals != std::string_view::npos)
+        return arg.data() + equals + 1;
+    if (index + 1 < reader.size())
+        return reader.at(++index);
+    return nullptr;
+}
+
+// The device choice of --serial, --location or --index; false for a bad
+// value or a second choice (after its line).
+bool ApplyDeviceChoice(const ArgumentReader &reader, std::string_view name, const char *value, DeviceChoice &choice)
+{
+    Console &console = reader.console();
+    const std::string option(name);
+    if (choice.by != DeviceChoice::By::Default) {
+        console.Print("Error parameter --%s: the device is already chosen\n", option.c_str());
+        return false;
+    }
+    char *end = nullptr;
+    if (name == "serial" && *value) {
+        choice.by = DeviceChoice::By::Serial;
+        choice.serial = value;
+        return true;
+    }
+    if (name == "location" && *value && *value != '-') {
+        const unsigned long location = std::strtoul(value, &end, 16);
+        if (*end == '\0' && location <= UINT32_MAX) {
+            choice.by = DeviceChoice::By::Location;
+            choice.location = static_cast<uint32_t>(location);
+            return true;
+        }
+    }
+    if (name == "index" && *value && *value != '-') {
+        const unsigned long index = std::strtoul(value, &end, 0);
+        if (*end == '\0' && index <= INT_MAX) {
+            choice.by = DeviceChoice::By::Index;
+            choice.index = index;
+            return true;
+        }
+    }
+    console.Print("Error parameter --%s %s\n", option.c_str(), value);
+    return false;
+}
+
+enum class LongOption {
+    Configuration,
+    Command,
+    CommandWithoutFile,  // --verify as the last word, like -U without its file
+    Bad,
+};
+
+// The long option at index: a configuration option applied to run, or the
+// --list and --verify commands set in run.
+LongOption ApplyLongOption(const ArgumentReader &reader, int &index, Invocation &run)
+{
+    const std::string_view arg = reader.at(index) + 2;
+    const std::string_view name = arg.substr(0, arg.find('='));
+    if (name == "list" && name == arg) {
+        run.command = Command::List;
+        run.last_index = index;
+        return LongOption::Command;
+    }
+    if (name != "verify" && name != "log" && name != "serial" && name != "location" && name != "index")
+        return LongOption::Bad;
+    const char *value = LongValue(reader, index, arg);
+    if (name == "verify") {
+        if (!value)
+            return LongOption::CommandWithoutFile;
+        run.command = Command::Verify;
+        run.path = value;
+        run.last_index = index;
+        return LongOption::Command;
+    }
+    if (!value) {
+        reader.console().Print("Error parameter %s\n", reader.at(index));
+        return LongOption::Bad;
+    }
+    if (name == "log") {
+        run.log_path = value;
+        return LongOption::Configuration;
+    }
+    return ApplyDeviceChoice(reader, name, value, run.link.device) ? LongOption::Configuration : LongOption::Bad;
+}
+
+// --serial and --location name an FT232H board: with another link they are
+// a parameter error.
+bool ChoiceFitsLink(const Invocation &run, Console &console)
+{
+    const DeviceChoice::By by = run.link.device.by;
+    if ((by != DeviceChoice::By::Serial && by != DeviceChoice::By::Location) || run.link.kind == LinkKind::Ft232h)
+        return true;
+    console.Print("Error parameter %s: it names an FT232H board, use it with -F\n",
+                  by == DeviceChoice::By::Serial ? "--serial" : "--location");
+    return false;
+}
+
 }  // namespace
 
 std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args, Console &console)
+{
+    Invocation seen;
+    return ParseCommandLine(args, console, seen);
+}
+
+std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args, Console &console, Invocation &run)
 {
     const char *program = args.empty() ? "qzupgrade" : args[0];
     const int argc = static_cast<int>(args.size());
@@ -224,7 +336,6 @@ std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args
         return RunResult::ArgumentIndex(argc);
     }
     const ArgumentReader reader(args, console);
-    Invocation run;
     for (int index = 1;; ++index) {
         const char *arg = reader.at(index);
         if (std::strcmp(arg, "--help") == 0) {
@@ -235,9 +346,24 @@ std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args
             PrintUsage(console, program);
             return RunResult::Failure(ERR_PARAMETER);
         }
-        if (IsCommandLetter(arg[1]))
+        if (arg[1] == '-') {
+            const LongOption option = ApplyLongOption(reader, index, run);
+            if (option == LongOption::Command) {
+                if (!ChoiceFitsLink(run, console))
+                    return RunResult::Failure(ERR_PARAMETER);
+                return run;
+            }
+            if (option == LongOption::CommandWithoutFile)
+                return RunResult::Failure(ERR_PARAMETER);
+            if (option == LongOption::Bad) {
+                PrintUsage(console, program);
+                return RunResult::Failure(ERR_PARAMETER);
+            }
+        } else if (IsCommandLetter(arg[1])) {
+            if (!ChoiceFitsLink(run, console))
+                return RunResult::Failure(ERR_PARAMETER);
             return ParseCommand(reader, index, run);
-        if (!ApplyConfigurationOption(reader, index, run)) {
+        } else if (!ApplyConfigurationOption(reader, index, run)) {
             PrintUsage(console, program);
             return RunResult::Failure(ERR_PARAMETER);
         }

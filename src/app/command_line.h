@@ -19,5 +19,8 @@ void PrintUsage(Console &console, const char *program);
 // "Error parameter", the usage). Either the run to do, or the result of a
 // command line that names none.
 std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args, Console &console);
+// The same; seen holds the configuration read so far also where the line
+// ends in a result (for the run's log).
+std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args, Console &console, Invocation &seen);
 
 }  // namespace qz

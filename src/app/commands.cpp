@@ -1,6 +1,7 @@
 #include "app/commands.h"
 
 #include "app/command_line.h"
+#include "app/device_listing.h"
 #include "chip/connect.h"
 #include "core/error_codes.h"
 #include "image/image_files.h"
@@ -13,13 +14,16 @@ namespace {
 // Connects, runs the procedure when the chip was found, and closes the link
 // on every path.
 template <typename Procedure>
-RunResult RunOnChip(const Invocation &run, const LinkSettings &link_settings, Environment &env, Procedure procedure)
+RunResult RunOnChip(const Invocation &run, const LinkSettings &link_settings, Environment &env, RunRecord &record,
+                    Procedure procedure)
 {
     const std::unique_ptr<ChipLink> link = env.make_link(link_settings);
     Chip chip(*link, run.i2c_address, env.console, env.clock);
     const ConnectReport connect = ConnectAndReport(chip);
+    record.device = link->Opened();
     RunResult result = RunResult::Failure(connect.status);
     if (connect.status == 0) {
+        record.chip_version = connect.running_version;
         Session session{chip, run.program, env.files};
         result = procedure(session);
     }
@@ -42,10 +46,20 @@ enum class ImageExtent {
 
 // -U, -W, -M: the image must load before the chip is touched. A short file
 // would put zeros over the customer, key and info blocks: -W and -M refuse it.
-template <typename Procedure>
-RunResult ProgramFromImage(const Invocation &run, Environment &env, ImageExtent extent, Procedure procedure)
+// Loads the command's image and notes it in the record.
+std::optional<FirmwareImage> LoadAndNoteImage(const std::string &path, Environment &env, RunRecord &record)
 {
-    std::optional<FirmwareImage> image = LoadImage(env.files, env.console, *run.path);
+    std::optional<FirmwareImage> image = LoadImage(env.files, env.console, path);
+    if (image)
+        record.image = DescribeImage(path, *image);
+    return image;
+}
+
+template <typename Procedure>
+RunResult ProgramFromImage(const Invocation &run, Environment &env, RunRecord &record, ImageExtent extent,
+                           Procedure procedure)
+{
+    std::optional<FirmwareImage> image = LoadAndNoteImage(*run.path, env, record);
     if (!image)
         return RunResult::ArgumentIndex(run.last_index);
     if (extent == ImageExtent::Whole && image->first_uncovered < IMAGE_SIZE) {
@@ -58,13 +72,13 @@ RunResult ProgramFromImage(const Invocation &run, Environment &env, ImageExtent 
                               static_cast<int>(IMAGE_SIZE));
         return RunResult::ArgumentIndex(run.last_index);
     }
-    return RunOnChip(run, WithImage(run.link, *image), env,
+    return RunOnChip(run, WithImage(run.link, *image), env, record,
                      [&](Session &session) { return procedure(session, *image); });
 }
 
-RunResult ReadOut(const Invocation &run, Environment &env)
+RunResult ReadOut(const Invocation &run, Environment &env, RunRecord &record)
 {
-    return RunOnChip(run, run.link, env, [&](Session &session) {
+    return RunOnChip(run, run.link, env, record, [&](Session &session) {
         ImageBytes flash{};
         if (const int status = ReadOutFlash(session, flash))
             return RunResult::Failure(status);
@@ -75,55 +89,87 @@ RunResult ReadOut(const Invocation &run, Environment &env)
 }
 
 // -V ends with ERR_PARAMETER also after showing the chip's version.
-RunResult Version(const Invocation &run, Environment &env)
+RunResult Version(const Invocation &run, Environment &env, RunRecord &record)
 {
     if (run.path) {
-        LoadImage(env.files, env.console, *run.path);
+        LoadAndNoteImage(*run.path, env, record);
         return RunResult::ArgumentIndex(run.last_index);
     }
     LinkSettings settings = run.link;
     settings.usb.switch_to_update = false;
-    RunOnChip(run, settings, env, [](Session &) { return RunResult::Success(); });
+    RunOnChip(run, settings, env, record, [](Session &) { return RunResult::Success(); });
     return RunResult::Failure(ERR_PARAMETER);
 }
 
 // -B[t] [file]: an image that loads lends its key to the unlock.
-RunResult SelfTest(const Invocation &run, Environment &env)
+RunResult SelfTest(const Invocation &run, Environment &env, RunRecord &record)
 {
     std::optional<FirmwareImage> image;
     if (run.path)
-        image = LoadImage(env.files, env.console, *run.path);
+        image = LoadAndNoteImage(*run.path, env, record);
     const LinkSettings settings = image ? WithImage(run.link, *image) : run.link;
-    return RunOnChip(run, settings, env, [&](Session &session) {
+    return RunOnChip(run, settings, env, record, [&](Session &session) {
         const std::span<const uint8_t> key_source = image ? std::span<const uint8_t>(image->bytes) : std::span<const uint8_t>();
         return RunResult::FromStatus(RunBist(session.chip, run.bist_mode, key_source, run.program.access_key));
     });
 }
 
+// --list: the devices the link sees; none is no failure.
+RunResult ListDevices(const Invocation &run, Environment &env)
+{
+    const std::unique_ptr<ChipLink> link = env.make_link(run.link);
+    const std::optional<std::vector<ListedDevice>> devices = link->ListDevices();
+    if (!devices) {
+        env.console.Print("Could not find chip(%d)\n", ERR_CHIP_NOT_FOUND);
+        return RunResult::Failure(ERR_CHIP_NOT_FOUND);
+    }
+    PrintDeviceList(env.console, run.link.kind, *devices);
+    return RunResult::Success();
+}
+
+// Appends the run's line to the log; a log that cannot be kept ends the run
+// with ERR_OUTPUT_FILE whatever the command did.
+RunResult KeepLog(const std::string &path, const RunRecord &record, RunResult result, uint32_t elapsed_ms,
+                  Environment &env)
+{
+    const std::string line = FormatRunLog(record, result, elapsed_ms);
+    const WriteStatus status =
+        env.files.Append(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t *>(line.data()), line.size()));
+    if (status == WriteStatus::Written)
+        return result;
+    env.errors.Print(status == WriteStatus::CannotOpen ? "error openning log %s\n" : "error writing log %s\n",
+                     path.c_str());
+    return RunResult::Failure(ERR_OUTPUT_FILE);
+}
+
 }  // namespace
 
-RunResult RunCommand(const Invocation &run, Environment &env)
+RunResult RunCommand(const Invocation &run, Environment &env, RunRecord &record)
 {
     switch (run.command) {
     case Command::Upgrade:
-        return ProgramFromImage(run, env, ImageExtent::AnySize, UpgradeFirmware);
+        return ProgramFromImage(run, env, record, ImageExtent::AnySize, UpgradeFirmware);
     case Command::WholeImage:
-        return ProgramFromImage(run, env, ImageExtent::Whole, [](Session &session, FirmwareImage &image) {
+        return ProgramFromImage(run, env, record, ImageExtent::Whole, [](Session &session, FirmwareImage &image) {
             return ProgramWholeImage(session, image, WholeImageMode::KeepChipData);
         });
     case Command::WholeImageAsLoaded:
-        return ProgramFromImage(run, env, ImageExtent::Whole, [](Session &session, FirmwareImage &image) {
+        return ProgramFromImage(run, env, record, ImageExtent::Whole, [](Session &session, FirmwareImage &image) {
             return ProgramWholeImage(session, image, WholeImageMode::AsLoaded);
         });
+    case Command::Verify:
+        return ProgramFromImage(run, env, record, ImageExtent::AnySize, VerifyFirmware);
     case Command::ReadOut:
-        return ReadOut(run, env);
+        return ReadOut(run, env, record);
     case Command::Version:
-        return Version(run, env);
+        return Version(run, env, record);
     case Command::CustomerSvid:
-        return RunOnChip(run, run.link, env,
+        return RunOnChip(run, run.link, env, record,
                          [&](Session &session) { return ProgramCustomerSvid(session, run.svid1, run.svid2); });
     case Command::SelfTest:
-        return SelfTest(run, env);
+        return SelfTest(run, env, record);
+    case Command::List:
+        return ListDevices(run, env);
     }
     return RunResult::Failure(ERR_PARAMETER);
 }
@@ -134,11 +180,23 @@ RunResult RunTool(std::span<char *const> args, Environment &env)
         env.console.Write("qzupgrade " QZ_VERSION "\n");
         return RunResult::Success();
     }
+    RunRecord record;
+    record.started = env.wall_clock.UnixSeconds();
+    const uint32_t started_ms = env.clock.NowMs();
+    record.args.assign(args.begin(), args.end());
     PrintBanner(env.console);
-    auto parsed = ParseCommandLine(args, env.console);
-    if (const RunResult *result = std::get_if<RunResult>(&parsed))
-        return *result;
-    return RunCommand(std::get<Invocation>(parsed), env);
+    Invocation seen;
+    auto parsed = ParseCommandLine(args, env.console, seen);
+    RunResult result = RunResult::Success();
+    if (const RunResult *ended = std::get_if<RunResult>(&parsed)) {
+        result = *ended;
+    } else {
+        record.link = seen.link.kind;
+        result = RunCommand(std::get<Invocation>(parsed), env, record);
+    }
+    if (!seen.log_path)
+        return result;
+    return KeepLog(*seen.log_path, record, result, env.clock.NowMs() - started_ms, env);
 }
 
 }  // namespace qz

@@ -16,6 +16,8 @@ enum class Command {
     Version,             // -V[file]
     CustomerSvid,        // -X<svid1>[,svid2]
     SelfTest,            // -B[t] [file]
+    List,                // --list
+    Verify,              // --verify <file>
 };
 
 inline constexpr int kDefaultI2cAddress = 0xF4;
@@ -34,6 +36,7 @@ struct Invocation {
     int last_index = 0;
     uint16_t svid1 = 0, svid2 = 0;
     BistMode bist_mode = BistMode::Standard;
+    std::optional<std::string> log_path;  // --log
 };
 
 }  // namespace qz

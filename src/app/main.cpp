@@ -5,11 +5,13 @@
 int main(int argc, char **argv)
 {
     qz::SystemConsole console;
+    qz::SystemConsole errors(qz::StandardStream::Error);
     qz::SystemClock clock;
+    qz::SystemWallClock wall_clock;
     qz::SystemFiles files;
-    qz::Environment env{console, clock, files, [&](const qz::LinkSettings &settings) {
-                            return qz::MakeLink(settings, console, clock);
-                        }};
+    qz::Environment env{console, clock, files,
+                        [&](const qz::LinkSettings &settings) { return qz::MakeLink(settings, console, clock); },
+                        wall_clock, errors};
     std::vector<std::string> args = qz::CommandLineArguments(argc, argv);
     std::vector<char *> words;
     for (std::string &arg : args)

@@ -13,4 +13,12 @@ public:
     virtual void SleepMs(uint32_t ms) = 0;
 };
 
+// The calendar time, for the records a run leaves; never for a wait.
+class WallClock {
+public:
+    virtual ~WallClock() = default;
+    // Seconds since 1970-01-01 00:00:00 UTC.
+    virtual int64_t UnixSeconds() = 0;
+};
+
 }  // namespace qz

@@ -24,6 +24,10 @@ public:
     // opened. A read error ends the bytes early.
     virtual std::optional<std::vector<uint8_t>> Read(const std::string &path, size_t limit) = 0;
     virtual WriteStatus Write(const std::string &path, std::span<const uint8_t> bytes) = 0;
+    // Adds bytes at the end of the file (created when missing) with one
+    // write on a file opened for appending, so that the bytes of processes
+    // appending to the same file side by side never interleave.
+    virtual WriteStatus Append(const std::string &path, std::span<const uint8_t> bytes) = 0;
 };
 
 }  // namespace qz

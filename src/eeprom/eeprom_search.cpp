@@ -25,11 +25,11 @@ static int AddressAnswers(Chip &chip, uint8_t timing_offset)
 }
 
 // 1 with the timing found, 0 when none answered, or the fault.
-static int FindTiming(Chip &chip, uint8_t &timing_offset)
+static int FindTiming(Chip &chip, uint8_t &timing_offset, EepromProbe probe)
 {
     for (timing_offset = 0; timing_offset < kTimingTableBytes; timing_offset += kTimingEntryBytes) {
         int found = AddressAnswers(chip, timing_offset);
-        if (found == 1)
+        if (found == 1 && probe == EepromProbe::WriteTest)
             found = EepromWriteTest(chip);
         if (found != 0)
             return found;
@@ -37,7 +37,7 @@ static int FindTiming(Chip &chip, uint8_t &timing_offset)
     return 0;
 }
 
-EepromSearchResult EepromSearch(Chip &chip)
+EepromSearchResult EepromSearch(Chip &chip, EepromProbe probe)
 {
     EepromSearchResult result;
     if (chip.link_holds_core()) {
@@ -50,7 +50,7 @@ EepromSearchResult EepromSearch(Chip &chip)
     const std::array<uint8_t, 2> ctrl_go = {0x00, 0x00};
     chip.WriteRegisters(I2CM_CTRL, ctrl_go);
 
-    const int found = FindTiming(chip, result.timing_offset);
+    const int found = FindTiming(chip, result.timing_offset, probe);
     if (found < 0) {
         result.status = found;
         return result;

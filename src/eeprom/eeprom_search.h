@@ -18,8 +18,13 @@ struct EepromSearchResult {
     std::array<uint8_t, INFO_BLOCK_SIZE> info{};
 };
 
+enum class EepromProbe {
+    WriteTest,  // an EEPROM counts when a test byte written to it reads back (then restored)
+    ReadOnly,   // an EEPROM counts when it answers its address: nothing is written
+};
+
 // Finds the EEPROM over the five bus timings and classifies it by byte 23 of
 // its info block. Prints one result line.
-EepromSearchResult EepromSearch(Chip &chip);
+EepromSearchResult EepromSearch(Chip &chip, EepromProbe probe = EepromProbe::WriteTest);
 
 }  // namespace qz

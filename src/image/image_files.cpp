@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/crc32.h"
 #include "core/error_codes.h"
 #include "image/image_formats.h"
 
@@ -41,7 +42,7 @@ std::optional<FirmwareImage> LoadImage(FileSystem &files, Console &console, cons
             console.Print("error reading %s(%ld)\n", path.c_str(), 0L);
         return std::nullopt;
     }
-    FirmwareImage image{parsed.bytes, parsed.loaded, IMAGE_SIZE};
+    FirmwareImage image{parsed.bytes, parsed.loaded, IMAGE_SIZE, content->size(), Crc32(*content)};
     for (size_t i = 0; i < IMAGE_SIZE && image.first_uncovered == IMAGE_SIZE; ++i) {
         if (!parsed.covered[i])
             image.first_uncovered = i;

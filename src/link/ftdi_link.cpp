@@ -132,41 +132,50 @@ static std::string FixedText(const char (&field)[N])
     return std::string(field, strnlen(field, N));
 }
 
-// Walks the device list for the first board no other program holds and opens
-// it by its location.
-bool FtdiLink::OpenFirstFreeDevice()
+// The boards of the device list; nullopt when it cannot be read.
+std::optional<std::vector<FtdiBoard>> FtdiLink::ReadBoardList()
 {
     DWORD count = 0;
     last_status_ = api_.create_device_info_list(&count);
-    if (count == 0) {
-        last_error_ = "No FT2232H device connected";
-        return false;
-    }
+    if (count == 0)
+        return std::vector<FtdiBoard>{};
     std::vector<FT_DEVICE_LIST_INFO_NODE> list(count);
     last_status_ = api_.get_device_info_list(list.data(), &count);
     if (last_status_ != FT_OK) {
         last_error_ = "Fail to get FT232H device info";
-        return false;
+        return std::nullopt;
     }
     list.resize(std::min<DWORD>(count, static_cast<DWORD>(list.size())));
     std::vector<FtdiBoard> boards;
     for (const auto &node : list)
         boards.push_back({FixedText(node.SerialNumber), node.LocId, FixedText(node.Description),
                           (node.Flags & FT_FLAGS_OPENED) != 0});
-    const std::optional<size_t> chosen_index = ChooseFtdiBoard(boards);
-    if (!chosen_index) {
-        last_error_ = "No free FT232H device";
+    return boards;
+}
+
+// Opens the board the device choice names, by its location.
+bool FtdiLink::OpenChosenDevice()
+{
+    const std::optional<std::vector<FtdiBoard>> boards = ReadBoardList();
+    if (!boards)
+        return false;
+    const FtdiBoardPick pick = ChooseFtdiBoard(*boards, choice_);
+    if (pick.outcome != FtdiBoardPick::Outcome::Chosen) {
+        last_error_ = boards->empty() ? "No FT2232H device connected" : "No free FT232H device";
+        if (const std::string line = FtdiRefusalLine(choice_, pick.outcome); !line.empty())
+            console_.Print("%s\n", line.c_str());
         return false;
     }
-    const auto chosen = list.begin() + static_cast<std::ptrdiff_t>(*chosen_index);
+    const FtdiBoard &chosen = (*boards)[pick.index];
     // By location the ID itself travels in the pointer argument.
-    void *location = reinterpret_cast<void *>(static_cast<uintptr_t>(chosen->LocId));
+    void *location = reinterpret_cast<void *>(static_cast<uintptr_t>(chosen.location));
     last_status_ = api_.open_ex(location, FT_OPEN_BY_LOCATION, &device_);
     if (last_status_ != FT_OK) {
         device_ = nullptr;
         last_error_ = "Fail to open FT232H device";
         return false;
     }
+    opened_ = OpenedDevice{pick.index, true, chosen.serial, chosen.location};
     return true;
 }
 
@@ -202,10 +211,8 @@ void FtdiLink::SetUpI2cBus()
     clock_.SleepMs(kAfterLoopbackOffMs);
 }
 
-bool FtdiLink::Open()
+bool FtdiLink::LoadLibrary()
 {
-    if (library_)
-        return true;
     library_ = LoadD2xx();
     if (!library_->loaded()) {
         last_error_ = "Can't load ftd2xx.dll";
@@ -215,7 +222,29 @@ bool FtdiLink::Open()
         last_error_ = "APIs in ftd2xx.dll are missing";
         return false;
     }
-    if (!OpenFirstFreeDevice() || !ConfigureDevice())
+    return true;
+}
+
+std::optional<std::vector<ListedDevice>> FtdiLink::ListDevices()
+{
+    Close();
+    std::optional<std::vector<FtdiBoard>> boards;
+    if (LoadLibrary())
+        boards = ReadBoardList();
+    Close();
+    if (!boards)
+        return std::nullopt;
+    std::vector<ListedDevice> devices;
+    for (const FtdiBoard &board : *boards)
+        devices.push_back({board.serial, board.location, board.description, board.open_elsewhere, 0});
+    return devices;
+}
+
+bool FtdiLink::Open()
+{
+    if (library_)
+        return true;
+    if (!LoadLibrary() || !OpenChosenDevice() || !ConfigureDevice())
         return false;
     clock_.SleepMs(kAfterBitModeMs);
     if (!MpsseSync(MPSSE_SYNC_PROBE_1) || !MpsseSync(MPSSE_SYNC_PROBE_2))

@@ -3,8 +3,11 @@
 #include <memory>
 
 #include "core/clock.h"
+#include "core/console.h"
 #include "link/chip_link.h"
+#include "link/device_choice.h"
 #include "link/ftd2xx_api.h"
+#include "link/ftdi_board.h"
 #include "link/mpsse_stream.h"
 #include "platform/library.h"
 
@@ -21,16 +24,22 @@ struct FtdiLibraryNames {
 // one MPSSE stream sent with one FT_Write and answered by one FT_Read.
 class FtdiLink final : public ChipLink {
 public:
-    FtdiLink(FtdiLibraryNames names, Clock &clock) : names_(names), clock_(clock) {}
+    FtdiLink(FtdiLibraryNames names, const DeviceChoice &choice, Console &console, Clock &clock)
+        : names_(names), choice_(choice), console_(console), clock_(clock)
+    {
+    }
     ~FtdiLink() override { Close(); }
 
-    // True when open, in MPSSE mode, synchronised and clocked. Prints
-    // nothing: the reason stays in last_error() for a debugger.
+    // True when open, in MPSSE mode, synchronised and clocked. Prints only
+    // why a board named by the device choice cannot be opened; any other
+    // reason stays in last_error() for a debugger.
     bool Open() override;
     void Close() override;
     int WriteBlock(int dev, int reg, std::span<const uint8_t> data) override;
     int ReadBlock(int dev, int reg, std::span<uint8_t> data) override;
     LinkTraits Traits() const override { return {.holds_core = true, .probes_after_open = true}; }
+    std::optional<std::vector<ListedDevice>> ListDevices() override;
+    std::optional<OpenedDevice> Opened() const override { return opened_; }
 
     const char *last_error() const { return last_error_; }
 
@@ -52,7 +61,9 @@ private:
     };
     bool LookUpEntryPoints();
     std::unique_ptr<SharedLibrary> LoadD2xx() const;
-    bool OpenFirstFreeDevice();
+    bool LoadLibrary();
+    std::optional<std::vector<FtdiBoard>> ReadBoardList();
+    bool OpenChosenDevice();
     bool ConfigureDevice();
     void SetUpI2cBus();
     bool MpsseSync(uint8_t opcode);
@@ -65,7 +76,10 @@ private:
     bool AllAcknowledged(size_t count) const;
 
     FtdiLibraryNames names_;
+    DeviceChoice choice_;
+    Console &console_;
     Clock &clock_;
+    std::optional<OpenedDevice> opened_;
     std::unique_ptr<SharedLibrary> library_;
     Api api_;
     FT_HANDLE device_ = nullptr;

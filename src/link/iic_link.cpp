@@ -24,23 +24,59 @@ bool IicLink::LookUpEntryPoints()
            api_.read_block && api_.write_block;
 }
 
+std::optional<std::vector<AdapterEntry>> IicLink::Adapters()
+{
+    if (!api_.init())
+        return std::nullopt;
+    uint8_t count = 0;
+    if (!api_.get_device_count(&count))
+        return std::nullopt;
+    std::vector<AdapterEntry> adapters;
+    for (unsigned index = 0; index < count; ++index) {
+        AdapterEntry entry{};
+        if (!api_.get_device(static_cast<uint8_t>(index), &entry))
+            break;
+        adapters.push_back(entry);
+    }
+    return adapters;
+}
+
+std::optional<std::vector<ListedDevice>> IicLink::ListDevices()
+{
+    Close();
+    std::optional<std::vector<AdapterEntry>> adapters;
+    if (LoadMakerLibrary(library_, library_name_, console_, [this] { return LookUpEntryPoints(); }))
+        adapters = Adapters();
+    Close();
+    if (!adapters)
+        return std::nullopt;
+    std::vector<ListedDevice> devices;
+    for (const AdapterEntry &entry : *adapters)
+        devices.push_back(ListedDevice{"", 0, "", false, entry.device_key});
+    return devices;
+}
+
 bool IicLink::Open()
 {
     if (library_)
         return true;
     if (!LoadMakerLibrary(library_, library_name_, console_, [this] { return LookUpEntryPoints(); }))
         return false;
-    if (!api_.init())
+    const std::optional<std::vector<AdapterEntry>> adapters = Adapters();
+    if (!adapters)
         return false;
-    uint8_t count = 0;
-    if (!api_.get_device_count(&count) || count == 0)
+    // Without a choice the first adapter is the one taken.
+    const bool by_index = device_.by == DeviceChoice::By::Index;
+    const size_t index = by_index ? device_.index : 0;
+    if (index >= adapters->size()) {
+        if (by_index)
+            console_.Print("I2C adapter index %u not found\n", static_cast<unsigned>(index));
         return false;
-    // The first adapter is always the one taken.
-    AdapterEntry entry{};
-    if (!api_.get_device(0, &entry))
-        return false;
+    }
+    const AdapterEntry &entry = (*adapters)[index];
     if (!api_.open(entry.device_key, entry.word1, &adapter_handle_))
         return false;
+    opened_ = OpenedDevice{index, false, "", 0};
     api_.set_clock(adapter_handle_, kIicClockCode);
     return true;
 }

@@ -12,7 +12,10 @@ namespace qz {
 // which performs register-addressed block transfers on the I2C bus.
 class IicLink final : public ChipLink {
 public:
-    IicLink(const char *library_name, Console &console) : library_name_(library_name), console_(console) {}
+    IicLink(const char *library_name, const DeviceChoice &device, Console &console)
+        : library_name_(library_name), device_(device), console_(console)
+    {
+    }
     ~IicLink() override { Close(); }
 
     bool Open() override;
@@ -20,6 +23,8 @@ public:
     int WriteBlock(int dev, int reg, std::span<const uint8_t> data) override;
     int ReadBlock(int dev, int reg, std::span<uint8_t> data) override;
     LinkTraits Traits() const override { return {.holds_core = true, .probes_after_open = true}; }
+    std::optional<std::vector<ListedDevice>> ListDevices() override;
+    std::optional<OpenedDevice> Opened() const override { return opened_; }
 
 private:
     struct Api {
@@ -33,8 +38,12 @@ private:
         decltype(&QZ_IIC_WriteBlock) write_block = nullptr;
     };
     bool LookUpEntryPoints();
+    // The adapters the library lists; nullopt when it cannot list them.
+    std::optional<std::vector<AdapterEntry>> Adapters();
 
     const char *library_name_;
+    DeviceChoice device_;
+    std::optional<OpenedDevice> opened_;
     Console &console_;
     std::unique_ptr<SharedLibrary> library_;
     Api api_;

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "link/device_choice.h"
+
 namespace qz {
 
 enum class LinkKind {
@@ -25,6 +27,7 @@ struct UsbChoice {
 struct LinkSettings {
     LinkKind kind = LinkKind::UsbBillboard;
     UsbChoice usb;
+    DeviceChoice device;  // --serial, --location, --index
 };
 
 }  // namespace qz

@@ -12,13 +12,13 @@ std::unique_ptr<ChipLink> MakeLink(const LinkSettings &settings, Console &consol
     switch (settings.kind) {
     case LinkKind::Ft232h:
         return std::make_unique<FtdiLink>(FtdiLibraryNames{kLibraryNames.ftd2xx, kLibraryNames.ftd2xx_fallback},
-                                          clock);
+                                          settings.device, console, clock);
     case LinkKind::I2cAdapter:
-        return std::make_unique<IicLink>(kLibraryNames.qz_iicgpio, console);
+        return std::make_unique<IicLink>(kLibraryNames.qz_iicgpio, settings.device, console);
     case LinkKind::UsbBillboard:
         break;
     }
-    return std::make_unique<UsbLink>(settings.usb, kLibraryNames.qz_usb, console, clock);
+    return std::make_unique<UsbLink>(settings.usb, settings.device, kLibraryNames.qz_usb, console, clock);
 }
 
 }  // namespace qz

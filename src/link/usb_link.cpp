@@ -69,37 +69,73 @@ void UsbLink::SwitchToUpdateMode()
     clock_.SleepMs(kSwitchStepMs);
 }
 
+bool UsbLink::LoadLibrary()
+{
+    page_ = kStatusPage;
+    return LoadMakerLibrary(library_, library_name_, console_, [this] { return LookUpEntryPoints(); });
+}
+
+std::optional<std::vector<UsbDeviceEntry>> UsbLink::AcceptedDevices(unsigned &enumerated)
+{
+    enumerated = 0;
+    if (!api_.init())
+        return std::nullopt;
+    NameVendorToLibrary();
+    uint8_t count = 0;
+    if (!api_.get_device_count(&count))
+        return std::nullopt;
+    enumerated = count;
+    std::vector<UsbDeviceEntry> accepted;
+    for (unsigned index = 0; index < count; ++index) {
+        UsbDeviceEntry entry{};
+        api_.get_device(static_cast<uint8_t>(index), &entry);
+        if (ProductIdAccepted(entry.product_id))
+            accepted.push_back(entry);
+    }
+    return accepted;
+}
+
+std::optional<std::vector<ListedDevice>> UsbLink::ListDevices()
+{
+    Close();
+    std::optional<std::vector<UsbDeviceEntry>> entries;
+    unsigned enumerated = 0;
+    if (LoadLibrary())
+        entries = AcceptedDevices(enumerated);
+    Close();
+    if (!entries)
+        return std::nullopt;
+    std::vector<ListedDevice> devices;
+    for (const UsbDeviceEntry &entry : *entries)
+        devices.push_back(ListedDevice{"", 0, "", false, entry.product_id & 0xFFFFu});
+    return devices;
+}
+
 bool UsbLink::Open()
 {
     if (library_)
         return true;
-    page_ = kStatusPage;
-    if (!LoadMakerLibrary(library_, library_name_, console_, [this] { return LookUpEntryPoints(); }))
+    if (!LoadLibrary())
         return false;
-    if (!api_.init())
+    unsigned enumerated = 0;
+    const std::optional<std::vector<UsbDeviceEntry>> accepted = AcceptedDevices(enumerated);
+    if (!accepted)
         return false;
-    NameVendorToLibrary();
-    uint8_t count = 0;
-    if (!api_.get_device_count(&count) || count == 0)
-        return false;
-    UsbDeviceEntry chosen{};
-    bool found = false;
-    for (unsigned index = 0; index < count && !found; ++index) {
-        UsbDeviceEntry entry{};
-        api_.get_device(static_cast<uint8_t>(index), &entry);
-        if (ProductIdAccepted(entry.product_id)) {
-            chosen = entry;
-            found = true;
-        }
-    }
-    if (!found) {
-        console_.Write("No USB Billboard Device\n");
+    const bool by_index = device_.by == DeviceChoice::By::Index;
+    const size_t index = by_index ? device_.index : 0;
+    if (index >= accepted->size()) {
+        if (by_index)
+            console_.Print("USB Billboard device index %u not found\n", static_cast<unsigned>(index));
+        else if (enumerated != 0)
+            console_.Write("No USB Billboard Device\n");
         return false;
     }
+    const UsbDeviceEntry chosen = (*accepted)[index];
     if (!api_.open(chosen.device_key, chosen.product_id)) {
         console_.Write("Fail to open USB Billboard device\n");
         return false;
     }
+    opened_ = OpenedDevice{index, false, "", 0};
     if (api_.get_device_descriptor) {
         // Cleared first: a failed descriptor read gives version 0.
         std::array<uint8_t, kDescriptorSize> descriptor{};

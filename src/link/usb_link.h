@@ -15,8 +15,9 @@ namespace qz {
 // selected page and sends it with every transfer.
 class UsbLink final : public ChipLink {
 public:
-    UsbLink(const UsbChoice &choice, const char *library_name, Console &console, Clock &clock)
-        : choice_(choice), library_name_(library_name), console_(console), clock_(clock)
+    UsbLink(const UsbChoice &choice, const DeviceChoice &device, const char *library_name, Console &console,
+            Clock &clock)
+        : choice_(choice), device_(device), library_name_(library_name), console_(console), clock_(clock)
     {
     }
     ~UsbLink() override { Close(); }
@@ -28,6 +29,8 @@ public:
     LinkTraits Traits() const override { return {.holds_core = false, .probes_after_open = false}; }
     // bcdDevice of the device descriptor.
     int DeviceVersion() const override { return bcd_device_; }
+    std::optional<std::vector<ListedDevice>> ListDevices() override;
+    std::optional<OpenedDevice> Opened() const override { return opened_; }
 
 private:
     struct Api {
@@ -45,9 +48,16 @@ private:
     bool LookUpEntryPoints();
     void NameVendorToLibrary();
     bool ProductIdAccepted(uint32_t product_id) const;
+    bool LoadLibrary();
+    // The enumerated devices whose product ID the link accepts, and in
+    // enumerated how many there were in all; nullopt when the library cannot
+    // enumerate.
+    std::optional<std::vector<UsbDeviceEntry>> AcceptedDevices(unsigned &enumerated);
     void SwitchToUpdateMode();
 
     UsbChoice choice_;
+    DeviceChoice device_;
+    std::optional<OpenedDevice> opened_;
     const char *library_name_;
     Console &console_;
     Clock &clock_;

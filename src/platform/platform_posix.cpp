@@ -1,5 +1,6 @@
 #ifndef _WIN32
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -61,6 +62,26 @@ void SystemClock::SleepMs(uint32_t ms)
     }
 }
 
+int64_t SystemWallClock::UnixSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<int64_t>(now.tv_sec);
+}
+
+WriteStatus AppendOnce(const std::string &path, std::span<const uint8_t> bytes)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return WriteStatus::CannotOpen;
+    ssize_t written = -1;
+    do {
+        written = write(fd, bytes.data(), bytes.size());
+    } while (written < 0 && errno == EINTR);
+    const bool closed = close(fd) == 0;
+    return written == static_cast<ssize_t>(bytes.size()) && closed ? WriteStatus::Written : WriteStatus::CannotWrite;
+}
+
 int HostExitStatus(const RunResult &result) { return result.PosixExitStatus(); }
 
 // Paths are bytes here: UTF-8 passes through unchanged.
@@ -70,8 +91,9 @@ std::vector<std::string> CommandLineArguments(int argc, char **argv) { return {a
 
 void SystemConsole::Emit(std::string_view text)
 {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    FILE *stream = stream_ == StandardStream::Error ? stderr : stdout;
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
 }
 
 }  // namespace qz

@@ -126,6 +126,31 @@ uint32_t SystemClock::NowMs() { return static_cast<uint32_t>(GetTickCount()); }
 
 void SystemClock::SleepMs(uint32_t ms) { Sleep(ms); }
 
+// FILETIME counts 100 ns steps from 1601-01-01.
+int64_t SystemWallClock::UnixSeconds()
+{
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    constexpr uint64_t kTicksPerSecond = 10000000u;
+    constexpr int64_t kSeconds1601To1970 = 11644473600;
+    return static_cast<int64_t>(ticks / kTicksPerSecond) - kSeconds1601To1970;
+}
+
+// FILE_APPEND_DATA alone makes every WriteFile go to the end of the file as
+// one piece, as O_APPEND does.
+WriteStatus AppendOnce(const std::string &path, std::span<const uint8_t> bytes)
+{
+    HANDLE file = CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return WriteStatus::CannotOpen;
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    const BOOL closed = CloseHandle(file);
+    return ok && closed && written == bytes.size() ? WriteStatus::Written : WriteStatus::CannotWrite;
+}
+
 // Windows keeps the whole int: the result is the exit status unchanged.
 int HostExitStatus(const RunResult &result) { return result.WindowsValue(); }
 
@@ -150,17 +175,19 @@ std::vector<std::string> CommandLineArguments(int argc, char **argv)
 // a file or pipe gets the UTF-8 bytes, lines ending in "\r\n" as always.
 void SystemConsole::Emit(std::string_view text)
 {
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    const bool error = stream_ == StandardStream::Error;
+    FILE *stream = error ? stderr : stdout;
+    HANDLE out = GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     DWORD mode = 0;
     if (out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode)) {
-        std::fflush(stdout);
+        std::fflush(stream);
         const std::wstring wide = Widen(std::string(text));
         DWORD written = 0;
         WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
         return;
     }
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
 }
 
 }  // namespace qz

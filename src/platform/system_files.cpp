@@ -47,4 +47,9 @@ WriteStatus SystemFiles::Write(const std::string &path, std::span<const uint8_t>
     return written == bytes.size() && flushed && closed ? WriteStatus::Written : WriteStatus::CannotWrite;
 }
 
+WriteStatus SystemFiles::Append(const std::string &path, std::span<const uint8_t> bytes)
+{
+    return WouldBlockOnOpen(path) ? WriteStatus::CannotOpen : AppendOnce(path, bytes);
+}
+
 }  // namespace qz

@@ -12,6 +12,11 @@ namespace qz {
 // chip's own bytes.
 RunResult UpgradeFirmware(Session &session, FirmwareImage &image);
 
+// --verify: compares the firmware area of the flash (unless -0) and of the
+// EEPROM (when one is found, unless -2) with the image's, after the same
+// unlock and checks as -U. Writes nothing; lets the core run again.
+RunResult VerifyFirmware(Session &session, FirmwareImage &image);
+
 enum class WholeImageMode {
     KeepChipData,  // -W: the chip's key block, tail block and info bytes stay
     AsLoaded,      // -M: the image exactly as loaded

@@ -84,7 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qz::BufferConsole console;
     FakeClock clock(50);
     MemoryFiles files = ScratchFiles();
-    qz::Environment env{console, clock, files, [](const qz::LinkSettings &) { return std::make_unique<AbsentLink>(); }};
+    FixedWallClock wall_clock;
+    qz::Environment env{console, clock, files, [](const qz::LinkSettings &) { return std::make_unique<AbsentLink>(); },
+                        wall_clock, console};
     const qz::RunResult result = qz::RunTool(argv, env);
 
     using Kind = qz::RunResult::Kind;

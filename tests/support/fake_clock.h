@@ -21,3 +21,13 @@ public:
 private:
     uint32_t step_ms_;
 };
+
+// A calendar that stands still at seconds.
+class FixedWallClock final : public qz::WallClock {
+public:
+    explicit FixedWallClock(int64_t seconds = 0) : seconds_(seconds) {}
+    int64_t UnixSeconds() override { return seconds_; }
+
+private:
+    int64_t seconds_;
+};

@@ -38,10 +38,12 @@ struct ToolBench {
         std::vector<char *> argv;
         for (std::string &a : args)
             argv.push_back(a.data());
-        qz::Environment env{console, clock, files, [this](const qz::LinkSettings &settings) {
+        qz::Environment env{console, clock, files,
+                            [this](const qz::LinkSettings &settings) {
                                 made.push_back(settings);
                                 return std::make_unique<LinkHandle>(link);
-                            }};
+                            },
+                            wall_clock, console};
         return qz::RunTool(argv, env);
     }
 
@@ -56,6 +58,7 @@ struct ToolBench {
     SimLink link;
     qz::BufferConsole console;
     FakeClock clock;
+    FixedWallClock wall_clock;
     MemoryFiles files;
     std::vector<qz::LinkSettings> made;
 };

@@ -4,6 +4,8 @@
 #include <functional>
 
 #include "app/commands.h"
+#include "app/json_text.h"
+#include "core/crc32.h"
 #include "core/error_codes.h"
 #include "tool_bench.h"
 
@@ -121,3 +123,17 @@ TEST(AppTest, CommandsEndWithTheirResultAndLine)
 }
 
 }  // namespace
+
+// The log line's pieces: the standard CRC-32 check value, calendar dates
+// across leap days and centuries, JSON strings valid for any path bytes.
+TEST(RunLogTest, CrcTimeAndStringsAreStandard)
+{
+    const std::string check = "123456789";
+    EXPECT_EQ(qz::Crc32(std::span(reinterpret_cast<const uint8_t *>(check.data()), check.size())), 0xCBF43926u);
+    EXPECT_EQ(qz::IsoUtcTime(0), "1970-01-01T00:00:00Z");
+    EXPECT_EQ(qz::IsoUtcTime(951782400), "2000-02-29T00:00:00Z");
+    EXPECT_EQ(qz::IsoUtcTime(4107542399), "2100-02-28T23:59:59Z");
+    EXPECT_EQ(qz::JsonString("a\"b\\c\td\x7f"), "\"a\\\"b\\\\c\\u0009d\x7f\"");
+    EXPECT_EQ(qz::JsonString("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"");
+    EXPECT_EQ(qz::JsonString("\xC3(\xC0\xAF\xED\xA0\x80\xF4\x90"), "\"\\u00C3(\\u00C0\\u00AF\\u00ED\\u00A0\\u0080\\u00F4\\u0090\"");
+}

@@ -37,7 +37,8 @@ auto Fields(const Invocation &r)
     return std::tuple(r.link.kind, r.link.usb.svid, r.link.usb.pid, r.i2c_address, p.program_flash, p.program_eeprom,
                       p.complement_preprogram, p.preprogram_passes, p.program_passes, p.erase.passes,
                       p.erase.hardware_preprogram, p.access_key, p.dump_images, r.command, r.path, r.last_index,
-                      r.svid1, r.svid2, r.bist_mode);
+                      r.svid1, r.svid2, r.bist_mode, r.link.device.by, r.link.device.serial, r.link.device.location,
+                      r.link.device.index, r.log_path);
 }
 
 // The default run with command, path and last index, changed by more.
@@ -88,6 +89,22 @@ TEST(CommandLineTest, ArgumentsGiveTheRun)
              })},
         {{"qz", "-DQZDB", "-E0", "-Ux"},
          Expected(Command::Upgrade, "x", 3, [](Invocation &r) { r.program.erase.passes = 0; })},
+        {{"qz", "--log", "r.log", "-F", "--serial=FT 2", "--verify", "fw.bin", "-Z"},
+         Expected(Command::Verify, "fw.bin", 6, [](Invocation &r) {
+             r.log_path = "r.log";
+             r.link.kind = qz::LinkKind::Ft232h;
+             r.link.device = {qz::DeviceChoice::By::Serial, "FT 2", 0, 0};
+         })},
+        {{"qz", "--location", "0x1A2b", "-F", "--list", "-R"},
+         Expected(Command::List, std::nullopt, 4, [](Invocation &r) {
+             r.link.kind = qz::LinkKind::Ft232h;
+             r.link.device = {qz::DeviceChoice::By::Location, "", 0x1A2B, 0};
+         })},
+        {{"qz", "-C", "--index=2", "--verify=fw.hex"},
+         Expected(Command::Verify, "fw.hex", 3, [](Invocation &r) {
+             r.link.kind = qz::LinkKind::I2cAdapter;
+             r.link.device = {qz::DeviceChoice::By::Index, "", 0, 2};
+         })},
     };
     for (const auto &[args, expected] : cases) {
         const Parsed parsed = Parse(args);
@@ -99,7 +116,7 @@ TEST(CommandLineTest, ArgumentsGiveTheRun)
 TEST(CommandLineTest, LinesWithoutARunEndWithTheirResultAndText)
 {
     const std::string usage = "Usage: qz [configuration] <command>\n";
-    const std::string usage_end = "  --version: Print the tool's name and version\n";
+    const std::string usage_end = "  --log <file>: Append one JSON line about the run to the file\n";
     // The text begins with text_start, then the usage when usage_follows.
     struct Case { std::vector<std::string> args; RunResult result; std::string text_start; bool usage_follows; };
     const Case cases[] = {
@@ -121,6 +138,20 @@ TEST(CommandLineTest, LinesWithoutARunEndWithTheirResultAndText)
          false},
         {{"qz", "-X0x1234,0x5678"}, RunResult::Success(), "Target VendorID: 1234, 5678\n", false},
         {{"qz", "-X0x1234"}, RunResult::Success(), "Target VendorID: 1234\n", false},
+        {{"qz", "--log", "x"}, RunResult::ArgumentIndex(2), "", true},
+        {{"qz", "--log"}, RunResult::Failure(qz::ERR_PARAMETER), "Error parameter --log\n", true},
+        {{"qz", "--verify"}, RunResult::Failure(qz::ERR_PARAMETER), "", false},
+        {{"qz", "--list=1"}, RunResult::Failure(qz::ERR_PARAMETER), "", true},
+        {{"qz", "--lists"}, RunResult::Failure(qz::ERR_PARAMETER), "", true},
+        {{"qz", "-F", "--location", "0x12g", "-Ux"}, RunResult::Failure(qz::ERR_PARAMETER),
+         "Error parameter --location 0x12g\n", true},
+        {{"qz", "--index", "-1", "-Ux"}, RunResult::Failure(qz::ERR_PARAMETER), "Error parameter --index -1\n", true},
+        {{"qz", "-F", "--serial", "A", "--index", "1", "-Ux"}, RunResult::Failure(qz::ERR_PARAMETER),
+         "Error parameter --index: the device is already chosen\n", true},
+        {{"qz", "--serial", "A", "-Ux"}, RunResult::Failure(qz::ERR_PARAMETER),
+         "Error parameter --serial: it names an FT232H board, use it with -F\n", false},
+        {{"qz", "--location", "11", "-C", "--list"}, RunResult::Failure(qz::ERR_PARAMETER),
+         "Error parameter --location: it names an FT232H board, use it with -F\n", false},
     };
     for (const Case &c : cases) {
         const Parsed parsed = Parse(c.args);

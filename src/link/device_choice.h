@@ -1,0 +1,38 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qz {
+
+// Which device a link opens: --serial and --location name an FT232H board,
+// --index the N-th device (from 0) of those the link accepts. Without one
+// the link chooses as it always has.
+struct DeviceChoice {
+    enum class By { Default, Serial, Location, Index };
+    By by = By::Default;
+    std::string serial;
+    uint32_t location = 0;
+    size_t index = 0;
+};
+
+// The device a link opened, for the run's record.
+struct OpenedDevice {
+    size_t index = 0;       // among the devices the link accepts
+    bool ft232h = false;    // serial and location hold the board's
+    std::string serial;
+    uint32_t location = 0;
+};
+
+// One device a link sees, as --list shows it.
+struct ListedDevice {
+    std::string serial;        // FT232H boards
+    uint32_t location = 0;     // FT232H boards
+    std::string description;   // FT232H boards
+    bool open_elsewhere = false;
+    uint32_t id = 0;           // USB: the product ID; I2C adapter: its first word
+};
+
+}  // namespace qz

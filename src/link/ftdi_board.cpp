@@ -1,0 +1,59 @@
+#include "link/ftdi_board.h"
+
+#include <cstdio>
+
+namespace qz {
+
+static bool Matches(const FtdiBoard &board, const DeviceChoice &choice)
+{
+    return choice.by == DeviceChoice::By::Serial ? board.serial == choice.serial : board.location == choice.location;
+}
+
+FtdiBoardPick ChooseFtdiBoard(std::span<const FtdiBoard> boards, const DeviceChoice &choice)
+{
+    using Outcome = FtdiBoardPick::Outcome;
+    if (choice.by == DeviceChoice::By::Default) {
+        for (size_t i = 0; i < boards.size(); ++i)
+            if (!boards[i].open_elsewhere)
+                return {Outcome::Chosen, i};
+        return {boards.empty() ? Outcome::Absent : Outcome::OpenElsewhere, 0};
+    }
+    std::optional<size_t> found;
+    if (choice.by == DeviceChoice::By::Index) {
+        if (choice.index < boards.size())
+            found = choice.index;
+    } else {
+        // A free board wins over a held one that carries the same name.
+        for (size_t i = 0; i < boards.size(); ++i)
+            if (Matches(boards[i], choice) && (!found || boards[*found].open_elsewhere))
+                found = i;
+    }
+    if (!found)
+        return {Outcome::Absent, 0};
+    return {boards[*found].open_elsewhere ? Outcome::OpenElsewhere : Outcome::Chosen, *found};
+}
+
+std::string FtdiRefusalLine(const DeviceChoice &choice, FtdiBoardPick::Outcome outcome)
+{
+    std::string name;
+    char number[32];
+    switch (choice.by) {
+    case DeviceChoice::By::Default:
+        return {};
+    case DeviceChoice::By::Serial:
+        name = choice.serial;
+        break;
+    case DeviceChoice::By::Location:
+        std::snprintf(number, sizeof number, "at location 0x%X", choice.location);
+        name = number;
+        break;
+    case DeviceChoice::By::Index:
+        std::snprintf(number, sizeof number, "index %u", static_cast<unsigned>(choice.index));
+        name = number;
+        break;
+    }
+    return "FT232H board " + name +
+           (outcome == FtdiBoardPick::Outcome::OpenElsewhere ? " is open in another program" : " not found");
+}
+
+}  // namespace qz
