@@ -103,7 +103,11 @@ protected:
 
 TEST_P(WindowsLinkE2eTest, ReadOutExitsWith32768)
 {
-    const WindowsRun run = Run(With({"-R", "readout.bin"}));
+    const WindowsRun run = Run(With({"--log", "run.log", "-R", "readout.bin"}));
+    const Bytes log = ChipFixture::ReadFile(chip.Path("run.log"));
+    const std::string line(log.begin(), log.end());
+    EXPECT_NE(line.find("\"result\":32768,\"exit_status\":0,"), std::string::npos) << line;
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
     EXPECT_EQ(run.out, Console(kBannerText + ConnectLines(GetParam(), "1.1.3") + "\rRead......0000  done!\n" +
                                Progress("Read......", 0, 0x7FE0, 0x20) + "  done!\n"));
     EXPECT_EQ(run.exit_code, 32768);
