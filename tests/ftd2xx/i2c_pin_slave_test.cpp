@@ -3,207 +3,149 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <sstream>
 #include <string>
-#include <vector>
 
 #include "i2c_bus.h"
 #include "i2c_pin_slave.h"
 
 namespace {
 
-using qzsim::I2cBus;
-using qzsim::I2cByteTarget;
-using qzsim::I2cPinSlave;
-
-class RecordingTarget : public I2cByteTarget {
+// Writes down what the slave hands on, as "S AF4 W66 R P".
+class RecordingTarget : public qzsim::I2cByteTarget {
 public:
-    void Start() override { events.push_back("S"); }
-    bool Address(uint8_t a) override
-    {
-        events.push_back("A" + Hex(a));
-        return ack_address;
-    }
-    bool Write(uint8_t b) override
-    {
-        events.push_back("W" + Hex(b));
-        return ++written != nack_write;
-    }
+    void Start() override { events += "S "; }
+    bool Address(uint8_t a) override { return Note("A", a) && ack_address; }
+    bool Write(uint8_t b) override { return Note("W", b) && ++written != nack_write; }
     uint8_t Read() override
     {
-        events.push_back("R");
-        const uint8_t v = to_read.empty() ? 0xFF : to_read.front();
-        if (!to_read.empty())
-            to_read.pop_front();
-        return v;
+        events += "R ";
+        return to_read.empty() ? 0xFF : to_read[read++ % to_read.size()];
     }
-    void Stop() override { events.push_back("P"); }
-
-    static std::string Hex(uint8_t v)
+    void Stop() override { events += "P "; }
+    bool Note(const char *kind, uint8_t v)
     {
-        char text[4];
-        std::snprintf(text, sizeof text, "%02X", v);
-        return text;
+        char text[8];
+        std::snprintf(text, sizeof text, "%s%02X ", kind, v);
+        events += text;
+        return true;
     }
 
-    std::vector<std::string> events;
+    std::string events;
     bool ack_address = true;
     int written = 0;
     int nack_write = 0;  // 1-based written byte that is not acknowledged
-    std::deque<uint8_t> to_read;
-};
-
-// Moves the bus one level change at a time, as a plain bit-banging master.
-class BusMaster {
-public:
-    explicit BusMaster(I2cBus &bus) : bus_(bus) {}
-    void Set(bool scl, bool sda) { bus_.Drive(scl_ = scl, sda_ = sda, ++t_); }
-    void Start()
-    {
-        Set(true, true);
-        Set(true, false);
-        Set(false, false);
-    }
-    void Stop()
-    {
-        Set(false, false);
-        Set(true, false);
-        Set(true, true);
-    }
-    // One clock with data out (true releases SDA); returns SDA while SCL is high.
-    bool Clock(bool out)
-    {
-        Set(false, out);
-        Set(true, out);
-        const bool seen = bus_.Sda();
-        Set(false, out);
-        return seen;
-    }
-    bool WriteByte(uint8_t b)  // true: acknowledged
-    {
-        for (int i = 7; i >= 0; --i)
-            Clock(((b >> i) & 1) != 0);
-        return !Clock(true);
-    }
-    uint8_t ReadByte(bool ack)
-    {
-        uint8_t v = 0;
-        for (int i = 0; i < 8; ++i)
-            v = static_cast<uint8_t>(v << 1 | (Clock(true) ? 1 : 0));
-        Clock(!ack);
-        return v;
-    }
-
-private:
-    I2cBus &bus_;
-    bool scl_ = true;
-    bool sda_ = true;
-    uint64_t t_ = 0;
+    std::vector<uint8_t> to_read;
+    size_t read = 0;
 };
 
 class I2cPinSlaveTest : public testing::Test {
 protected:
+    void Set(bool scl, bool sda) { bus.Drive(scl, sda, ++t); }
+    // One clock with SDA driven to out (true releases it); SDA seen while SCL is high.
+    bool Clock(bool out)
+    {
+        Set(false, out);
+        Set(true, out);
+        const bool seen = bus.Sda();
+        Set(false, out);
+        return seen;
+    }
+    // "S" START (or repeated START), "P" STOP, "F4+"/"F4-" a byte written and
+    // the acknowledge expected, "<A5+"/"<A5-" a byte read and the master's ACK/NACK.
+    void Run(const std::string &script)
+    {
+        std::istringstream in(script);
+        for (std::string w; in >> w;) {
+            const bool plus = w.back() == '+';
+            if (w == "S") {
+                Set(false, true);
+                Set(true, true);
+                Set(true, false);
+                Set(false, false);
+            } else if (w == "P") {
+                Set(false, false);
+                Set(true, false);
+                Set(true, true);
+            } else if (w[0] == '<') {
+                uint8_t v = 0;
+                for (int i = 0; i < 8; ++i)
+                    v = static_cast<uint8_t>(v << 1 | Clock(true));
+                Clock(!plus);
+                EXPECT_EQ(v, std::stoul(w.substr(1, 2), nullptr, 16)) << w;
+            } else {
+                const auto b = std::stoul(w.substr(0, 2), nullptr, 16);
+                for (int i = 7; i >= 0; --i)
+                    Clock(((b >> i) & 1) != 0);
+                EXPECT_EQ(!Clock(true), plus) << w;
+            }
+        }
+    }
+
     RecordingTarget target;
-    I2cPinSlave slave{target};
-    I2cBus bus{&slave};
-    BusMaster master{bus};
+    qzsim::I2cPinSlave slave{target};
+    qzsim::I2cBus bus{&slave};
+    uint64_t t = 0;
 };
 
-TEST_F(I2cPinSlaveTest, WriteTransactionIsDecodedByteByByte)
+TEST_F(I2cPinSlaveTest, TransactionsAreDecodedAndAnswered)
 {
-    master.Start();
-    EXPECT_TRUE(master.WriteByte(0xF4));
-    EXPECT_TRUE(master.WriteByte(0x66));
-    EXPECT_TRUE(master.WriteByte(0xA5));
-    master.Stop();
-    EXPECT_EQ(target.events, (std::vector<std::string>{"S", "AF4", "W66", "WA5", "P"}));
-    EXPECT_EQ(slave.starts(), 1u);
-    EXPECT_EQ(slave.stops(), 1u);
-    EXPECT_EQ(slave.repeated_starts(), 0u);
+    const struct { bool ack_address; int nack_write; const char *script, *events; uint32_t repeated; } kCases[] = {
+        {true, 0, "S F4+ 66+ A5+ P", "S AF4 W66 WA5 P ", 0},
+        {false, 0, "S F0- 12- P", "S AF0 P ", 0},  // the rest of a refused transaction goes unseen
+        {true, 2, "S F4+ 00+ 05- P", "S AF4 W00 W05 P ", 0},
+        // No byte is fetched ahead of the master's NACK.
+        {true, 0, "S F4+ 26+ S F5+ <A5+ <3C- P", "S AF4 W26 S AF5 R R P ", 1},
+    };
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.script);
+        target = RecordingTarget{};
+        target.ack_address = c.ack_address;
+        target.nack_write = c.nack_write;
+        target.to_read = {0xA5, 0x3C};
+        const uint32_t repeated = slave.repeated_starts();
+        Run(c.script);
+        EXPECT_EQ(target.events, c.events);
+        EXPECT_EQ(slave.repeated_starts() - repeated, c.repeated);
+    }
 }
 
 TEST_F(I2cPinSlaveTest, AcknowledgeIsDrivenFromTheEighthToTheNinthFallingEdge)
 {
-    master.Start();
+    Run("S");
     for (int i = 7; i >= 1; --i)
-        master.Clock(((0xF4 >> i) & 1) != 0);
-    // Eighth bit (0): while SCL is high SDA is still the master's bit.
-    master.Set(false, true);
-    master.Set(true, true);
-    EXPECT_TRUE(bus.Sda());
-    EXPECT_TRUE(slave.sda_released());
-    master.Set(false, true);  // eighth falling edge: the slave answers at once
-    EXPECT_FALSE(slave.sda_released());
+        Clock(((0xF4 >> i) & 1) != 0);
+    Set(false, true);
+    Set(true, true);
+    EXPECT_TRUE(bus.Sda());  // the eighth bit is still the master's
+    Set(false, true);
+    EXPECT_FALSE(bus.Sda());  // ACK at once from the eighth falling edge
+    Set(true, true);
     EXPECT_FALSE(bus.Sda());
-    master.Set(true, true);  // ninth clock high: the master samples ACK
-    EXPECT_FALSE(bus.Sda());
-    master.Set(false, true);  // ninth falling edge: released
-    EXPECT_TRUE(slave.sda_released());
-    EXPECT_TRUE(bus.Sda());
+    Set(false, true);
+    EXPECT_TRUE(bus.Sda());  // released at the ninth
 }
 
-TEST_F(I2cPinSlaveTest, NackedAddressLeavesTheRestOfTheTransactionUnseen)
+TEST_F(I2cPinSlaveTest, OnlySdaMovingWhileSclStaysHighIsAStartOrStop)
 {
-    target.ack_address = false;
-    master.Start();
-    EXPECT_FALSE(master.WriteByte(0xF0));
-    EXPECT_FALSE(master.WriteByte(0x12));
-    master.Stop();
-    EXPECT_EQ(target.events, (std::vector<std::string>{"S", "AF0", "P"}));
-}
-
-TEST_F(I2cPinSlaveTest, NackedDataByteIsSeenAsNack)
-{
-    target.nack_write = 2;
-    master.Start();
-    EXPECT_TRUE(master.WriteByte(0xF4));
-    EXPECT_TRUE(master.WriteByte(0x00));
-    EXPECT_FALSE(master.WriteByte(0x05));
-    master.Stop();
-    EXPECT_EQ(target.events, (std::vector<std::string>{"S", "AF4", "W00", "W05", "P"}));
-}
-
-TEST_F(I2cPinSlaveTest, RepeatedStartReadSendsMsbFirstAndStopsAtTheMastersNack)
-{
-    target.to_read = {0xA5, 0x3C, 0x77};
-    master.Start();
-    EXPECT_TRUE(master.WriteByte(0xF4));
-    EXPECT_TRUE(master.WriteByte(0x26));
-    master.Set(false, true);
-    master.Start();
-    EXPECT_TRUE(master.WriteByte(0xF5));
-    EXPECT_EQ(master.ReadByte(true), 0xA5);
-    EXPECT_EQ(master.ReadByte(false), 0x3C);
-    master.Stop();
-    // No byte is fetched ahead of the NACK.
-    EXPECT_EQ(target.events, (std::vector<std::string>{"S", "AF4", "W26", "S", "AF5", "R", "R", "P"}));
-    EXPECT_EQ(slave.repeated_starts(), 1u);
-    EXPECT_EQ(slave.stops(), 1u);
-}
-
-TEST_F(I2cPinSlaveTest, SdaMovingWhileSclIsLowOrTogetherWithSclIsNoCondition)
-{
-    master.Set(false, true);
-    master.Set(false, false);
-    master.Set(false, true);
-    master.Set(true, false);  // both at once
-    master.Set(false, true);
-    master.Set(true, true);
-    EXPECT_TRUE(target.events.empty());
-    EXPECT_EQ(slave.starts(), 0u);
-    EXPECT_EQ(slave.stops(), 0u);
-}
-
-TEST_F(I2cPinSlaveTest, ReadByteDrivesSdaOnlyWhileSclIsLow)
-{
+    const struct { const char *levels; uint32_t starts, stops; } kCases[] = {
+        {"11 10 00", 1, 0}, {"00 10 11", 0, 1}, {"01 00 01 10 01 11 00 11", 0, 0}};
+    for (const auto &c : kCases) {
+        const uint32_t starts = slave.starts(), stops = slave.stops();
+        std::istringstream in(c.levels);
+        for (std::string w; in >> w;)
+            Set(w[0] == '1', w[1] == '1');
+        EXPECT_EQ(slave.starts() - starts, c.starts) << c.levels;
+        EXPECT_EQ(slave.stops() - stops, c.stops) << c.levels;
+    }
+    // Read data is driven while SCL is low and held while it is high: no STOP.
     target.to_read = {0x00};
-    master.Start();
-    EXPECT_TRUE(master.WriteByte(0xF5));
-    // The slave holds bit 7 (0) through the clock pulse; a rising SDA edge
-    // while SCL is high would have been a STOP.
-    master.Set(true, true);
+    Run("S F5+");
+    const uint32_t stops = slave.stops();
+    Set(true, true);
     EXPECT_FALSE(bus.Sda());
-    master.Set(false, true);
-    EXPECT_EQ(slave.stops(), 0u);
+    Set(false, true);
+    EXPECT_EQ(slave.stops(), stops);
 }
 
 }  // namespace

@@ -11,144 +11,73 @@ namespace {
 
 class SimBridge : public ::testing::Test {
 protected:
-    void SetUp() override {
-        chip.facts().eeprom_busy_probes = 0;
+    void SetUp() override { Configure(true, false, 0); }
+    void Configure(bool present, bool write_protected, uint32_t busy_probes) {
+        chip.facts().eeprom_present = present;
+        chip.facts().eeprom_protected = write_protected;
+        chip.facts().eeprom_busy_probes = busy_probes;
         chip.facts().bridge_busy_polls = 0;
         chip.ApplyFacts();
-        for (size_t i = 0; i < Eeprom24::kSize; ++i) chip.eeprom().data()[i] = static_cast<uint8_t>(i * 13 + (i >> 8));
-        host.SetTiming(Eeprom24::kTimingTable[0]);
+        for (size_t i = 0; i < Eeprom24::kSize; ++i) rom[i] = B(i * 13 + (i >> 8));
     }
+    Bytes At(size_t from, size_t n) const { return Bytes(&rom[from], &rom[from + n]); }
     Chip chip;
     Host host{chip};
+    std::array<uint8_t, Eeprom24::kSize> &rom = chip.eeprom().data();
 };
 
-TEST_F(SimBridge, RandomReadDeliversBytesFromTheAddress) {
-    const Bytes got = host.EepromRead(0x7FE0, 32);
-    for (size_t i = 0; i < 32; ++i) EXPECT_EQ(got[i], chip.eeprom().data()[0x7FE0 + i]) << i;
-    EXPECT_EQ(host.EepromRead(0x71FE, 1), (Bytes{chip.eeprom().data()[0x71FE]}));
+TEST_F(SimBridge, RandomAndSequentialReadsWrapFromTheLastAddressToZero) {
+    EXPECT_EQ(host.EepromRead(0x7FE0, 32), At(0x7FE0, 32));
+    EXPECT_EQ(host.EepromRead(0x7FFE, 4), (Bytes{rom[0x7FFE], rom[0x7FFF], rom[0], rom[1]}));
+    EXPECT_EQ(host.EepromReadOn(3), At(2, 3));  // no new address: on after the last byte read
 }
 
-TEST_F(SimBridge, SequentialReadWrapsFromTheLastAddressToZero) {
-    const Bytes got = host.EepromRead(0x7FFE, 4);
-    EXPECT_EQ(got, (Bytes{chip.eeprom().data()[0x7FFE], chip.eeprom().data()[0x7FFF], chip.eeprom().data()[0],
-                          chip.eeprom().data()[1]}));
-    // A read without a new address continues after the last byte read.
-    host.Select(0x07);
-    host.Write(0x38, {0xA7});
-    host.Bridge(0x08, 1);
-    host.Bridge(0x05, 1);
-    EXPECT_EQ(host.Read1(0x05), chip.eeprom().data()[2]);
-}
-
-TEST_F(SimBridge, PageWriteLandsAtStopAndWrapsWithinThe32BytePage) {
+TEST_F(SimBridge, PageWriteLandsAtStopAndWrapsWithinItsPage) {
     Bytes page(32);
-    std::iota(page.begin(), page.end(), 0x40);
+    std::iota(page.begin(), page.end(), B{0x40});
     EXPECT_EQ(host.EepromWrite(0x7100, page), 0x02);
-    for (size_t i = 0; i < 32; ++i) ASSERT_EQ(chip.eeprom().data()[0x7100 + i], page[i]);
-    // Starting 4 bytes before the page end, the last bytes wrap to its start.
-    const uint8_t before = chip.eeprom().data()[0x7140];
-    host.EepromWrite(0x711C, {1, 2, 3, 4, 5, 6});
-    EXPECT_EQ(Bytes(&chip.eeprom().data()[0x711C], &chip.eeprom().data()[0x7120]), (Bytes{1, 2, 3, 4}));
-    EXPECT_EQ(chip.eeprom().data()[0x7100], 5);
-    EXPECT_EQ(chip.eeprom().data()[0x7101], 6);
-    EXPECT_EQ(chip.eeprom().data()[0x7102], 0x42);
-    EXPECT_EQ(chip.eeprom().data()[0x7140], before);
-    EXPECT_EQ(chip.eeprom().write_cycles(), 2u);
-}
-
-TEST_F(SimBridge, WriteWithoutStopIsDropped) {
-    const uint8_t before = chip.eeprom().data()[0x10];
-    host.Select(0x07);
-    host.Write(0x38, {0xA6, 0x00, 0x10, 0x99});
-    EXPECT_EQ(host.Bridge(0x08, 4), 0x02);
-    host.Write(0x38, {0xA7});
-    host.Bridge(0x10, 1);  // repeated START abandons the write
-    host.Bridge(0x05, 1);
-    EXPECT_EQ(chip.eeprom().data()[0x10], before);
+    EXPECT_EQ(At(0x7100, 32), page);
+    const Bytes next_page = At(0x7120, 4);
+    EXPECT_EQ(host.EepromWrite(0x711C, {1, 2, 3, 4, 5, 6}), 0x02);
+    EXPECT_EQ(At(0x711C, 4), (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(At(0x7100, 3), (Bytes{5, 6, 0x42}));
+    EXPECT_EQ(At(0x7120, 4), next_page);
+    // Ended by a repeated START instead of a STOP, a write is dropped.
+    EXPECT_EQ(host.Bridge(0x08, {0xA6, 0x71, 0x10, 0x99}, 4), 0x02);
+    host.EepromReadOn(1);
+    EXPECT_EQ(rom[0x7110], page[0x10]);
 }
 
 TEST_F(SimBridge, EepromIgnoresItsAddressDuringTheWriteCycle) {
-    chip.facts().eeprom_busy_probes = 3;
-    chip.ApplyFacts();
+    Configure(true, false, 3);
     EXPECT_EQ(host.WaitReady(), 1);  // nothing written yet: not busy
-    host.EepromWrite(0x0000, {0xAA});
-    EXPECT_EQ(host.WaitReady(), 4);  // three probes refused, the fourth answered
-    EXPECT_EQ(chip.eeprom().busy_naks(), 3u);
-    EXPECT_EQ(host.EepromRead(0x0000, 1), (Bytes{0xAA}));
+    EXPECT_EQ(host.EepromWrite(0x0000, {0xAA}), 0x02);
+    EXPECT_EQ(host.EepromWrite(0x0020, Bytes(32, 0x77)), 0x01);  // refused: status bit 0 alone
+    EXPECT_EQ(host.WaitReady(), 3);  // two more probes refused, the third answered
+    EXPECT_EQ(host.EepromRead(0x0000, 1), Bytes{0xAA});
+    EXPECT_NE(rom[0x20], 0x77);
 }
 
-TEST_F(SimBridge, NackedByteEndsTheSendWithStatusBit0Only) {
-    chip.facts().eeprom_busy_probes = 1;
-    chip.ApplyFacts();
-    host.EepromWrite(0x0000, {0x01});
-    Bytes page(32, 0x77);
-    EXPECT_EQ(host.EepromWrite(0x0020, page), 0x01);  // control byte refused, nothing written
-    EXPECT_NE(chip.eeprom().data()[0x20], 0x77);
-    EXPECT_EQ(host.EepromWrite(0x0020, page), 0x02);
-    EXPECT_EQ(chip.eeprom().data()[0x20], 0x77);
-    EXPECT_EQ(chip.stats().bridge_nacks, 1u);
+TEST_F(SimBridge, ProtectedEepromAcknowledgesButKeepsItsDataAndAbsentOneNeverAnswers) {
+    const struct { bool present, write_protected; B status; int probes; } kCases[] = {{true, true, 0x02, 1},
+                                                                                      {false, false, 0x01, -1}};
+    for (const auto &c : kCases) {
+        Configure(c.present, c.write_protected, 5);
+        const Bytes before = At(0x71FE, 2);
+        EXPECT_EQ(host.EepromWrite(0x71FE, {0x11, 0x22}), c.status) << c.present;
+        EXPECT_EQ(host.WaitReady(), c.probes) << c.present;
+        EXPECT_EQ(host.EepromRead(0x71FE, 2), c.present ? before : Bytes(2, 0xFF)) << c.present;
+        EXPECT_EQ(At(0x71FE, 2), before);
+    }
 }
 
-TEST_F(SimBridge, StatusIsZeroForTheConfiguredPollsAfterAStart) {
+TEST_F(SimBridge, StatusReadsZeroForTheConfiguredPollsAfterEachStart) {
     chip.facts().bridge_busy_polls = 3;
     int polls = 0;
-    host.Select(0x07);
-    host.Write(0x38, {0xA6});
-    EXPECT_EQ(host.Bridge(0x08, 1, &polls), 0x02);
+    EXPECT_EQ(host.Bridge(0x08, {0xA6}, 1, &polls), 0x02);
     EXPECT_EQ(polls, 4);
-    EXPECT_EQ(host.Bridge(0x04, 0, &polls), 0x02);
+    EXPECT_EQ(host.Bridge(0x04, {}, 0, &polls), 0x02);
     EXPECT_EQ(polls, 4);
-}
-
-TEST_F(SimBridge, GoNeedsOneThenZero) {
-    host.Select(0x07);
-    host.Write(0x38, {0xA6});
-    host.Write(0x32, {0x08, 0x01});
-    host.Write(0x30, {0x00, 0x00});  // I2CM_CTRL/I2CM_GO cleared: no command
-    EXPECT_EQ(chip.stats().bridge_commands, 0u);
-    host.Write(0x31, {0x01});
-    EXPECT_EQ(chip.stats().bridge_commands, 0u);
-    host.Write(0x31, {0x00});
-    EXPECT_EQ(chip.stats().bridge_commands, 1u);
-}
-
-TEST_F(SimBridge, WriteProtectedEepromAcknowledgesButKeepsItsData) {
-    chip.facts().eeprom_protected = true;
-    chip.facts().eeprom_busy_probes = 5;
-    chip.ApplyFacts();
-    const uint8_t before = chip.eeprom().data()[0x71FE];
-    EXPECT_EQ(host.EepromWrite(0x71FE, {static_cast<uint8_t>(before ^ 0xFF)}), 0x02);
-    EXPECT_EQ(host.WaitReady(), 1);
-    EXPECT_EQ(host.EepromRead(0x71FE, 1), (Bytes{before}));
-    EXPECT_EQ(chip.eeprom().protected_writes(), 1u);
-}
-
-TEST_F(SimBridge, AbsentEepromNeverAcknowledgesAndReadsIdleBus) {
-    chip.facts().eeprom_present = false;
-    chip.ApplyFacts();
-    host.Select(0x07);
-    host.Write(0x38, {0xA6});
-    EXPECT_EQ(host.Bridge(0x08, 1), 0x01);
-    EXPECT_EQ(host.Bridge(0x04, 0), 0x02);
-    EXPECT_EQ(host.EepromRead(0x0000, 2), (Bytes{0xFF, 0xFF}));
-}
-
-TEST_F(SimBridge, EepromAnswersOnlyFromItsMinimumTimingEntry) {
-    chip.facts().eeprom_min_timing = 2;
-    chip.ApplyFacts();
-    auto probe = [&](const std::array<uint8_t, 4> &t) {
-        host.SetTiming(t);
-        host.Select(0x07);
-        host.Write(0x38, {0xA6});
-        const uint8_t s = host.Bridge(0x08, 1);
-        host.Bridge(0x04, 0);
-        return s;
-    };
-    EXPECT_EQ(probe(Eeprom24::kTimingTable[0]), 0x01);
-    EXPECT_EQ(probe(Eeprom24::kTimingTable[1]), 0x01);
-    EXPECT_EQ(probe(Eeprom24::kTimingTable[2]), 0x02);
-    EXPECT_EQ(probe(Eeprom24::kTimingTable[4]), 0x02);
-    EXPECT_EQ(probe({0x11, 0x0E, 0x06, 0x07}), 0x01);  // one column below the minimum
 }
 
 }  // namespace
