@@ -78,6 +78,11 @@ TEST_F(SimBridge, StatusReadsZeroForTheConfiguredPollsAfterEachStart) {
     EXPECT_EQ(polls, 4);
     EXPECT_EQ(host.Bridge(0x04, {}, 0, &polls), 0x02);
     EXPECT_EQ(polls, 4);
+    // GO starts a command only when raised and lowered.
+    const uint32_t before = chip.stats().bridge_commands;
+    host.Write(0x07, 0x32, {0x04, 0});
+    host.Write(0x07, 0x31, {0x00});
+    EXPECT_EQ(chip.stats().bridge_commands, before);
 }
 
 }  // namespace

@@ -76,6 +76,10 @@ TEST_F(SimChip, SectorEraseClearsItsSectorToZeroAndEraseAllEverything) {
         {0x07, 0x3F80, 0x7F00, 0x8000},  // with the hardware-preprogram option
         {0x02, 0x1234, 0, 0x8000},
         {0x06, 0x0000, 0, 0x8000}};
+    chip.flash().fill(0x5A);
+    host.Write(0x05, 0x30, {0x02, 0x00, 0x00, 0x00, 0x00});  // the block without its start byte
+    host.Write(0x05, 0x30, {0x02});
+    EXPECT_EQ(chip.flash()[0x4000], 0x5A) << "a command without its start bit started";
     for (const auto &c : kCases) {
         chip.flash().fill(0x5A);
         host.Flash(c.op, 0, c.word);
