@@ -19,6 +19,7 @@
 #include "core/error_codes.h"
 #include "fake_clock.h"
 #include "image/image_layout.h"
+#include "last_line.h"
 #include "memory_files.h"
 
 namespace {
@@ -68,15 +69,6 @@ private:
     qz::LinkTraits traits_;
 };
 
-std::string LastLine(const std::string &out)
-{
-    std::string text = out;
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    const size_t cut = text.find_last_of("\r\n");
-    return cut == std::string::npos ? text : text.substr(cut + 1);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -93,13 +85,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     qz::BufferConsole console;
     FakeClock clock(1);
+    FixedWallClock wall_clock;
     MemoryFiles files;
     std::vector<uint8_t> image(qz::IMAGE_SIZE);
     for (size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<uint8_t>(i * 7 + 3);
     files.files["fw.bin"] = image;
     qz::Environment env{console, clock, files,
-                        [&](const qz::LinkSettings &) { return std::make_unique<ReplyLink>(data + 1, size - 1, traits); }};
+                        [&](const qz::LinkSettings &) { return std::make_unique<ReplyLink>(data + 1, size - 1, traits); },
+                        wall_clock, console};
     qz::RunResult result = qz::RunResult::Success();
     try {
         result = qz::RunTool(argv, env);

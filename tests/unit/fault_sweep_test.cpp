@@ -21,6 +21,7 @@
 
 #include "chip/register_map.h"
 #include "core/error_codes.h"
+#include "last_line.h"
 #include "tool_bench.h"
 
 namespace {
@@ -111,15 +112,6 @@ std::vector<Phase> PhasesOf(const std::vector<LinkTransfer> &t)
             phases.push_back({starts[p].first, static_cast<uint32_t>(starts[p].second + 1), static_cast<uint32_t>(to)});
     }
     return phases;
-}
-
-std::string LastLine(const std::string &out)
-{
-    std::string text = out;
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    const size_t cut = text.find_last_of("\r\n");
-    return cut == std::string::npos ? text : text.substr(cut + 1);
 }
 
 bool VerifyDone(const std::string &out)
