@@ -4,8 +4,10 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "core/error_codes.h"
+#include "platform/library_names.h"
 
 namespace qz {
 
@@ -29,7 +31,9 @@ void PrintUsage(Console &console, const char *program)
                   "  -V[file]: Display firmware version of the image or chip\n"
                   "  -X<SVID1>[,SVID2]: Program customer SVID to flash\n"
                   "  --help: Print this text\n"
-                  "  --version: Print the tool's name and version\n");
+                  "  --version: Print the tool's name and version\n"
+                  "  --ftdi-lib d2xx|libftdi: FT232H library (default: D2XX, else libftdi; libftdi: Linux only)\n"
+                  "  --i2c-khz <10-1000>: FT232H I2C clock in kHz (default 100)\n");
 }
 
 namespace {
@@ -102,11 +106,65 @@ private:
     Console &console_;
 };
 
+// A long option's value: after '=' in its own argument, or the next argument.
+const char *LongValue(const ArgumentReader &reader, int &index, std::string_view name)
+{
+    const char *arg = reader.at(index);
+    if (arg[name.size()] == '=')
+        return arg + name.size() + 1;
+    if (arg[name.size()] == '\0' && index + 1 < reader.size())
+        return reader.at(++index);
+    return nullptr;
+}
+
+bool ApplyFtdiLibrary(const ArgumentReader &reader, int &index, Invocation &run)
+{
+    const char *value = LongValue(reader, index, "--ftdi-lib");
+    const std::string_view text = value ? value : "";
+    if (text == "d2xx") {
+        run.link.ftdi.library = FtdiLibrary::D2xx;
+        return true;
+    }
+    if (text == "libftdi" && kLibraryNames.libftdi) {
+        run.link.ftdi.library = FtdiLibrary::Libftdi;
+        return true;
+    }
+    if (text == "libftdi")
+        reader.console().Write("Error parameter --ftdi-lib libftdi: this system has only D2XX for the FT232H\n");
+    else
+        reader.console().Print("Error parameter --ftdi-lib%s%s: give d2xx or libftdi\n", value ? " " : "",
+                               value ? value : "");
+    return false;
+}
+
+bool ApplyI2cClock(const ArgumentReader &reader, int &index, Invocation &run)
+{
+    const char *value = LongValue(reader, index, "--i2c-khz");
+    const char *end = nullptr;
+    int khz = 0;
+    if (!value || !ConvertNumber(value, khz, &end) || *end != '\0' || khz < kMinI2cKhz || khz > kMaxI2cKhz) {
+        reader.console().Print("Error parameter --i2c-khz%s%s: give the FT232H I2C clock in kHz, %d to %d\n",
+                               value ? " " : "", value ? value : "", kMinI2cKhz, kMaxI2cKhz);
+        return false;
+    }
+    run.link.ftdi.i2c_khz = khz;
+    return true;
+}
+
+bool IsLongOption(const char *arg, std::string_view name)
+{
+    return std::string_view(arg).substr(0, name.size()) == name && (arg[name.size()] == '\0' || arg[name.size()] == '=');
+}
+
 // Applies the configuration option at index. False for a bad value or an
 // unknown letter.
 bool ApplyConfigurationOption(const ArgumentReader &reader, int &index, Invocation &run)
 {
     Console &console = reader.console();
+    if (IsLongOption(reader.at(index), "--ftdi-lib"))
+        return ApplyFtdiLibrary(reader, index, run);
+    if (IsLongOption(reader.at(index), "--i2c-khz"))
+        return ApplyI2cClock(reader, index, run);
     switch (reader.at(index)[1]) {
     case '0':
         run.program.program_flash = false;

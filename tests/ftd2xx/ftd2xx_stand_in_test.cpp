@@ -56,7 +56,8 @@ protected:
 
     void UseLibraries(const char *primary, const char *fallback)
     {
-        link = std::make_unique<qz::FtdiLink>(qz::FtdiLibraryNames{primary, fallback}, clock);
+        link = std::make_unique<qz::FtdiLink>(qz::FtdiLibraryNames{primary, fallback}, qz::FtdiSettings{}, console,
+                                             clock);
     }
 
     // ftdi.txt, always with the capture on.
@@ -84,6 +85,7 @@ protected:
 
     fs::path dir;
     FakeClock clock;
+    qz::BufferConsole console;
     std::unique_ptr<qz::FtdiLink> link;
 };
 
