@@ -33,7 +33,7 @@ void PrintUsage(Console &console, const char *program)
                   "  --help: Print this text\n"
                   "  --version: Print the tool's name and version\n"
                   "  --ftdi-lib d2xx|libftdi: FT232H library (default: D2XX, else libftdi; libftdi: Linux only)\n"
-                  "  --i2c-khz <10-1000>: FT232H I2C clock in kHz (default 100)\n");
+                  "  --i2c-khz <10-1000>: FT232H clock in kHz (default 100; SCL runs at 2/3 of it)\n");
 }
 
 namespace {
@@ -143,7 +143,7 @@ bool ApplyI2cClock(const ArgumentReader &reader, int &index, Invocation &run)
     const char *end = nullptr;
     int khz = 0;
     if (!value || !ConvertNumber(value, khz, &end) || *end != '\0' || khz < kMinI2cKhz || khz > kMaxI2cKhz) {
-        reader.console().Print("Error parameter --i2c-khz%s%s: give the FT232H I2C clock in kHz, %d to %d\n",
+        reader.console().Print("Error parameter --i2c-khz%s%s: give the FT232H clock in kHz, %d to %d\n",
                                value ? " " : "", value ? value : "", kMinI2cKhz, kMaxI2cKhz);
         return false;
     }
