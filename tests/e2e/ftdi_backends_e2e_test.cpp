@@ -58,6 +58,8 @@ protected:
 // "" when the two logs are equal, else the first line where they part.
 std::string FirstDifference(const std::string &expected, const std::string &actual)
 {
+    if (expected == actual)
+        return "";
     std::istringstream a(expected), b(actual);
     std::string line_a, line_b;
     for (int line = 1;; ++line) {
