@@ -290,16 +290,26 @@ TEST_F(StandInTest, NackOnTheLastDataByteFailsTheWrite)
 
 TEST_F(StandInTest, BytesLeftByAFailedReadAreDrainedBeforeTheNextTransfer)
 {
-    // The first transfer's FT_Read fails, leaving its three bytes queued.
+    // The first transfer's read fails, leaving its three bytes queued: over
+    // D2XX they are read away, over libftdi1 purged.
     Boards("read_fail_at 3\n");
     Chip("scratch 0x5A\n");
-    ASSERT_EQ(link->Open(), true) << link->last_error();
-    const uint8_t page = 0x50;
-    EXPECT_EQ(link->WriteBlock(kChip, 0x00, std::span<const uint8_t>(&page, 1)), qz::ERR_FT232H_WRITE);
-    EXPECT_STREQ(link->last_error(), "Fail to read ACKs");
-    uint8_t scratch = 0;
-    EXPECT_EQ(link->ReadBlock(kChip, 0x66, std::span<uint8_t>(&scratch, 1)), 1);
-    EXPECT_EQ(scratch, 0x5A);
+    std::vector<qz::FtdiLibraryNames> libraries = {{QZSIM_FTD2XX_LIBRARY, nullptr}};
+#ifdef QZSIM_LIBFTDI_LIBRARY
+    libraries.push_back({nullptr, nullptr, QZSIM_LIBFTDI_LIBRARY});
+#endif
+    for (const qz::FtdiLibraryNames &names : libraries) {
+        SCOPED_TRACE(names.primary ? "D2XX" : "libftdi1");
+        link = std::make_unique<qz::FtdiLink>(names, qz::FtdiSettings{}, console, clock);
+        ASSERT_EQ(link->Open(), true) << link->last_error();
+        const uint8_t page = 0x50;
+        EXPECT_EQ(link->WriteBlock(kChip, 0x00, std::span<const uint8_t>(&page, 1)), qz::ERR_FT232H_WRITE);
+        EXPECT_STREQ(link->last_error(), "Fail to read ACKs");
+        uint8_t scratch = 0;
+        EXPECT_EQ(link->ReadBlock(kChip, 0x66, std::span<uint8_t>(&scratch, 1)), 1);
+        EXPECT_EQ(scratch, 0x5A);
+        link->Close();
+    }
 }
 
 TEST_F(StandInTest, WriteFailureAndShortReplyFailTheirTransferOnly)
