@@ -1,7 +1,8 @@
 // Runs -U, -W, -X and -R over each link against a fresh simulated chip and
-// prints what each run cost: register transfers, D2XX writes and reads,
-// bytes on the chip's I2C bus, the tool's wall and CPU time, and the time
-// those bus bytes need at 100 kHz.
+// prints what each run cost: register transfers, FT232H writes and reads,
+// bytes on the chip's I2C bus, the tool's wall and CPU time, and the time the
+// run would take on real hardware as modeled from those counts (the model's
+// assumptions are printed above the table).
 //
 //   bench_links [runs]     (default 3 runs per cell; the table shows medians)
 #include <sys/resource.h>
@@ -17,15 +18,20 @@
 #include <string>
 #include <vector>
 
+#include "link/mpsse_clock.h"
 #include "trace.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+enum class Kind { Usb, Adapter, Ft232h };
+
 struct Link {
     const char *name;
+    Kind kind;
     std::vector<std::string> options;
+    int i2c_khz = 100;  // the FT232H's --i2c-khz
 };
 
 struct Command {
@@ -36,17 +42,18 @@ struct Command {
 struct Sample {
     int status = -1;
     double wall_s = 0, cpu_s = 0;
-    long transfers = 0, d2xx_writes = 0, d2xx_reads = 0, bus_bytes = 0;
+    long transfers = 0, ftdi_writes = 0, ftdi_reads = 0, bus_bytes = 0;
 };
 
 // FT_Writes of the link's open (sync 0xAA, 0xAB, clock, bus, loopback) and
 // its two sync reads are not register transfers.
 constexpr long kFtdiOpenWrites = 5;
 constexpr long kFtdiOpenReads = 2;
-// 100 kHz: 10 us a clock; a byte and its acknowledge take 9 clocks. The
-// FT232H's three-phase clocking stretches every bit to 1.5 clocks.
-constexpr double kBusByteSeconds = 9 * 10e-6;
-constexpr double kThreePhaseFactor = 1.5;
+// The model of real hardware.
+constexpr double kControlTransferS = 1e-3;      // one USB control transfer of the maker's libraries
+constexpr double kFtdiRoundTripS = 0.25e-3;     // one FT232H write and its read: a 125 us microframe each way
+constexpr double kAdapterSclKhz = 100;          // the maker's adapter at the clock the tool sets
+constexpr int kClocksPerByte = 9;               // eight bits and the acknowledge
 
 void Check(int rc, const std::string &what)
 {
@@ -108,22 +115,42 @@ Sample Measure(const fs::path &dir, const Link &link, const Command &command)
     Sample sample = RunTool(chip, args);
     const auto state = qzsim::ReadStateFile(chip + "/state.txt");
     sample.bus_bytes = StateNumber(state, "i2c_bus_bytes");
-    if (link.options.empty()) {
+    if (link.kind == Kind::Usb) {
         sample.transfers = StateNumber(state, "usb_transfers");
-    } else if (link.options[0] == "-C") {
+    } else if (link.kind == Kind::Adapter) {
         sample.transfers = StateNumber(state, "iic_transfers");
     } else {
         std::ifstream capture(chip + "/ftdi_writes.log");
         std::string line;
         while (std::getline(capture, line)) {
-            sample.d2xx_writes += line.rfind(">", 0) == 0;
-            sample.d2xx_reads += line.rfind("<", 0) == 0;
+            sample.ftdi_writes += line.rfind(">", 0) == 0;
+            sample.ftdi_reads += line.rfind("<", 0) == 0;
         }
-        sample.transfers = sample.d2xx_writes - kFtdiOpenWrites;
-        sample.d2xx_reads -= kFtdiOpenReads;
-        sample.d2xx_writes -= kFtdiOpenWrites;
+        sample.transfers = sample.ftdi_writes - kFtdiOpenWrites;
+        sample.ftdi_reads -= kFtdiOpenReads;
+        sample.ftdi_writes -= kFtdiOpenWrites;
     }
     return sample;
+}
+
+// SCL of the link in kHz (0: no I2C bus between tool and chip).
+double SclKhz(const Link &link)
+{
+    switch (link.kind) {
+    case Kind::Usb: return 0;
+    case Kind::Adapter: return kAdapterSclKhz;
+    case Kind::Ft232h: return qz::SclKhz(qz::MpsseClockDivisor(link.i2c_khz));
+    }
+    return 0;
+}
+
+// Seconds on real hardware: the transfers, the bus time at the link's SCL,
+// and the tool's own waits.
+double ModeledSeconds(const Link &link, const Sample &s, double waits_s)
+{
+    const double bus_s = link.kind == Kind::Usb ? 0 : s.bus_bytes * kClocksPerByte / (SclKhz(link) * 1e3);
+    const double transfer_s = link.kind == Kind::Ft232h ? kFtdiRoundTripS : kControlTransferS;
+    return s.transfers * transfer_s + bus_s + waits_s;
 }
 
 double Median(std::vector<double> v)
@@ -137,34 +164,59 @@ double Median(std::vector<double> v)
 int main(int argc, char **argv)
 {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    const std::vector<Link> links = {{"USB Billboard", {}}, {"I2C adapter (-C)", {"-C"}}, {"FT232H (-F)", {"-F"}}};
+    const std::vector<Link> links = {{"USB Billboard", Kind::Usb, {}},
+                                     {"I2C adapter (-C)", Kind::Adapter, {"-C"}},
+                                     {"FT232H (-F), D2XX", Kind::Ft232h, {"-F", "--ftdi-lib", "d2xx"}, 100},
+                                     {"FT232H (-F), D2XX", Kind::Ft232h, {"-F", "--ftdi-lib", "d2xx", "--i2c-khz", "400"}, 400},
+                                     {"FT232H (-F), libftdi", Kind::Ft232h, {"-F", "--ftdi-lib", "libftdi"}, 100},
+                                     {"FT232H (-F), libftdi", Kind::Ft232h, {"-F", "--ftdi-lib", "libftdi", "--i2c-khz", "400"}, 400}};
     const std::vector<Command> commands = {{"-U", {"-U", "IMAGE"}},
                                            {"-W", {"-W", "IMAGE"}},
                                            {"-X", {"-X0x1234,0x5678"}},
                                            {"-R", {"-R", "OUT"}}};
     const fs::path dir = fs::temp_directory_path() / ("qz_bench_" + std::to_string(getpid()));
-    std::printf("| link | command | status | register transfers | D2XX writes / reads | I2C bus bytes | "
-                "wall s | CPU s | bus time at 100 kHz s (three-phase) |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("Modeled time on real hardware = register transfers x their USB cost + I2C bus bytes x %d clocks at "
+                "the SCL + the tool's own waits, where:\n",
+                kClocksPerByte);
+    std::printf("- a register transfer of the maker's libraries (USB Billboard, I2C adapter) is one USB control "
+                "transfer of %.2f ms;\n",
+                kControlTransferS * 1e3);
+    std::printf("- an FT232H transaction (one write, one read) is one USB round trip of %.2f ms;\n",
+                kFtdiRoundTripS * 1e3);
+    std::printf("- SCL is %.0f kHz on the I2C adapter; on the FT232H it is the --i2c-khz clock with three-phase "
+                "clocking, 2/3 of it (%.1f kHz at 100, %.1f kHz at 400);\n",
+                kAdapterSclKhz, qz::SclKhz(qz::MpsseClockDivisor(100)), qz::SclKhz(qz::MpsseClockDivisor(400)));
+    std::printf("- the tool's own waits (the USB mode switch, the FT232H's settling pauses), all in its connect, are "
+                "the least wall minus CPU time of the link's -X runs against the simulator.\n\n");
+    std::printf("| link | command | status | register transfers | FT232H writes / reads | I2C bus bytes | "
+                "SCL kHz | wall s | CPU s | modeled s on hardware |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
     for (const Link &link : links) {
-        for (const Command &command : commands) {
-            std::vector<double> wall, cpu;
-            Sample last;
+        // Every sleep of the tool is in its connect, the same for each
+        // command: measured on -X, the command with the fewest transfers.
+        std::vector<Sample> last(commands.size());
+        std::vector<std::vector<double>> wall(commands.size()), cpu(commands.size());
+        double waits = 1e9;
+        for (size_t c = 0; c < commands.size(); ++c) {
             for (int i = 0; i < runs; ++i) {
-                last = Measure(dir, link, command);
-                wall.push_back(last.wall_s);
-                cpu.push_back(last.cpu_s);
+                last[c] = Measure(dir, link, commands[c]);
+                wall[c].push_back(last[c].wall_s);
+                cpu[c].push_back(last[c].cpu_s);
+                if (std::string(commands[c].name) == "-X")
+                    waits = std::min(waits, std::max(0.0, last[c].wall_s - last[c].cpu_s));
             }
-            const double bus = last.bus_bytes * kBusByteSeconds;
-            char d2xx[48] = "-";
-            if (last.d2xx_writes > 0)
-                std::snprintf(d2xx, sizeof d2xx, "%ld / %ld", last.d2xx_writes, last.d2xx_reads);
-            std::printf("| %s | %s | %d | %ld | %s | %ld | %.2f | %.2f | %s |\n", link.name, command.name, last.status,
-                        last.transfers, d2xx, last.bus_bytes, Median(wall), Median(cpu),
-                        last.bus_bytes > 0 ? (std::to_string(bus).substr(0, 5) + " (" +
-                                              std::to_string(bus * kThreePhaseFactor).substr(0, 5) + ")")
-                                                 .c_str()
-                                           : "-");
+        }
+        for (size_t c = 0; c < commands.size(); ++c) {
+            const Command &command = commands[c];
+            const Sample &s = last[c];
+            char ftdi[48] = "-", scl[16] = "-";
+            if (s.ftdi_writes > 0)
+                std::snprintf(ftdi, sizeof ftdi, "%ld / %ld", s.ftdi_writes, s.ftdi_reads);
+            if (SclKhz(link) > 0)
+                std::snprintf(scl, sizeof scl, "%.1f", SclKhz(link));
+            std::printf("| %s | %s | %d | %ld | %s | %ld | %s | %.2f | %.2f | %.1f |\n", link.name, command.name,
+                        s.status, s.transfers, ftdi, s.bus_bytes, scl, Median(wall[c]), Median(cpu[c]),
+                        ModeledSeconds(link, s, waits));
         }
     }
     fs::remove_all(dir);

@@ -300,7 +300,9 @@ QZSIM_EXPORT int ftdi_usb_reset(ftdi_context *ftdi)
     return 0;
 }
 
-QZSIM_EXPORT int ftdi_tcioflush(ftdi_context *ftdi)
+namespace {
+
+int Flush(ftdi_context *ftdi)
 {
     std::lock_guard<std::mutex> guard(L().mutex);
     if (!ftdi || !ftdi->usb_dev)
@@ -311,10 +313,13 @@ QZSIM_EXPORT int ftdi_tcioflush(ftdi_context *ftdi)
     return 0;
 }
 
-QZSIM_EXPORT int ftdi_usb_purge_buffers(ftdi_context *ftdi)
-{
-    return ftdi_tcioflush(ftdi);
-}
+}  // namespace
+
+#ifndef QZSIM_OMIT_ftdi_tcioflush
+QZSIM_EXPORT int ftdi_tcioflush(ftdi_context *ftdi) { return Flush(ftdi); }
+#endif
+
+QZSIM_EXPORT int ftdi_usb_purge_buffers(ftdi_context *ftdi) { return Flush(ftdi); }
 
 QZSIM_EXPORT int ftdi_set_latency_timer(ftdi_context *ftdi, unsigned char latency)
 {
@@ -350,6 +355,7 @@ QZSIM_EXPORT int ftdi_write_data(ftdi_context *ftdi, const unsigned char *buf, i
     return size;
 }
 
+#ifndef QZSIM_OMIT_ftdi_read_data
 QZSIM_EXPORT int ftdi_read_data(ftdi_context *ftdi, unsigned char *buf, int size)
 {
     std::unique_lock<std::mutex> guard(L().mutex);
@@ -386,6 +392,7 @@ QZSIM_EXPORT int ftdi_read_data(ftdi_context *ftdi, unsigned char *buf, int size
     }
     return static_cast<int>(board.Take({buf, static_cast<size_t>(size)}, nullptr));
 }
+#endif
 
 QZSIM_EXPORT int ftdi_read_data_set_chunksize(ftdi_context *ftdi, unsigned int chunksize)
 {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/error_codes.h"
+#include "platform/library_names.h"
 
 namespace qz {
 
@@ -36,7 +37,9 @@ void PrintUsage(Console &console, const char *program)
                   "  --index <N>: Use the N-th device, from 0, that the link accepts\n"
                   "  --list: List the devices the link sees\n"
                   "  --verify <file>: Compare the chip's firmware with the image, writing nothing\n"
-                  "  --log <file>: Append one JSON line about the run to the file\n");
+                  "  --log <file>: Append one JSON line about the run to the file\n"
+                  "  --ftdi-lib d2xx|libftdi: FT232H library (default: D2XX, else libftdi; libftdi: Linux only)\n"
+                  "  --i2c-khz <10-1000>: FT232H clock in kHz (default 100; SCL runs at 2/3 of it)\n");
 }
 
 namespace {
@@ -108,6 +111,38 @@ private:
     std::span<char *const> args_;
     Console &console_;
 };
+
+bool ApplyFtdiLibrary(const ArgumentReader &reader, const char *value, Invocation &run)
+{
+    const std::string_view text = value ? value : "";
+    if (text == "d2xx") {
+        run.link.ftdi.library = FtdiLibrary::D2xx;
+        return true;
+    }
+    if (text == "libftdi" && kLibraryNames.libftdi) {
+        run.link.ftdi.library = FtdiLibrary::Libftdi;
+        return true;
+    }
+    if (text == "libftdi")
+        reader.console().Write("Error parameter --ftdi-lib libftdi: this system has only D2XX for the FT232H\n");
+    else
+        reader.console().Print("Error parameter --ftdi-lib%s%s: give d2xx or libftdi\n", value ? " " : "",
+                               value ? value : "");
+    return false;
+}
+
+bool ApplyI2cClock(const ArgumentReader &reader, const char *value, Invocation &run)
+{
+    const char *end = nullptr;
+    int khz = 0;
+    if (!value || !ConvertNumber(value, khz, &end) || *end != '\0' || khz < kMinI2cKhz || khz > kMaxI2cKhz) {
+        reader.console().Print("Error parameter --i2c-khz%s%s: give the FT232H clock in kHz, %d to %d\n",
+                               value ? " " : "", value ? value : "", kMinI2cKhz, kMaxI2cKhz);
+        return false;
+    }
+    run.link.ftdi.i2c_khz = khz;
+    return true;
+}
 
 // Applies the configuration option at index. False for a bad value or an
 // unknown letter.
@@ -285,9 +320,15 @@ LongOption ApplyLongOption(const ArgumentReader &reader, int &index, Invocation 
         run.last_index = index;
         return LongOption::Command;
     }
-    if (name != "verify" && name != "log" && name != "serial" && name != "location" && name != "index")
+    if (name != "verify" && name != "log" && name != "serial" && name != "location" && name != "index" &&
+        name != "ftdi-lib" && name != "i2c-khz")
         return LongOption::Bad;
     const char *value = LongValue(reader, index, arg);
+    if (name == "ftdi-lib" || name == "i2c-khz") {
+        const bool applied =
+            name == "ftdi-lib" ? ApplyFtdiLibrary(reader, value, run) : ApplyI2cClock(reader, value, run);
+        return applied ? LongOption::Configuration : LongOption::Bad;
+    }
     if (name == "verify") {
         if (!value)
             return LongOption::CommandWithoutFile;

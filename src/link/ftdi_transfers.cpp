@@ -17,19 +17,11 @@ static constexpr uint8_t kReplyNackBit = 0x01;
 static constexpr size_t kReadReplyAcks = 3;
 static constexpr size_t kWriteReplyAcks = 2;
 
-bool FtdiLink::SendStream()
-{
-    const auto bytes = stream_.bytes();
-    last_status_ = api_.write(device_, stream_.data(), static_cast<DWORD>(bytes.size()), &bytes_written_);
-    return last_status_ == FT_OK;
-}
-
 bool FtdiLink::ReadReply(size_t count)
 {
     stream_.Clear();
     bytes_read_ = 0;
-    last_status_ = api_.read(device_, reply_.data(), static_cast<DWORD>(count), &bytes_read_);
-    return last_status_ == FT_OK;
+    return driver_->Read(std::span<uint8_t>(reply_).first(count), bytes_read_);
 }
 
 bool FtdiLink::AllAcknowledged(size_t count) const
@@ -42,7 +34,7 @@ bool FtdiLink::AllAcknowledged(size_t count) const
 // stream with START, the chip's write address and the register number.
 void FtdiLink::BeginTransaction(int dev, int reg)
 {
-    DrainInput();
+    driver_->DropStaleInput();
     stream_.Clear();
     stream_.I2cStart();
     stream_.ByteOut(static_cast<uint8_t>(dev & 0xFE));
@@ -53,7 +45,7 @@ int FtdiLink::WriteBlock(int dev, int reg, std::span<const uint8_t> data)
 {
     if (data.empty())
         return 0;
-    if (!device_) {
+    if (!board_open_) {
         last_error_ = "Fail to send command";
         return ERR_FT232H_WRITE;
     }
@@ -64,7 +56,7 @@ int FtdiLink::WriteBlock(int dev, int reg, std::span<const uint8_t> data)
             stream_.ByteOut(data[done + i]);
         stream_.Append({MPSSE_SEND_IMMEDIATE});
         stream_.I2cStop();
-        if (!SendStream()) {
+        if (!driver_->Write(stream_.bytes())) {
             last_error_ = "Fail to send command";
             return ERR_FT232H_WRITE;
         }
@@ -86,7 +78,7 @@ int FtdiLink::ReadBlock(int dev, int reg, std::span<uint8_t> data)
 {
     if (data.empty())
         return 0;
-    if (!device_) {
+    if (!board_open_) {
         last_error_ = "Fail to send command";
         return ERR_FT232H_READ;
     }
@@ -100,7 +92,7 @@ int FtdiLink::ReadBlock(int dev, int reg, std::span<uint8_t> data)
         stream_.Append({MPSSE_SEND_IMMEDIATE});
         stream_.Pins(PIN_SDA_OUT, DIR_SDA_DRIVEN);
         stream_.I2cStop();
-        if (!SendStream()) {
+        if (!driver_->Write(stream_.bytes())) {
             last_error_ = "Fail to send command";
             return ERR_FT232H_READ;
         }

@@ -24,10 +24,28 @@ struct UsbChoice {
     bool switch_to_update = true;  // switch the device into update mode after opening
 };
 
+// The library the FT232H link drives its board through: FTDI's D2XX, else
+// (where the platform has it) libftdi1, unless one is named.
+enum class FtdiLibrary {
+    Automatic,
+    D2xx,
+    Libftdi,
+};
+
+inline constexpr int kDefaultI2cKhz = 100;
+inline constexpr int kMinI2cKhz = 10;
+inline constexpr int kMaxI2cKhz = 1000;
+
+struct FtdiSettings {
+    FtdiLibrary library = FtdiLibrary::Automatic;  // --ftdi-lib
+    int i2c_khz = kDefaultI2cKhz;                  // --i2c-khz
+};
+
 struct LinkSettings {
     LinkKind kind = LinkKind::UsbBillboard;
     UsbChoice usb;
     DeviceChoice device;  // --serial, --location, --index
+    FtdiSettings ftdi;
 };
 
 }  // namespace qz

@@ -11,8 +11,9 @@ std::unique_ptr<ChipLink> MakeLink(const LinkSettings &settings, Console &consol
 {
     switch (settings.kind) {
     case LinkKind::Ft232h:
-        return std::make_unique<FtdiLink>(FtdiLibraryNames{kLibraryNames.ftd2xx, kLibraryNames.ftd2xx_fallback},
-                                          settings.device, console, clock);
+        return std::make_unique<FtdiLink>(
+            FtdiLibraryNames{kLibraryNames.ftd2xx, kLibraryNames.ftd2xx_fallback, kLibraryNames.libftdi},
+            settings.ftdi, settings.device, console, clock);
     case LinkKind::I2cAdapter:
         return std::make_unique<IicLink>(kLibraryNames.qz_iicgpio, settings.device, console);
     case LinkKind::UsbBillboard:

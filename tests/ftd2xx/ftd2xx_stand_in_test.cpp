@@ -39,10 +39,10 @@ protected:
         unsetenv("QZSIM_CHIP");
         fs::remove_all(dir);
     }
-    void UseLibraries(const char *primary, const char *fallback)
+    void UseLibraries(const char *primary, const char *fallback, const char *libftdi = nullptr)
     {
-        link = std::make_unique<qz::FtdiLink>(qz::FtdiLibraryNames{primary, fallback}, qz::DeviceChoice{}, console,
-                                              clock);
+        link = std::make_unique<qz::FtdiLink>(qz::FtdiLibraryNames{primary, fallback, libftdi}, qz::FtdiSettings{},
+                                              qz::DeviceChoice{}, console, clock);
     }
     // ftdi.txt (always with the capture on) and chip.txt.
     void Files(const std::string &boards, const std::string &chip = "")
@@ -173,10 +173,16 @@ TEST_F(StandInTest, TransferFaultsFailTheirTransferOnly)
          {{'W', kChip, 0, {0x50}, kW, "Fail to send command"}, {'W', kChip, 0, {0x50}, 1, nullptr},
           {'R', kChip, 2, {0, 0}, kR, "Fail to read data"}, {'R', kChip, 2, {0x12, 0x03}, 2, nullptr}}},
     };
+    // Over D2XX and over libftdi1: the same faults, the same results.
+    std::vector<std::pair<const char *, const char *>> libraries = {{QZSIM_FTD2XX_LIBRARY, nullptr}};
+#ifdef QZSIM_LIBFTDI_LIBRARY
+    libraries.push_back({nullptr, QZSIM_LIBFTDI_LIBRARY});
+#endif
+    for (const auto &[d2xx, libftdi] : libraries)
     for (const auto &c : kCases) {
-        SCOPED_TRACE(c.boards);
+        SCOPED_TRACE(std::string(c.boards) + (d2xx ? " over D2XX" : " over libftdi1"));
         Files(c.boards, c.chip);
-        UseLibraries(QZSIM_FTD2XX_LIBRARY, nullptr);
+        UseLibraries(d2xx, nullptr, libftdi);
         ASSERT_TRUE(link->Open()) << link->last_error();
         for (const Op &op : c.ops) {
             Bytes got(op.data.size());

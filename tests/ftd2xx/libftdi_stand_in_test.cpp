@@ -1,7 +1,7 @@
 // The libftdi1 stand-in through dlopen of the built libftdi1.so.2: its device
-// list, claiming a board, the MPSSE engine behind ftdi_write_data and
-// ftdi_read_data (with the D2XX stand-in's capture for the same stream), and
-// injected faults.
+// list, claiming a board, reads that wait for the latency timer, and injected
+// faults. The same streams as over D2XX are compared through the built tool
+// (tests/e2e/ftdi_backends_e2e_test.cpp).
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,19 +16,12 @@
 
 #include "hex_bytes.h"
 #include "i2c_streams.h"
-#include "link/ftd2xx_api.h"
 #include "link/libftdi_api.h"
-#include "trace.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char *kEntryPoints[] = {
-    "new", "free", "set_interface", "usb_find_all", "list_free", "usb_get_strings", "usb_get_strings2",
-    "usb_open_dev", "usb_close", "usb_reset", "tcioflush", "usb_purge_buffers", "set_latency_timer", "set_bitmode",
-    "read_data", "write_data", "read_data_set_chunksize", "write_data_set_chunksize", "set_event_char",
-    "set_error_char", "get_error_string"};
 constexpr const char *kClaimFailed = "unable to claim usb device. Make sure the default FTDI driver is not in use";
 
 template <class Fn>
@@ -38,7 +31,6 @@ Fn Sym(void *library, const char *name)
 }
 
 void *const kLibftdi = dlopen(QZSIM_LIBFTDI_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-void *const kD2xx = dlopen(QZSIM_FTD2XX_LIBRARY, RTLD_NOW | RTLD_LOCAL);
 const auto new_context = Sym<ftdi_new_Fn>(kLibftdi, "ftdi_new");
 const auto free_context = Sym<ftdi_free_Fn>(kLibftdi, "ftdi_free");
 const auto find_all = Sym<ftdi_usb_find_all_Fn>(kLibftdi, "ftdi_usb_find_all");
@@ -50,12 +42,6 @@ const auto set_latency = Sym<ftdi_set_latency_timer_Fn>(kLibftdi, "ftdi_set_late
 const auto write_data = Sym<ftdi_write_data_Fn>(kLibftdi, "ftdi_write_data");
 const auto read_data = Sym<ftdi_read_data_Fn>(kLibftdi, "ftdi_read_data");
 const auto error_string = Sym<ftdi_get_error_string_Fn>(kLibftdi, "ftdi_get_error_string");
-
-// SCRATCH (0x66 of the page selected after reset) written, then read with
-// the last byte answered NACK.
-const Bytes kWriteScratch = Join({kStart, SendByte(0xF4), SendByte(0x66), SendByte(0xA5), HexBytes("87"), kStop});
-const Bytes kReadScratch = Join({kStart, SendByte(0xF4), SendByte(0x66), kStart, SendByte(0xF5),
-                                 HexBytes("80 00 11 20 00 00 80 02 13 13 00 80 87 80 02 13"), kStop});
 
 class LibftdiStandInTest : public testing::Test {
 protected:
@@ -97,29 +83,9 @@ protected:
         got.resize(rc > 0 ? rc : 0);
         return got;
     }
-    // The capture log's "> ..." and "< ..." lines per opened board.
-    std::vector<std::vector<std::string>> Sessions() const
-    {
-        std::vector<std::vector<std::string>> sessions;
-        std::ifstream in(dir / "ftdi_writes.log");
-        for (std::string line; std::getline(in, line);) {
-            if (line.starts_with("# open"))
-                sessions.emplace_back();
-            else if (!sessions.empty() && (line[0] == '>' || line[0] == '<'))
-                sessions.back().push_back(line);
-        }
-        return sessions;
-    }
-
     fs::path dir;
     ftdi_context *ctx = nullptr;
 };
-
-TEST_F(LibftdiStandInTest, ExportsEveryEntryPointTheLinkCalls)
-{
-    for (const char *name : kEntryPoints)
-        EXPECT_NE(dlsym(kLibftdi, (std::string("ftdi_") + name).c_str()), nullptr) << name;
-}
 
 TEST_F(LibftdiStandInTest, DeviceListNamesEveryBoardOfTheRequestedIds)
 {
@@ -201,42 +167,6 @@ TEST_F(LibftdiStandInTest, ReadsWaitNoLongerThanTheLatencyTimer)
     ctx->usb_read_timeout = 50;
     EXPECT_EQ(Read(1), Bytes{});
     EXPECT_STREQ(error_string(ctx), "usb bulk read failed");
-}
-
-TEST_F(LibftdiStandInTest, RegisterWriteAndReadReachTheChipAsOverD2xx)
-{
-    Boards("");
-    std::ofstream(dir / "chip.txt") << "trace 1\n";
-    // The same two streams through the D2XX stand-in, then through libftdi.
-    auto ft_open = Sym<decltype(&FT_OpenEx)>(kD2xx, "FT_OpenEx");
-    auto ft_write = Sym<decltype(&FT_Write)>(kD2xx, "FT_Write");
-    auto ft_read = Sym<decltype(&FT_Read)>(kD2xx, "FT_Read");
-    FT_HANDLE h = nullptr;
-    ASSERT_EQ(ft_open(reinterpret_cast<void *>(0x11), FT_OPEN_BY_LOCATION, &h), FT_OK);
-    ASSERT_EQ(Sym<decltype(&FT_SetBitMode)>(kD2xx, "FT_SetBitMode")(h, 0, 0x02), FT_OK);
-    DWORD n = 0;
-    uint8_t reply[8];
-    for (const auto &[stream, size] : {std::pair{kWriteScratch, 3}, std::pair{kReadScratch, 4}}) {
-        ASSERT_EQ(ft_write(h, const_cast<uint8_t *>(stream.data()), static_cast<DWORD>(stream.size()), &n), FT_OK);
-        ASSERT_EQ(ft_read(h, reply, size, &n), FT_OK);
-    }
-    ASSERT_EQ(Sym<decltype(&FT_Close)>(kD2xx, "FT_Close")(h), FT_OK);
-
-    ASSERT_EQ(Open(ctx), 0);
-    EXPECT_EQ(Write(kWriteScratch), static_cast<int>(kWriteScratch.size()));
-    EXPECT_EQ(Read(3), HexBytes("00 00 00"));  // three acknowledges
-    EXPECT_EQ(Write(kReadScratch), static_cast<int>(kReadScratch.size()));
-    EXPECT_EQ(Read(4), HexBytes("00 00 00 A5"));
-    free_context(ctx);
-    ctx = nullptr;
-
-    const auto sessions = Sessions();
-    ASSERT_EQ(sessions.size(), 2u);
-    EXPECT_EQ(sessions[0].size(), 4u);
-    EXPECT_EQ(sessions[1], sessions[0]);
-    const auto trace = qzsim::ReadTrace((dir / "trace.txt").string());
-    const qzsim::TraceEntry write{'W', 0x50, 0x66, {0xA5}}, read{'R', 0x50, 0x66, {0xA5}};
-    EXPECT_EQ(trace, (std::vector<qzsim::TraceEntry>{write, read, write, read}));
 }
 
 TEST_F(LibftdiStandInTest, BadCommandIsEchoedUnlessAFaultStrikes)

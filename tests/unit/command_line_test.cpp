@@ -38,7 +38,7 @@ auto Fields(const Invocation &r)
                       p.complement_preprogram, p.preprogram_passes, p.program_passes, p.erase.passes,
                       p.erase.hardware_preprogram, p.access_key, p.dump_images, r.command, r.path, r.last_index,
                       r.svid1, r.svid2, r.bist_mode, r.link.device.by, r.link.device.serial, r.link.device.location,
-                      r.link.device.index, r.log_path);
+                      r.link.device.index, r.log_path, r.link.ftdi.library, r.link.ftdi.i2c_khz);
 }
 
 // The default run with command, path and last index, changed by more.
@@ -87,6 +87,13 @@ TEST(CommandLineTest, ArgumentsGiveTheRun)
                  p.access_key = {0xF0, 0xFF, 0x00, 0x00}; p.dump_images = true;
                  r.link.usb.svid = 0x1111; r.link.usb.pid = 15;
              })},
+        {{"qz", "--ftdi-lib", "d2xx", "--i2c-khz=400", "-F", "--i2c-khz", "1000", "-Vx"},
+         Expected(Command::Version, "x", 7, [](Invocation &r) {
+             r.link.kind = qz::LinkKind::Ft232h;
+             r.link.ftdi = {qz::FtdiLibrary::D2xx, 1000};
+         })},
+        {{"qz", "--i2c-khz", "10", "-Vx"},
+         Expected(Command::Version, "x", 3, [](Invocation &r) { r.link.ftdi.i2c_khz = 10; })},
         {{"qz", "-DQZDB", "-E0", "-Ux"},
          Expected(Command::Upgrade, "x", 3, [](Invocation &r) { r.program.erase.passes = 0; })},
         {{"qz", "--log", "r.log", "-F", "--serial=FT 2", "--verify", "fw.bin", "-Z"},
@@ -116,7 +123,7 @@ TEST(CommandLineTest, ArgumentsGiveTheRun)
 TEST(CommandLineTest, LinesWithoutARunEndWithTheirResultAndText)
 {
     const std::string usage = "Usage: qz [configuration] <command>\n";
-    const std::string usage_end = "  --log <file>: Append one JSON line about the run to the file\n";
+    const std::string usage_end = "  --i2c-khz <10-1000>: FT232H clock in kHz (default 100; SCL runs at 2/3 of it)\n";
     // The text begins with text_start, then the usage when usage_follows.
     struct Case { std::vector<std::string> args; RunResult result; std::string text_start; bool usage_follows; };
     const Case cases[] = {

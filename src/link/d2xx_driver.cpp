@@ -1,0 +1,188 @@
+// The FT232H link's calls expressed in D2XX.
+#include "link/d2xx_driver.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace qz {
+
+// A backlog larger than the buffer is read in pieces; a device that keeps
+// producing input is not followed for ever.
+static constexpr int kDrainRoundLimit = 64;
+static constexpr uint8_t kBitModeMaskNone = 0;
+static constexpr uint8_t kBitModeReset = 0x00;
+static constexpr uint8_t kBitModeMpsse = 0x02;
+
+// All thirteen are looked up before any is tested.
+bool D2xxDriver::LookUpEntryPoints()
+{
+    library_->LookUp(api_.create_device_info_list, "FT_CreateDeviceInfoList");
+    library_->LookUp(api_.get_device_info_list, "FT_GetDeviceInfoList");
+    library_->LookUp(api_.reset_device, "FT_ResetDevice");
+    library_->LookUp(api_.get_queue_status, "FT_GetQueueStatus");
+    library_->LookUp(api_.set_usb_parameters, "FT_SetUSBParameters");
+    library_->LookUp(api_.set_chars, "FT_SetChars");
+    library_->LookUp(api_.set_timeouts, "FT_SetTimeouts");
+    library_->LookUp(api_.set_latency_timer, "FT_SetLatencyTimer");
+    library_->LookUp(api_.set_bit_mode, "FT_SetBitMode");
+    library_->LookUp(api_.open_ex, "FT_OpenEx");
+    library_->LookUp(api_.close, "FT_Close");
+    library_->LookUp(api_.read, "FT_Read");
+    library_->LookUp(api_.write, "FT_Write");
+    return api_.create_device_info_list && api_.get_device_info_list && api_.reset_device &&
+           api_.get_queue_status && api_.set_usb_parameters && api_.set_chars && api_.set_timeouts &&
+           api_.set_latency_timer && api_.set_bit_mode && api_.open_ex && api_.close && api_.read && api_.write;
+}
+
+LibraryLoad D2xxDriver::Load()
+{
+    if (library_)
+        return LibraryLoad::Loaded;
+    for (const char *name : {primary_, fallback_}) {
+        if (!name)
+            continue;
+        auto library = std::make_unique<SharedLibrary>(name);
+        if (library->loaded()) {
+            library_ = std::move(library);
+            loaded_name_ = name;
+            break;
+        }
+    }
+    if (!library_)
+        return LibraryLoad::NotFound;
+    return LookUpEntryPoints() ? LibraryLoad::Loaded : LibraryLoad::EntryPointsMissing;
+}
+
+// A text field of the device list, which the library may fill to the last byte.
+template <size_t N>
+static std::string FixedText(const char (&field)[N])
+{
+    return std::string(field, strnlen(field, N));
+}
+
+bool D2xxDriver::ListBoards(std::vector<FtdiBoard> &boards)
+{
+    boards.clear();
+    locations_.clear();
+    DWORD count = 0;
+    last_status_ = api_.create_device_info_list(&count);
+    if (count == 0)
+        return true;
+    std::vector<FT_DEVICE_LIST_INFO_NODE> list(count);
+    last_status_ = api_.get_device_info_list(list.data(), &count);
+    if (last_status_ != FT_OK)
+        return false;
+    list.resize(std::min<DWORD>(count, static_cast<DWORD>(list.size())));
+    for (const auto &node : list) {
+        boards.push_back({FixedText(node.SerialNumber), node.LocId, FixedText(node.Description),
+                          (node.Flags & FT_FLAGS_OPENED) != 0});
+        locations_.push_back(node.LocId);
+    }
+    return true;
+}
+
+// By location, the ID itself travels in the pointer argument.
+BoardOpen D2xxDriver::OpenBoard(size_t index)
+{
+    void *location = reinterpret_cast<void *>(static_cast<uintptr_t>(locations_.at(index)));
+    last_status_ = api_.open_ex(location, FT_OPEN_BY_LOCATION, &device_);
+    if (last_status_ != FT_OK) {
+        device_ = nullptr;
+        return BoardOpen::Failed;
+    }
+    return BoardOpen::Opened;
+}
+
+// Reads and throws away the rx_pending_ bytes that the receive queue holds,
+// at most one buffer at a time. The reads' statuses are not kept.
+void D2xxDriver::DiscardQueuedInput()
+{
+    for (int round = 0; round < kDrainRoundLimit && rx_pending_ > 0; ++round) {
+        const DWORD piece = std::min<DWORD>(rx_pending_, kMpsseBufferBytes);
+        DWORD read = 0;
+        api_.read(device_, discarded_.data(), piece, &read);
+        if (rx_pending_ <= piece)
+            return;
+        if (api_.get_queue_status(device_, &rx_pending_) != FT_OK)
+            return;
+    }
+}
+
+void D2xxDriver::DropStaleInput()
+{
+    last_status_ = api_.get_queue_status(device_, &rx_pending_);
+    if (last_status_ == FT_OK)
+        DiscardQueuedInput();
+}
+
+bool D2xxDriver::SetUp(const FtdiSetUp &set_up)
+{
+    FT_STATUS status = api_.reset_device(device_);
+    status |= api_.get_queue_status(device_, &rx_pending_);
+    if (status == FT_OK)
+        DiscardQueuedInput();
+    status |= api_.set_usb_parameters(device_, set_up.usb_in_bytes, set_up.usb_out_bytes);
+    status |= api_.set_chars(device_, 0, 0, 0, 0);
+    status |= api_.set_timeouts(device_, set_up.read_timeout_ms, set_up.write_timeout_ms);
+    status |= api_.set_latency_timer(device_, set_up.latency_ms);
+    status |= api_.set_bit_mode(device_, kBitModeMaskNone, kBitModeReset);
+    status |= api_.set_bit_mode(device_, kBitModeMaskNone, kBitModeMpsse);
+    last_status_ = status;
+    return status == FT_OK;
+}
+
+bool D2xxDriver::Write(std::span<const uint8_t> bytes)
+{
+    // FT_Write takes a non-const buffer; D2XX only reads it.
+    DWORD written = 0;
+    last_status_ = api_.write(device_, const_cast<uint8_t *>(bytes.data()), static_cast<DWORD>(bytes.size()),
+                              &written);
+    return last_status_ == FT_OK;
+}
+
+bool D2xxDriver::Read(std::span<uint8_t> bytes, size_t &got)
+{
+    DWORD read = 0;
+    last_status_ = api_.read(device_, bytes.data(), static_cast<DWORD>(bytes.size()), &read);
+    got = std::min<size_t>(read, bytes.size());
+    return last_status_ == FT_OK;
+}
+
+// The answer to a bad command comes without waiting for the latency timer;
+// wait_ms bounds the wait for a device that never answers.
+bool D2xxDriver::ReadArrived(std::span<uint8_t> bytes, uint32_t wait_ms, size_t &got)
+{
+    got = 0;
+    rx_pending_ = 0;
+    const uint32_t started = clock_.NowMs();
+    for (;;) {
+        last_status_ = api_.get_queue_status(device_, &rx_pending_);
+        if (last_status_ != FT_OK || rx_pending_ != 0)
+            break;
+        if (clock_.NowMs() - started >= wait_ms)
+            break;
+    }
+    if (last_status_ != FT_OK || rx_pending_ == 0)
+        return last_status_ == FT_OK;
+    DWORD read = 0;
+    const DWORD wanted = std::min<DWORD>(rx_pending_, static_cast<DWORD>(bytes.size()));
+    last_status_ = api_.read(device_, bytes.data(), wanted, &read);
+    if (last_status_ == FT_OK)
+        got = std::min<size_t>(read, bytes.size());
+    return last_status_ == FT_OK;
+}
+
+void D2xxDriver::Close()
+{
+    if (device_) {
+        if (api_.close)
+            api_.close(device_);
+        device_ = nullptr;
+    }
+    api_ = Api{};
+    library_.reset();
+    loaded_name_ = nullptr;
+}
+
+}  // namespace qz

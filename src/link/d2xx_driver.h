@@ -1,0 +1,67 @@
+#pragma once
+#include <array>
+#include <memory>
+
+#include "core/clock.h"
+#include "link/ftd2xx_api.h"
+#include "link/ftdi_driver.h"
+#include "link/mpsse_stream.h"
+#include "platform/library.h"
+
+namespace qz {
+
+// The FT232H through FTDI's D2XX library: the primary file name, then the
+// fallback (may be null).
+class D2xxDriver final : public FtdiDriver {
+public:
+    D2xxDriver(const char *primary, const char *fallback, Clock &clock)
+        : primary_(primary), fallback_(fallback), clock_(clock)
+    {
+    }
+    ~D2xxDriver() override { Close(); }
+
+    const char *library_name() const override { return loaded_name_ ? loaded_name_ : primary_; }
+    const char *fallback_name() const { return fallback_; }
+    LibraryLoad Load() override;
+    bool ListBoards(std::vector<FtdiBoard> &boards) override;
+    BoardOpen OpenBoard(size_t index) override;
+    bool SetUp(const FtdiSetUp &set_up) override;
+    bool Write(std::span<const uint8_t> bytes) override;
+    bool Read(std::span<uint8_t> bytes, size_t &got) override;
+    bool ReadArrived(std::span<uint8_t> bytes, uint32_t wait_ms, size_t &got) override;
+    void DropStaleInput() override;
+    void Close() override;
+
+private:
+    struct Api {
+        decltype(&FT_CreateDeviceInfoList) create_device_info_list = nullptr;
+        decltype(&FT_GetDeviceInfoList) get_device_info_list = nullptr;
+        decltype(&FT_ResetDevice) reset_device = nullptr;
+        decltype(&FT_GetQueueStatus) get_queue_status = nullptr;
+        decltype(&FT_SetUSBParameters) set_usb_parameters = nullptr;
+        decltype(&FT_SetChars) set_chars = nullptr;
+        decltype(&FT_SetTimeouts) set_timeouts = nullptr;
+        decltype(&FT_SetLatencyTimer) set_latency_timer = nullptr;
+        decltype(&FT_SetBitMode) set_bit_mode = nullptr;
+        decltype(&FT_OpenEx) open_ex = nullptr;
+        decltype(&FT_Close) close = nullptr;
+        decltype(&FT_Read) read = nullptr;
+        decltype(&FT_Write) write = nullptr;
+    };
+    bool LookUpEntryPoints();
+    void DiscardQueuedInput();
+
+    const char *primary_;
+    const char *fallback_;
+    const char *loaded_name_ = nullptr;
+    Clock &clock_;
+    std::unique_ptr<SharedLibrary> library_;
+    Api api_;
+    std::vector<uint32_t> locations_;  // of the listed boards, in list order
+    FT_HANDLE device_ = nullptr;
+    FT_STATUS last_status_ = FT_OK;  // the last status, or the OR of a group: for a debugger
+    std::array<uint8_t, kMpsseBufferBytes> discarded_{};
+    DWORD rx_pending_ = 0;
+};
+
+}  // namespace qz

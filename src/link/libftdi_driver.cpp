@@ -1,0 +1,209 @@
+// The FT232H link's calls expressed in libftdi1: ftdi_usb_reset for
+// FT_ResetDevice, ftdi_tcioflush for emptying the receive queue,
+// ftdi_read/write_data_set_chunksize for FT_SetUSBParameters,
+// ftdi_set_event_char and ftdi_set_error_char for FT_SetChars, the context's
+// usb_read/write_timeout for FT_SetTimeouts, ftdi_set_latency_timer,
+// ftdi_set_bitmode, ftdi_write_data for FT_Write and ftdi_read_data, repeated
+// until the count or the time-out, for FT_Read.
+#include "link/libftdi_driver.h"
+
+#include <array>
+
+namespace qz {
+
+static constexpr unsigned char kBitModeMaskNone = 0;
+static constexpr int kStringBytes = 128;
+
+bool LibftdiDriver::LookUpEntryPoints()
+{
+    library_->LookUp(api_.new_context, "ftdi_new");
+    library_->LookUp(api_.free_context, "ftdi_free");
+    library_->LookUp(api_.usb_find_all, "ftdi_usb_find_all");
+    library_->LookUp(api_.list_free, "ftdi_list_free");
+    library_->LookUp(api_.usb_get_strings2, "ftdi_usb_get_strings2");
+    library_->LookUp(api_.usb_open_dev, "ftdi_usb_open_dev");
+    library_->LookUp(api_.usb_close, "ftdi_usb_close");
+    library_->LookUp(api_.usb_reset, "ftdi_usb_reset");
+    library_->LookUp(api_.purge, "ftdi_tcioflush");
+    if (!api_.purge)
+        library_->LookUp(api_.purge, "ftdi_usb_purge_buffers");
+    library_->LookUp(api_.read_data_set_chunksize, "ftdi_read_data_set_chunksize");
+    library_->LookUp(api_.write_data_set_chunksize, "ftdi_write_data_set_chunksize");
+    library_->LookUp(api_.set_event_char, "ftdi_set_event_char");
+    library_->LookUp(api_.set_error_char, "ftdi_set_error_char");
+    library_->LookUp(api_.set_latency_timer, "ftdi_set_latency_timer");
+    library_->LookUp(api_.set_bitmode, "ftdi_set_bitmode");
+    library_->LookUp(api_.read_data, "ftdi_read_data");
+    library_->LookUp(api_.write_data, "ftdi_write_data");
+    return api_.new_context && api_.free_context && api_.usb_find_all && api_.list_free && api_.usb_get_strings2 &&
+           api_.usb_open_dev && api_.usb_close && api_.usb_reset && api_.purge && api_.read_data_set_chunksize &&
+           api_.write_data_set_chunksize && api_.set_event_char && api_.set_error_char && api_.set_latency_timer &&
+           api_.set_bitmode && api_.read_data && api_.write_data;
+}
+
+LibraryLoad LibftdiDriver::Load()
+{
+    if (library_)
+        return LibraryLoad::Loaded;
+    library_ = std::make_unique<SharedLibrary>(name_);
+    if (!library_->loaded()) {
+        library_.reset();
+        return LibraryLoad::NotFound;
+    }
+    return LookUpEntryPoints() ? LibraryLoad::Loaded : LibraryLoad::EntryPointsMissing;
+}
+
+void LibftdiDriver::FreeList()
+{
+    if (list_)
+        api_.list_free(&list_);
+    list_ = nullptr;
+    devices_.clear();
+}
+
+// The list holds every FT232H on the bus, those another program has claimed
+// too: libftdi cannot tell them apart until one is opened. It has no location
+// either (that is libusb's bus and port), so location stays 0.
+bool LibftdiDriver::ListBoards(std::vector<FtdiBoard> &boards)
+{
+    boards.clear();
+    FreeList();
+    if (!context_)
+        context_ = api_.new_context();
+    if (!context_)
+        return false;
+    const int count = api_.usb_find_all(context_, &list_, FTDI_VENDOR_ID, FT232H_PRODUCT_ID);
+    if (count < 0) {
+        last_result_ = count;
+        return false;
+    }
+    for (ftdi_device_list *node = list_; node; node = node->next) {
+        std::array<char, kStringBytes> description{}, serial{};
+        // A board whose strings cannot be read is listed without them.
+        api_.usb_get_strings2(context_, node->dev, nullptr, 0, description.data(), kStringBytes, serial.data(),
+                              kStringBytes);
+        boards.push_back({serial.data(), 0, description.data(), false});
+        devices_.push_back(node->dev);
+    }
+    return true;
+}
+
+BoardOpen LibftdiDriver::OpenBoard(size_t index)
+{
+    const int result = api_.usb_open_dev(context_, devices_.at(index));
+    if (result == FTDI_OPEN_UNABLE_TO_CLAIM) {
+        last_result_ = result;
+        return BoardOpen::HeldElsewhere;
+    }
+    if (result < 0) {
+        last_result_ = result;
+        return BoardOpen::Failed;
+    }
+    open_ = true;
+    FreeList();
+    return BoardOpen::Opened;
+}
+
+bool LibftdiDriver::Purge()
+{
+    const int result = api_.purge(context_);
+    if (result < 0)
+        last_result_ = result;
+    return result >= 0;
+}
+
+bool LibftdiDriver::SetUp(const FtdiSetUp &set_up)
+{
+    bool ok = true;
+    const auto step = [&](int result) {
+        if (result < 0) {
+            last_result_ = result;
+            ok = false;
+        }
+    };
+    step(api_.usb_reset(context_));
+    step(Purge() ? 0 : -1);
+    step(api_.read_data_set_chunksize(context_, set_up.usb_in_bytes));
+    step(api_.write_data_set_chunksize(context_, set_up.usb_out_bytes));
+    step(api_.set_event_char(context_, 0, 0));
+    step(api_.set_error_char(context_, 0, 0));
+    context_->usb_read_timeout = static_cast<int>(set_up.read_timeout_ms);
+    context_->usb_write_timeout = static_cast<int>(set_up.write_timeout_ms);
+    read_timeout_ms_ = set_up.read_timeout_ms;
+    step(api_.set_latency_timer(context_, set_up.latency_ms));
+    step(api_.set_bitmode(context_, kBitModeMaskNone, BITMODE_RESET));
+    step(api_.set_bitmode(context_, kBitModeMaskNone, BITMODE_MPSSE));
+    stale_input_ = false;
+    return ok;
+}
+
+bool LibftdiDriver::Write(std::span<const uint8_t> bytes)
+{
+    const int result = api_.write_data(context_, bytes.data(), static_cast<int>(bytes.size()));
+    if (result == static_cast<int>(bytes.size()))
+        return true;
+    last_result_ = result;
+    stale_input_ = true;
+    return false;
+}
+
+// As FT_Read: until the count has come or the read time-out has passed.
+// Each ftdi_read_data without input waits for the latency timer.
+bool LibftdiDriver::Read(std::span<uint8_t> bytes, size_t &got)
+{
+    got = 0;
+    const uint32_t started = clock_.NowMs();
+    while (got < bytes.size()) {
+        const int result = api_.read_data(context_, bytes.data() + got, static_cast<int>(bytes.size() - got));
+        if (result < 0) {
+            last_result_ = result;
+            stale_input_ = true;
+            return false;
+        }
+        got += static_cast<size_t>(result);
+        if (got < bytes.size() && clock_.NowMs() - started >= read_timeout_ms_)
+            break;
+    }
+    if (got < bytes.size())
+        stale_input_ = true;
+    return true;
+}
+
+bool LibftdiDriver::ReadArrived(std::span<uint8_t> bytes, uint32_t wait_ms, size_t &got)
+{
+    got = 0;
+    const uint32_t started = clock_.NowMs();
+    for (;;) {
+        const int result = api_.read_data(context_, bytes.data(), static_cast<int>(bytes.size()));
+        if (result < 0) {
+            last_result_ = result;
+            stale_input_ = true;
+            return false;
+        }
+        got = static_cast<size_t>(result);
+        if (got != 0 || clock_.NowMs() - started >= wait_ms)
+            return true;
+    }
+}
+
+void LibftdiDriver::DropStaleInput()
+{
+    if (stale_input_ && Purge())
+        stale_input_ = false;
+}
+
+void LibftdiDriver::Close()
+{
+    if (context_) {
+        FreeList();
+        if (open_)
+            api_.usb_close(context_);
+        api_.free_context(context_);
+        context_ = nullptr;
+    }
+    open_ = false;
+    api_ = Api{};
+    library_.reset();
+}
+
+}  // namespace qz

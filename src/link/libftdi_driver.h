@@ -1,0 +1,72 @@
+#pragma once
+#include <memory>
+
+#include "core/clock.h"
+#include "link/ftdi_driver.h"
+#include "link/libftdi_api.h"
+#include "platform/library.h"
+
+namespace qz {
+
+// The FT232H through libftdi1 (Linux), which reaches the board through
+// libusb and detaches the kernel's ftdi_sio from it by itself.
+//
+// libftdi has no call that tells how much input waits: a read returns what
+// has arrived. A transaction that reads its whole reply leaves nothing
+// behind, so input is purged only after a read that came back short or
+// failed, or a write that failed.
+class LibftdiDriver final : public FtdiDriver {
+public:
+    LibftdiDriver(const char *name, Clock &clock) : name_(name), clock_(clock) {}
+    ~LibftdiDriver() override { Close(); }
+
+    const char *library_name() const override { return name_; }
+    LibraryLoad Load() override;
+    bool ListBoards(std::vector<FtdiBoard> &boards) override;
+    BoardOpen OpenBoard(size_t index) override;
+    bool SetUp(const FtdiSetUp &set_up) override;
+    bool Write(std::span<const uint8_t> bytes) override;
+    bool Read(std::span<uint8_t> bytes, size_t &got) override;
+    bool ReadArrived(std::span<uint8_t> bytes, uint32_t wait_ms, size_t &got) override;
+    void DropStaleInput() override;
+    void Close() override;
+
+private:
+    struct Api {
+        ftdi_new_Fn new_context = nullptr;
+        ftdi_free_Fn free_context = nullptr;
+        ftdi_usb_find_all_Fn usb_find_all = nullptr;
+        ftdi_list_free_Fn list_free = nullptr;
+        ftdi_usb_get_strings2_Fn usb_get_strings2 = nullptr;
+        ftdi_usb_open_dev_Fn usb_open_dev = nullptr;
+        ftdi_usb_close_Fn usb_close = nullptr;
+        ftdi_usb_reset_Fn usb_reset = nullptr;
+        // ftdi_tcioflush where the library has it (1.5), else ftdi_usb_purge_buffers.
+        ftdi_tcioflush_Fn purge = nullptr;
+        ftdi_read_data_set_chunksize_Fn read_data_set_chunksize = nullptr;
+        ftdi_write_data_set_chunksize_Fn write_data_set_chunksize = nullptr;
+        ftdi_set_event_char_Fn set_event_char = nullptr;
+        ftdi_set_error_char_Fn set_error_char = nullptr;
+        ftdi_set_latency_timer_Fn set_latency_timer = nullptr;
+        ftdi_set_bitmode_Fn set_bitmode = nullptr;
+        ftdi_read_data_Fn read_data = nullptr;
+        ftdi_write_data_Fn write_data = nullptr;
+    };
+    bool LookUpEntryPoints();
+    void FreeList();
+    bool Purge();
+
+    const char *name_;
+    Clock &clock_;
+    std::unique_ptr<SharedLibrary> library_;
+    Api api_;
+    ftdi_context *context_ = nullptr;
+    ftdi_device_list *list_ = nullptr;
+    std::vector<libusb_device *> devices_;  // of the listed boards, in list order, while list_ holds them
+    bool open_ = false;
+    bool stale_input_ = false;
+    uint32_t read_timeout_ms_ = 0;
+    int last_result_ = 0;  // the last negative result: for a debugger
+};
+
+}  // namespace qz
