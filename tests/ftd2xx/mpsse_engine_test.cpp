@@ -13,26 +13,24 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Records the board's drive; SDA reads come from a script (high when it runs out).
+// Records SDA at each rising SCL edge; SDA reads come from a script (high when it runs out).
 class ScriptedBus : public qzsim::PinBus {
 public:
     void Drive(bool scl, bool sda, uint64_t) override
     {
-        if (!scl_ && scl)
-            rising_sda += sda ? '1' : '0';
-        scl_ = scl;
-        ++drives;
+        rising_sda += !scl_ && scl ? sda ? "1" : "0" : "";
+        scl_ = scl, ++drives;
     }
     bool Sda() const override
     {
-        const bool v = script.empty() || script.front() == '1';
+        const char c = script.empty() ? '1' : script.front();
         if (!script.empty())
             script.pop_front();
-        return v;
+        return c == '1';
     }
     bool Scl() const override { return scl_; }
 
-    std::string rising_sda;  // SDA at each rising SCL edge
+    std::string rising_sda;
     int drives = 0;
     mutable std::deque<char> script;
 
@@ -42,14 +40,8 @@ private:
 
 class MpsseEngineTest : public testing::Test {
 protected:
-    void SetUp() override { ResetToI2c(); }
     // The FT232H link's clock and bus set-up (100 kHz, three-phase), then SCL low, SDA released.
-    void ResetToI2c()
-    {
-        engine.Reset();
-        Feed("8A 97 8C 80 03 13 86 2B 01 85 80 02 13");
-        bus.rising_sda.clear();
-    }
+    void ResetToI2c() { engine.Reset(), Feed("8A 97 8C 80 03 13 86 2B 01 85 80 02 13"), bus.rising_sda.clear(); }
     void Feed(const std::string &hex)
     {
         const Bytes b = HexBytes(hex);
@@ -62,12 +54,8 @@ protected:
 
 TEST_F(MpsseEngineTest, CommandsMoveThePinsTakeTheirTimeAndAnswer)
 {
-    const struct {
-        const char *stream, *sda_in, *rising_sda;
-        uint64_t ns;  // time the stream takes
-        const char *answer;
-        bool send_now;
-    } kCases[] = {
+    // ns: the time the stream takes.
+    const struct { const char *stream, *sda_in, *rising_sda; uint64_t ns; const char *answer; bool send_now; } kCases[] = {
         {"11 00 00 A5", "", "10100101", 120'000, "", false},      // MSB first, three half periods a bit
         {"8D 11 00 00 C3", "", "11000011", 80'000, "", false},    // two-phase: two
         {"80 00 11 11 00 00 00", "", "11111111", 120'150, "", false},  // SDA no output: released
@@ -97,6 +85,7 @@ TEST_F(MpsseEngineTest, CommandsMoveThePinsTakeTheirTimeAndAnswer)
 
 TEST_F(MpsseEngineTest, SplitCommandsWaitForTheirRemainingBytes)
 {
+    ResetToI2c();
     const int drives = bus.drives;
     Feed("11 00");
     Feed("00");

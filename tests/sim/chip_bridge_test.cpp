@@ -3,7 +3,6 @@
 
 #include <numeric>
 
-#include "chip.h"
 #include "sim_host.h"
 
 namespace qzsim::testing {
@@ -16,7 +15,6 @@ protected:
         chip.facts().eeprom_present = present;
         chip.facts().eeprom_protected = write_protected;
         chip.facts().eeprom_busy_probes = busy_probes;
-        chip.facts().bridge_busy_polls = 0;
         chip.ApplyFacts();
         for (size_t i = 0; i < Eeprom24::kSize; ++i) rom[i] = B(i * 13 + (i >> 8));
     }
@@ -26,13 +24,10 @@ protected:
     std::array<uint8_t, Eeprom24::kSize> &rom = chip.eeprom().data();
 };
 
-TEST_F(SimBridge, RandomAndSequentialReadsWrapFromTheLastAddressToZero) {
+TEST_F(SimBridge, ReadsWrapToZeroAndPageWritesLandAtStopWrappingInTheirPage) {
     EXPECT_EQ(host.EepromRead(0x7FE0, 32), At(0x7FE0, 32));
     EXPECT_EQ(host.EepromRead(0x7FFE, 4), (Bytes{rom[0x7FFE], rom[0x7FFF], rom[0], rom[1]}));
-    EXPECT_EQ(host.EepromReadOn(3), At(2, 3));  // no new address: on after the last byte read
-}
-
-TEST_F(SimBridge, PageWriteLandsAtStopAndWrapsWithinItsPage) {
+    EXPECT_EQ(host.EepromReadOn(3), At(2, 3));  // on after the last byte read
     Bytes page(32);
     std::iota(page.begin(), page.end(), B{0x40});
     EXPECT_EQ(host.EepromWrite(0x7100, page), 0x02);
@@ -42,43 +37,34 @@ TEST_F(SimBridge, PageWriteLandsAtStopAndWrapsWithinItsPage) {
     EXPECT_EQ(At(0x711C, 4), (Bytes{1, 2, 3, 4}));
     EXPECT_EQ(At(0x7100, 3), (Bytes{5, 6, 0x42}));
     EXPECT_EQ(At(0x7120, 4), next_page);
-    // Ended by a repeated START instead of a STOP, a write is dropped.
-    EXPECT_EQ(host.Bridge(0x08, {0xA6, 0x71, 0x10, 0x99}, 4), 0x02);
+    EXPECT_EQ(host.Bridge(0x08, {0xA6, 0x71, 0x10, 0x99}, 4), 0x02);  // ended by a repeated START: dropped
     host.EepromReadOn(1);
     EXPECT_EQ(rom[0x7110], page[0x10]);
 }
 
-TEST_F(SimBridge, EepromIgnoresItsAddressDuringTheWriteCycle) {
-    Configure(true, false, 3);
-    EXPECT_EQ(host.WaitReady(), 1);  // nothing written yet: not busy
-    EXPECT_EQ(host.EepromWrite(0x0000, {0xAA}), 0x02);
-    EXPECT_EQ(host.EepromWrite(0x0020, Bytes(32, 0x77)), 0x01);  // refused: status bit 0 alone
-    EXPECT_EQ(host.WaitReady(), 3);  // two more probes refused, the third answered
-    EXPECT_EQ(host.EepromRead(0x0000, 1), Bytes{0xAA});
-    EXPECT_NE(rom[0x20], 0x77);
-}
-
-TEST_F(SimBridge, ProtectedEepromAcknowledgesButKeepsItsDataAndAbsentOneNeverAnswers) {
-    const struct { bool present, write_protected; B status; int probes; } kCases[] = {{true, true, 0x02, 1},
-                                                                                      {false, false, 0x01, -1}};
+// A write cycle refuses even a write to another address; a protected EEPROM
+// acknowledges and keeps its data; an absent one never answers.
+TEST_F(SimBridge, WriteCycleProtectedAndAbsentEeproms) {
+    const struct { bool present, write_protected; B status, second; int probes; } kCases[] = {
+        {true, false, 0x02, 0x01, 3}, {true, true, 0x02, 0x02, 1}, {false, false, 0x01, 0x01, -1}};
     for (const auto &c : kCases) {
-        Configure(c.present, c.write_protected, 5);
-        const Bytes before = At(0x71FE, 2);
-        EXPECT_EQ(host.EepromWrite(0x71FE, {0x11, 0x22}), c.status) << c.present;
-        EXPECT_EQ(host.WaitReady(), c.probes) << c.present;
-        EXPECT_EQ(host.EepromRead(0x71FE, 2), c.present ? before : Bytes(2, 0xFF)) << c.present;
-        EXPECT_EQ(At(0x71FE, 2), before);
+        Configure(c.present, c.write_protected, 3);
+        const Bytes before = At(0x71FE, 2), other = At(0x7000, 2);
+        const Bytes after = c.present && !c.write_protected ? Bytes{0x11, 0x22} : before;
+        EXPECT_EQ(host.EepromWrite(0x71FE, {0x11, 0x22}), c.status) << c.present << c.write_protected;
+        EXPECT_EQ(host.EepromWrite(0x7000, {0x33, 0x44}), c.second) << c.present << c.write_protected;
+        EXPECT_EQ(host.WaitReady(), c.probes) << c.present << c.write_protected;
+        EXPECT_EQ(host.EepromRead(0x71FE, 2), c.present ? after : Bytes(2, 0xFF));
+        EXPECT_EQ(At(0x71FE, 2), after);
+        EXPECT_EQ(At(0x7000, 2), other);
     }
 }
 
-TEST_F(SimBridge, StatusReadsZeroForTheConfiguredPollsAfterEachStart) {
+TEST_F(SimBridge, StatusReadsZeroForTheConfiguredPollsAndGoStartsOnlyWhenRaisedThenLowered) {
     chip.facts().bridge_busy_polls = 3;
     int polls = 0;
     EXPECT_EQ(host.Bridge(0x08, {0xA6}, 1, &polls), 0x02);
     EXPECT_EQ(polls, 4);
-    EXPECT_EQ(host.Bridge(0x04, {}, 0, &polls), 0x02);
-    EXPECT_EQ(polls, 4);
-    // GO starts a command only when raised and lowered.
     const uint32_t before = chip.stats().bridge_commands;
     host.Write(0x07, 0x32, {0x04, 0});
     host.Write(0x07, 0x31, {0x00});

@@ -1,7 +1,11 @@
-// Drives a simulated chip the way a host does over I2C: PAGE_SELECT first,
-// then block transfers on the selected page.
+// Drives a simulated chip as a host does over I2C (PAGE_SELECT, then blocks on
+// the selected page), and a scratch folder for chip folders.
 #pragma once
+#include <unistd.h>
+
 #include <cstdint>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "chip.h"
@@ -14,6 +18,15 @@ using B = uint8_t;
 
 inline const Key4 kBuiltInKey{qz::kDefaultAccessKey[0], qz::kDefaultAccessKey[1], qz::kDefaultAccessKey[2],
                               qz::kDefaultAccessKey[3]};
+
+struct TempDir {
+    explicit TempDir(const std::string &name)
+        : path(std::filesystem::temp_directory_path() / (name + std::to_string(::getpid()))) {
+        std::filesystem::remove_all(path);
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::filesystem::path path;
+};
 
 struct Host {
     Chip &chip;
@@ -35,7 +48,7 @@ struct Host {
             if (Read1(page, reg) & bits) return n;
         return -1;
     }
-    // The flash command sequence; returns the status polls it took.
+    // Command block, WDATA, start bit, then polls; returns the polls it took.
     int Flash(B op, B words, uint16_t word_address, const Bytes &data = {}) {
         Write(0x05, 0x30, {op, 0x00, words, B(word_address >> 8), B(word_address)});
         if (!data.empty()) Write(0x05, 0x50, data);
@@ -51,8 +64,7 @@ struct Host {
         Write(0x04, 0x10, Bytes(key.begin(), key.end()));
         return (Read1(0x04, 0x0F) & 0x04) != 0;
     }
-
-    // One bridge command (WDATA when given, CMD and LEN, GO 1 then 0); returns its status.
+    // One bridge command: WDATA when given, CMD and LEN, GO 1 then 0; returns its status.
     B Bridge(B cmd, const Bytes &wdata, B len, int *polls = nullptr) {
         if (!wdata.empty()) Write(0x07, 0x38, wdata);
         Write(0x07, 0x32, {cmd, len});
@@ -75,7 +87,7 @@ struct Host {
         data.insert(data.begin(), {0xA6, B(address >> 8), B(address)});
         return Bridge(0x0C, data, B(data.size()));
     }
-    // A read where the last access left the address: START, control byte, bytes, STOP.
+    // A read on from where the last access left the address.
     Bytes EepromReadOn(B n) {
         Bridge(0x10, {0xA7}, 1);
         Bridge(0x05, {}, n);
