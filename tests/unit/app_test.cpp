@@ -5,6 +5,7 @@
 
 #include "app/commands.h"
 #include "app/json_text.h"
+#include "app/run_log.h"
 #include "core/crc32.h"
 #include "core/error_codes.h"
 #include "tool_bench.h"
@@ -134,6 +135,13 @@ TEST(RunLogTest, CrcTimeAndStringsAreStandard)
     EXPECT_EQ(qz::IsoUtcTime(951782400), "2000-02-29T00:00:00Z");
     EXPECT_EQ(qz::IsoUtcTime(4107542399), "2100-02-28T23:59:59Z");
     EXPECT_EQ(qz::JsonString("a\"b\\c\td\x7f"), "\"a\\\"b\\\\c\\u0009d\x7f\"");
+    EXPECT_EQ(qz::JsonString(" ~"), "\" ~\"");
+    qz::RunRecord record;
+    record.args = {"qz", "-R"};
+    const std::string line = qz::FormatRunLog(record, RunResult::ReadOutSaved(32768), 61234);
+    EXPECT_NE(line.find("\"args\":[\"qz\",\"-R\"],\"link\":null,"), std::string::npos) << line;
+    EXPECT_TRUE(line.ends_with("\"result\":32768,\"exit_status\":0,\"error\":null,\"flash_differences\":0,"
+                               "\"eeprom_differences\":0,\"seconds\":61.234}\n")) << line;
     EXPECT_EQ(qz::JsonString("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"");
     EXPECT_EQ(qz::JsonString("\xC3(\xC0\xAF\xED\xA0\x80\xF4\x90"), "\"\\u00C3(\\u00C0\\u00AF\\u00ED\\u00A0\\u0080\\u00F4\\u0090\"");
 }

@@ -153,6 +153,8 @@ TEST(CommandLineTest, LinesWithoutARunEndWithTheirResultAndText)
         {{"qz", "-F", "--location", "0x12g", "-Ux"}, RunResult::Failure(qz::ERR_PARAMETER),
          "Error parameter --location 0x12g\n", true},
         {{"qz", "--index", "-1", "-Ux"}, RunResult::Failure(qz::ERR_PARAMETER), "Error parameter --index -1\n", true},
+        {{"qz", "--index=", "-Ux"}, RunResult::Failure(qz::ERR_PARAMETER), "Error parameter --index \n", true},
+        {{"qz", "--serial=", "-Ux"}, RunResult::Failure(qz::ERR_PARAMETER), "Error parameter --serial \n", true},
         {{"qz", "-F", "--serial", "A", "--index", "1", "-Ux"}, RunResult::Failure(qz::ERR_PARAMETER),
          "Error parameter --index: the device is already chosen\n", true},
         {{"qz", "--serial", "A", "-Ux"}, RunResult::Failure(qz::ERR_PARAMETER),
