@@ -87,6 +87,7 @@ TEST(ImageFormatsTest, SRecordFiles)
         {"S7 end", "S70500000000FA\n", 0, {}},
         {"bad character", "S104000511E5\nS1070000010G0304EE\n", 0, {}, 2, "bad character 'G' at column 12"},
         {"unknown type", "S4030000FC\n", 0, {}, 1, "unknown record type S4"},
+        {"type not a digit", "Sx030000FC\n", 0, {}, 1, "bad character 'x' at column 2"},
         {"bad checksum", "S107000001020304EF\n", 0, {}, 1, "bad checksum 0xEF, expected 0xEE"},
         {"length field", "S108000001020304EE\n", 0, {}, 1, "length field says 8 bytes, the line holds 7"},
         {"record too short", "S1020000\n", 0, {}, 1, "record too short"},
