@@ -13,9 +13,18 @@ using Bytes = std::vector<uint8_t>;
 // A whole run in-process: the simulated chip of a generated one behind a
 // SimLink that reaches it over I2C, its new image as fw.bin.
 struct ToolBench {
+    // The image also as fw.DAT (text, one byte per line) and other.bin
+    // (another chip's key and tail blocks).
     explicit ToolBench(qzsim::ChipVariant variant = qzsim::ChipVariant::Normal)
         : ToolBench(qzsim::GenerateChip({.variant = variant}))
     {
+        std::string text;
+        for (uint8_t v : generated.image)
+            text += "  " + std::bitset<8>(v).to_string() + " \r\n";
+        files.files["fw.DAT"].assign(text.begin(), text.end());
+        Bytes other = generated.image;
+        std::fill(other.begin() + 0x7890, other.begin() + 0x7FE0, 0x77);
+        files.files["other.bin"] = other;
     }
     explicit ToolBench(const qzsim::GeneratedChip &chip,
                        qz::LinkTraits traits = {.holds_core = true, .probes_after_open = true})
@@ -23,13 +32,6 @@ struct ToolBench {
     {
         LoadGenerated(sim, generated);
         files.files["fw.bin"] = generated.image;
-        std::string text;  // the same image as text, one byte per line
-        for (uint8_t v : generated.image)
-            text += "  " + std::bitset<8>(v).to_string() + " \r\n";
-        files.files["fw.DAT"].assign(text.begin(), text.end());
-        Bytes other = generated.image;  // another chip's key and tail blocks
-        std::fill(other.begin() + 0x7890, other.begin() + 0x7FE0, 0x77);
-        files.files["other.bin"] = other;
     }
 
     qz::RunResult Run(std::vector<std::string> args)
