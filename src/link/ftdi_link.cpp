@@ -10,6 +10,7 @@
 #include "link/d2xx_driver.h"
 #include "link/ftdi_board.h"
 #include "link/libftdi_driver.h"
+#include "link/maker_library.h"
 #include "link/mpsse_clock.h"
 
 namespace qz {
@@ -37,10 +38,7 @@ std::unique_ptr<FtdiDriver> FtdiLink::LoadDriver()
 {
     const bool named = settings_.library != FtdiLibrary::Automatic;
     const auto report = [&](LibraryLoad result, const char *name) {
-        if (result == LibraryLoad::NotFound)
-            console_.Print("Can't load %s\n", name);
-        else
-            console_.Print("APIs are missing in %s\n", name);
+        PrintLibraryFailure(console_, result != LibraryLoad::NotFound, name);
     };
     if (settings_.library != FtdiLibrary::Libftdi) {
         auto d2xx = std::make_unique<D2xxDriver>(names_.primary, names_.fallback, clock_);

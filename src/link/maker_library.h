@@ -6,6 +6,13 @@
 
 namespace qz {
 
+// The line a user sees for a library that would not load, or that loaded
+// without the entry points the link calls.
+inline void PrintLibraryFailure(Console &console, bool loaded, const char *name)
+{
+    console.Print(loaded ? "APIs are missing in %s\n" : "Can't load %s\n", name);
+}
+
 // Loads one of the chip maker's libraries into library and looks up its entry
 // points (look_up returns whether every required one is there), printing the
 // line a user sees where either fails. The library stays held either way,
@@ -14,15 +21,11 @@ template <typename LookUp>
 bool LoadMakerLibrary(std::unique_ptr<SharedLibrary> &library, const char *name, Console &console, LookUp look_up)
 {
     library = std::make_unique<SharedLibrary>(name);
-    if (!library->loaded()) {
-        console.Print("Can't load %s\n", name);
-        return false;
-    }
-    if (!look_up()) {
-        console.Print("APIs are missing in %s\n", name);
-        return false;
-    }
-    return true;
+    const bool loaded = library->loaded();
+    if (loaded && look_up())
+        return true;
+    PrintLibraryFailure(console, loaded, name);
+    return false;
 }
 
 }  // namespace qz
