@@ -44,8 +44,6 @@ enum class ImageExtent {
     Whole,    // -W, -M: every byte goes to the chip
 };
 
-// -U, -W, -M: the image must load before the chip is touched. A short file
-// would put zeros over the customer, key and info blocks: -W and -M refuse it.
 // Loads the command's image and notes it in the record.
 std::optional<FirmwareImage> LoadAndNoteImage(const std::string &path, Environment &env, RunRecord &record)
 {
@@ -55,6 +53,8 @@ std::optional<FirmwareImage> LoadAndNoteImage(const std::string &path, Environme
     return image;
 }
 
+// -U, -W, -M: the image must load before the chip is touched. A short file
+// would put zeros over the customer, key and info blocks: -W and -M refuse it.
 template <typename Procedure>
 RunResult ProgramFromImage(const Invocation &run, Environment &env, RunRecord &record, ImageExtent extent,
                            Procedure procedure)
