@@ -6,7 +6,7 @@ set -euo pipefail
 # The Linux build and its tests; MinGW-w64 and Wine for the Windows build and
 # its tests under Wine, clang 14 with its sanitizer and libFuzzer runtimes for
 # the fuzzing (all three left out with --linux-only).
-packages=(cmake g++ make libgtest-dev)
+packages=(cmake g++ make libgtest-dev nlohmann-json3-dev)
 if [ "${1:-}" != "--linux-only" ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64 clang-14 libclang-rt-14-dev)
 fi
