@@ -1,26 +1,19 @@
 // A virtual monotonic clock for one process, loaded with LD_PRELOAD by the
 // end-to-end tests so that runs of the tool and its stand-in libraries never
-// sleep in real time:
-//   - nanosleep, clock_nanosleep on a monotonic clock, usleep and sleep return
-//     at once and move the process's virtual offset forward by the time asked;
-//   - clock_gettime on CLOCK_MONOTONIC(_RAW, _COARSE) and CLOCK_BOOTTIME gives
-//     the real time plus that offset, so a busy wait on the tick count still
-//     ends, in real time.
-// CLOCK_REALTIME and the CPU-time clocks stay real; so do waits with a time-out
-// in other calls (poll, select, futexes), which the tool does not use to wait.
+// sleep in real time: nanosleep, clock_nanosleep on a monotonic clock, usleep
+// and sleep return at once and move the process's virtual offset forward by
+// the time asked; clock_gettime on the monotonic clocks gives the real time
+// plus that offset, so a busy wait on the tick count still ends.
+// CLOCK_REALTIME stays real, as do waits inside other calls (poll, futexes),
+// which the tool does not use to wait.
 //
 // QZ_VIRTUAL_CLOCK_SPIN_MS=<ms> also charges every monotonic clock read that
-// many (possibly fractional) milliseconds. Without it a busy wait costs real
-// time and polls a simulated link, whose transfers take microseconds, a
-// thousand times more often than real hardware would within one time-out.
-// With it a wait that polls until a time-out ends after time-out / step reads
-// instead, about the polls a real link (a millisecond per transfer) manages.
-// Every caller pays, the stand-in libraries too, so the clock stays one clock.
-// It is off unless asked for: a chip that needs more polls than
-// time-out / step to answer would time out under it where real time would not.
+// many (possibly fractional) milliseconds. A simulated transfer takes
+// microseconds where a real one takes about a millisecond; so charged, a
+// wait that polls until a time-out ends after about the polls real hardware
+// would make instead of a thousand times more.
 #include <dlfcn.h>
 #include <sched.h>
-#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -29,20 +22,11 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace qz::virtual_clock {
 namespace {
 
 constexpr int64_t kNsPerSecond = 1'000'000'000;
-constexpr int64_t kNsPerMs = 1'000'000;
-constexpr int64_t kStepNotRead = -1;
-
-using ClockGettimeFn = int (*)(clockid_t, timespec *);
-using ClockNanosleepFn = int (*)(clockid_t, int, const timespec *, timespec *);
 
 std::atomic<int64_t> offset_ns{0};
-std::atomic<int64_t> spin_step_ns{kStepNotRead};
-std::atomic<ClockGettimeFn> real_clock_gettime{nullptr};
-std::atomic<ClockNanosleepFn> real_clock_nanosleep{nullptr};
 
 bool IsVirtual(clockid_t id)
 {
@@ -50,51 +34,23 @@ bool IsVirtual(clockid_t id)
            id == CLOCK_BOOTTIME;
 }
 
-bool IsValid(const timespec *t) { return t && t->tv_sec >= 0 && t->tv_nsec >= 0 && t->tv_nsec < kNsPerSecond; }
-
 int64_t ToNs(const timespec &t) { return static_cast<int64_t>(t.tv_sec) * kNsPerSecond + t.tv_nsec; }
-
-timespec FromNs(int64_t ns)
-{
-    return {static_cast<time_t>(ns / kNsPerSecond), static_cast<long>(ns % kNsPerSecond)};
-}
 
 int64_t SpinStepNs()
 {
-    int64_t step = spin_step_ns.load(std::memory_order_relaxed);
-    if (step == kStepNotRead) {
+    static const int64_t step = [] {
         const char *text = std::getenv("QZ_VIRTUAL_CLOCK_SPIN_MS");
-        const double ms = text && *text ? std::strtod(text, nullptr) : 0.0;
-        step = ms > 0 && ms < 1e6 ? static_cast<int64_t>(ms * kNsPerMs) : 0;
-        spin_step_ns.store(step, std::memory_order_relaxed);
-    }
+        const double ms = text ? std::strtod(text, nullptr) : 0.0;
+        return ms > 0 && ms < 1e6 ? static_cast<int64_t>(ms * 1e6) : int64_t{0};
+    }();
     return step;
 }
 
-// The next definitions in the lookup order (libc's, or a sanitizer's that
-// loaded first); a direct system call if the lookup fails.
-int RealClockGettime(clockid_t id, timespec *t)
+// The next definitions in the lookup order: libc's, or a sanitizer's that loaded first.
+template <typename Fn>
+Fn Next(const char *name)
 {
-    ClockGettimeFn fn = real_clock_gettime.load(std::memory_order_acquire);
-    if (!fn) {
-        fn = reinterpret_cast<ClockGettimeFn>(dlsym(RTLD_NEXT, "clock_gettime"));
-        if (!fn)
-            return static_cast<int>(syscall(SYS_clock_gettime, id, t));
-        real_clock_gettime.store(fn, std::memory_order_release);
-    }
-    return fn(id, t);
-}
-
-int RealClockNanosleep(clockid_t id, int flags, const timespec *request, timespec *remain)
-{
-    ClockNanosleepFn fn = real_clock_nanosleep.load(std::memory_order_acquire);
-    if (!fn) {
-        fn = reinterpret_cast<ClockNanosleepFn>(dlsym(RTLD_NEXT, "clock_nanosleep"));
-        if (!fn)
-            return static_cast<int>(-syscall(SYS_clock_nanosleep, id, flags, request, remain));
-        real_clock_nanosleep.store(fn, std::memory_order_release);
-    }
-    return fn(id, flags, request, remain);
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
 }
 
 void Advance(int64_t ns)
@@ -106,38 +62,33 @@ void Advance(int64_t ns)
 }
 
 }  // namespace
-}  // namespace qz::virtual_clock
-
-using namespace qz::virtual_clock;
 
 extern "C" {
 
 __attribute__((visibility("default"))) int clock_gettime(clockid_t id, timespec *t)
 {
-    const int result = RealClockGettime(id, t);
+    static const auto real = Next<int (*)(clockid_t, timespec *)>("clock_gettime");
+    const int result = real(id, t);
     if (result != 0 || !IsVirtual(id))
         return result;
     const int64_t step = SpinStepNs();
-    const int64_t offset = step ? offset_ns.fetch_add(step, std::memory_order_relaxed) + step
-                                : offset_ns.load(std::memory_order_relaxed);
-    *t = FromNs(ToNs(*t) + offset);
+    const int64_t ns = ToNs(*t) + offset_ns.fetch_add(step, std::memory_order_relaxed) + step;
+    *t = {static_cast<time_t>(ns / kNsPerSecond), static_cast<long>(ns % kNsPerSecond)};
     return 0;
 }
 
 __attribute__((visibility("default"))) int clock_nanosleep(clockid_t id, int flags, const timespec *request,
                                                            timespec *remain)
 {
+    static const auto real = Next<int (*)(clockid_t, int, const timespec *, timespec *)>("clock_nanosleep");
     if (!IsVirtual(id))
-        return RealClockNanosleep(id, flags, request, remain);
-    if (!IsValid(request))
+        return real(id, flags, request, remain);
+    if (!request || request->tv_nsec < 0 || request->tv_nsec >= kNsPerSecond)
         return EINVAL;
-    if (flags & TIMER_ABSTIME) {
-        timespec now{};
+    timespec now{};
+    if (flags & TIMER_ABSTIME)
         clock_gettime(id, &now);
-        Advance(ToNs(*request) - ToNs(now));
-    } else {
-        Advance(ToNs(*request));
-    }
+    Advance(ToNs(*request) - ToNs(now));
     if (remain && !(flags & TIMER_ABSTIME))
         *remain = {0, 0};
     return 0;
@@ -146,10 +97,8 @@ __attribute__((visibility("default"))) int clock_nanosleep(clockid_t id, int fla
 __attribute__((visibility("default"))) int nanosleep(const timespec *request, timespec *remain)
 {
     const int error = clock_nanosleep(CLOCK_MONOTONIC, 0, request, remain);
-    if (error == 0)
-        return 0;
-    errno = error;
-    return -1;
+    errno = error ? error : errno;
+    return error ? -1 : 0;
 }
 
 __attribute__((visibility("default"))) int usleep(useconds_t microseconds)
