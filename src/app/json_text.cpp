@@ -48,7 +48,7 @@ std::string JsonString(std::string_view text)
             ++i;
             continue;
         }
-        if (const size_t length = c >= 0x80 ? Utf8SequenceLength(text.substr(i)) : 0) {
+        if (const size_t length = Utf8SequenceLength(text.substr(i))) {
             out.append(text.substr(i, length));
             i += length;
             continue;

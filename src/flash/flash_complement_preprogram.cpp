@@ -20,7 +20,7 @@ int FlashComplementPreprogram(Chip &chip, uint16_t word_address, size_t count)
             return chip.fault();
         // The buffer would hold the previous piece's bytes: OR-ed into this
         // piece they would set foreign bits. Nothing after the pass runs.
-        if (read < 0 || chip.link_failures() != failures_before)
+        if (read != 0 || chip.link_failures() != failures_before)
             return chip.RaiseFault(chip.last_link_error());
         chip.console().Progress(kWriteLabel, off);
         for (size_t off2 = 0; off2 < len; off2 += FLASH_PROGRAM_PIECE_BYTES) {

@@ -29,7 +29,7 @@ int ProgramPiece(Chip &chip, uint16_t word_address, std::span<const uint8_t> pie
         // A read-back during which any transfer failed (the read command as
         // well as the data read) proves nothing: the piece counts as not yet
         // clean and gets another pass.
-        if (got < 0 || chip.link_failures() != failures_before) {
+        if (got != 0 || chip.link_failures() != failures_before) {
             differing = piece.size();
             continue;
         }

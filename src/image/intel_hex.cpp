@@ -121,7 +121,6 @@ std::string FormatIntelHex(std::span<const uint8_t> image)
 {
     constexpr size_t kPerRecord = 32;
     std::string out;
-    out.reserve(image.size() / kPerRecord * 75 + 32);
     size_t upper = 0;
     for (size_t at = 0; at < image.size(); at += kPerRecord) {
         if (at >> 16 != upper) {

@@ -76,7 +76,7 @@ VerifyOutcome VerifyRange(Chip &chip, uint16_t word_address, std::span<const uin
             const int status = ReadFlashPiece(chip, static_cast<uint16_t>(word_address + off / 2), got);
             if (chip.fault())
                 return {chip.fault(), 0};
-            total += CountDiffering(status < 0 || chip.link_failures() != failures_before, got, expected);
+            total += CountDiffering(status != 0 || chip.link_failures() != failures_before, got, expected);
         }
         if (targets.eeprom) {
             const uint32_t failures_before = chip.link_failures();
