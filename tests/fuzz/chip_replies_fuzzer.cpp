@@ -21,25 +21,22 @@ public:
     ReplyLink(std::span<const uint8_t> replies, LinkTraits traits) : replies_(replies), traits_(traits) {}
     bool Open() override { return true; }
     void Close() override {}
-    int WriteBlock(int, int, std::span<const uint8_t> bytes) override
-    {
-        return Fails() ? ERR_ADAPTER_WRITE : static_cast<int>(bytes.size());
-    }
+    int WriteBlock(int, int, std::span<const uint8_t> bytes) override { return Transfer(bytes, ERR_ADAPTER_WRITE); }
     int ReadBlock(int, int, std::span<uint8_t> bytes) override
     {
-        const bool fails = Fails();
+        const int status = Transfer(bytes, ERR_ADAPTER_READ);
         for (uint8_t &b : bytes)
             b = Next();
-        return fails ? ERR_ADAPTER_READ : static_cast<int>(bytes.size());
+        return status;
     }
     LinkTraits Traits() const override { return traits_; }
 
 private:
     uint8_t Next() { return at_ < replies_.size() ? replies_[at_++] : 0; }
-    bool Fails()
+    int Transfer(std::span<const uint8_t> bytes, int error)
     {
-        Require(++transfers_ <= 400000, "the run ends within the transfer budget");
-        return Next() >= 0xF0;
+        Require(++transfers_ <= 400000, "the run ends within 400000 transfers");
+        return Next() >= 0xF0 ? error : static_cast<int>(bytes.size());
     }
     std::span<const uint8_t> replies_;
     size_t at_ = 0;

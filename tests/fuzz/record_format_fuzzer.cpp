@@ -3,7 +3,7 @@
 //   - a result is either a success (no error line, loaded == bytes covered,
 //     bytes not covered are 0x00) or a failure (an error on a line within
 //     the file, nothing loaded);
-//   - CRLF line ends read exactly as LF ones;
+//   - CRLF line ends read exactly as LF ones, and a wrong checksum is refused;
 //   - a successful image, written by either writer up to its last covered
 //     byte, reads back with every byte covered and equal.
 #include <algorithm>
@@ -26,37 +26,43 @@ constexpr RecordFormat kSelf = kSRecord, kOther = kIntelHex;
 constexpr RecordFormat kSelf = kIntelHex, kOther = kSRecord;
 #endif
 
+ParsedImage Parse(RecordFormat format, const std::string &text)
+{
+    return format.parse({reinterpret_cast<const uint8_t *>(text.data()), text.size()});
+}
+
 }  // namespace
 
 void FuzzOne(std::span<const uint8_t> file)
 {
     const ParsedImage image = kSelf.parse(file);
+    std::string crlf;
+    for (uint8_t c : file)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, static_cast<char>(c));
+    const ParsedImage again = Parse(kSelf, crlf);
+    Require(again.error == image.error && again.error_line == image.error_line, "CRLF gives the same error");
+    Require(again.bytes == image.bytes && again.covered == image.covered, "CRLF gives the same bytes");
     if (!image.ok()) {
         const size_t lines = std::count(file.begin(), file.end(), '\n') + 1;
         Require(image.error_line >= 1 && image.error_line <= lines, "error line within the file");
         Require(image.loaded == 0 && image.covered.none(), "nothing loaded after a failure");
-    } else {
-        Require(image.error_line == 0 && image.loaded == image.covered.count(), "a success counts its covered bytes");
-        for (size_t i = 0; i < IMAGE_SIZE; ++i)
-            Require(image.covered[i] || image.bytes[i] == 0, "bytes not covered are 0x00");
-    }
-
-    std::string crlf;
-    for (uint8_t c : file)
-        crlf += c == '\n' ? std::string("\r\n") : std::string(1, static_cast<char>(c));
-    const ParsedImage again = kSelf.parse({reinterpret_cast<const uint8_t *>(crlf.data()), crlf.size()});
-    Require(again.error == image.error && again.error_line == image.error_line, "CRLF gives the same error");
-    Require(again.bytes == image.bytes && again.covered == image.covered, "CRLF gives the same bytes");
-
-    if (!image.ok() || image.loaded == 0)
         return;
+    }
+    Require(image.error_line == 0 && image.loaded == image.covered.count(), "a success counts its covered bytes");
+    for (size_t i = 0; i < IMAGE_SIZE; ++i)
+        Require(image.covered[i] || image.bytes[i] == 0, "bytes not covered are 0x00");
+
+    // Every record ends in its checksum's last digit.
+    char &digit = crlf[crlf.find_last_not_of(" \t\r\f\v\n")];
+    digit = digit == '0' ? '1' : '0';
+    Require(!Parse(kSelf, crlf).ok(), "a record whose checksum is wrong is refused");
+
     size_t end = IMAGE_SIZE;
-    while (!image.covered[end - 1])
+    while (end > 0 && !image.covered[end - 1])
         --end;
     const auto written = std::span(image.bytes).first(end);
     for (const RecordFormat &writer : {kSelf, kOther}) {
-        const std::string text = writer.format(written);
-        const ParsedImage back = writer.parse(std::vector<uint8_t>(text.begin(), text.end()));
+        const ParsedImage back = Parse(writer, writer.format(written));
         Require(back.ok() && back.loaded == end && std::equal(written.begin(), written.end(), back.bytes.begin()),
                 "a written image reads back whole and equal");
     }
