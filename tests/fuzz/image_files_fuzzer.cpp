@@ -67,8 +67,7 @@ void FuzzOne(std::span<const uint8_t> input)
     Require(stored.size() <= std::min(digits, IMAGE_SIZE), "a text image holds at most 32768 bytes, one per digit");
     if (const auto expected = ShortLineBytes(input))
         Require(*expected == stored, "each line's byte is its first run of binary digits");
-    const auto again = LoadImage(files, console, "IMAGE.DaT");
-    Require((again ? again->loaded : 0) == stored.size(), "a .DaT name loads as text");
+    Require(LoadImage(files, console, "IMAGE.DaT").value_or(FirmwareImage{}).loaded == stored.size(), "a .DaT is text");
 }
 
 }  // namespace qz

@@ -1,11 +1,10 @@
 // Intel HEX files (S-record files when built with QZ_FUZZ_SRECORD) as a
 // hostile user hands them over. Besides surviving every input:
-//   - a result is either a success (no error line, loaded == bytes covered,
-//     bytes not covered are 0x00) or a failure (an error on a line within
-//     the file, nothing loaded);
+//   - a failure names a line within the file and loads nothing; a success
+//     has no error line, counts its covered bytes and leaves the rest 0x00;
 //   - CRLF line ends read exactly as LF ones, and a wrong checksum is refused;
 //   - a successful image, written by either writer up to its last covered
-//     byte, reads back with every byte covered and equal.
+//     byte, reads back whole and equal.
 #include <algorithm>
 #include <string>
 
