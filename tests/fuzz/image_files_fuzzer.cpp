@@ -1,129 +1,73 @@
-// Image files as a hostile user hands them over: the input is loaded under a
-// binary and a ".dat" name through LoadImage, from files in memory. Besides
-// surviving every input, the loaders must keep these promises:
-//   - a binary file loads exactly its first min(size, 32768) bytes; an empty
-//     one is refused;
-//   - a text image stores 0 to 32768 bytes, never more than the text holds
-//     binary digits; when every line fits the reader's 35-character buffer,
-//     each line with a binary digit gives one byte: its first run of 0s and
-//     1s read as a binary number (low 8 bits), in line order;
-//   - the suffix is matched in any case;
-//   - SaveImage writes back exactly the bytes that were loaded.
+// Image files as a hostile user hands them over, loaded by LoadImage under a
+// binary and a text name from files in memory. Besides surviving every input:
+//   - a binary file loads its first min(size, 32768) bytes (an empty one is
+//     refused), and SaveImage writes them back as they were;
+//   - a text image holds at most 32768 bytes, at most one per binary digit;
+//     when no line outgrows the reader's 35-character buffer or holds a NUL,
+//     each line with a binary digit gives its first run of 0s and 1s as a
+//     binary number (low 8 bits), in line order;
+//   - a saved text image loads back the same; a ".DaT" name loads as text.
 #include <algorithm>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-#include <vector>
+#include <optional>
 
+#include "fuzz_target.h"
 #include "image/image_files.h"
 #include "memory_files.h"
 
-using namespace qz;
-
+namespace qz {
 namespace {
 
-void Require(bool condition, const char *what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "image_files_fuzzer: broken promise: %s\n", what);
-        std::abort();
-    }
-}
+bool IsBinaryDigit(uint8_t c) { return c == '0' || c == '1'; }
 
-// Lines (pieces up to the newline) holding at least one binary digit, and
-// the binary digits in all: two bounds that any text loader must respect.
-void CountText(const uint8_t *data, size_t size, size_t *lines_with_digit, size_t *digits)
-{
-    *lines_with_digit = 0;
-    *digits = 0;
-    bool seen = false;
-    for (size_t i = 0; i < size; ++i) {
-        if (data[i] == '0' || data[i] == '1') {
-            ++*digits;
-            seen = true;
-        }
-        if (data[i] == '\n') {
-            *lines_with_digit += seen;
-            seen = false;
-        }
-    }
-    *lines_with_digit += seen;
-}
-
-// The bytes of a text image whose lines all fit the reader's buffer: the
-// first run of binary digits of each line that has one.
-std::vector<uint8_t> ExpectedDatBytes(const uint8_t *data, size_t size)
+// nullopt for a text with a longer line: the reader takes it in pieces.
+std::optional<std::vector<uint8_t>> ShortLineBytes(std::span<const uint8_t> text)
 {
     std::vector<uint8_t> bytes;
-    size_t i = 0;
-    while (i < size && bytes.size() < IMAGE_SIZE) {
-        const size_t end = std::find(data + i, data + size, '\n') - data;
-        const uint8_t *first = std::find_if(data + i, data + end, [](uint8_t c) { return c == '0' || c == '1'; });
-        if (first != data + end) {
+    for (auto line = text.begin(); line != text.end();) {
+        const auto end = std::find(line, text.end(), '\n');
+        if (end - line > 35 || std::find(line, end, 0) != end)
+            return std::nullopt;
+        auto p = std::find_if(line, end, IsBinaryDigit);
+        if (p != end && bytes.size() < IMAGE_SIZE) {
             unsigned value = 0;
-            for (const uint8_t *p = first; p != data + end && (*p == '0' || *p == '1'); ++p)
-                value = (value << 1 | (*p - '0')) & 0xFF;
+            for (; p != end && IsBinaryDigit(*p); ++p)
+                value = value << 1 | static_cast<unsigned>(*p - '0');
             bytes.push_back(static_cast<uint8_t>(value));
         }
-        i = end + 1;
+        line = end == text.end() ? end : end + 1;
     }
     return bytes;
 }
 
-// The longest line, its newline included.
-size_t MaxLineLength(const uint8_t *data, size_t size)
-{
-    size_t longest = 0, current = 0;
-    for (size_t i = 0; i < size; ++i) {
-        ++current;
-        if (data[i] == '\n') {
-            longest = std::max(longest, current);
-            current = 0;
-        }
-    }
-    return std::max(longest, current);
-}
-
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+void FuzzOne(std::span<const uint8_t> input)
 {
     MemoryFiles files;
     BufferConsole console;
-    const std::vector<uint8_t> input(data, data + size);
     for (const char *name : {"image.bin", "image.dat", "IMAGE.DaT"})
-        files.files[name] = input;
+        files.files[name].assign(input.begin(), input.end());
 
     const auto bin = LoadImage(files, console, "image.bin");
-    if (size == 0) {
-        Require(!bin, "an empty binary file is refused");
-    } else {
-        const size_t expected = std::min<size_t>(size, IMAGE_SIZE);
-        Require(bin && bin->loaded == expected, "a binary file loads min(size, 32768) bytes");
-        Require(std::memcmp(bin->bytes.data(), data, expected) == 0, "binary bytes stored as read");
-        Require(SaveImage(files, console, "saved.bin", std::span(bin->bytes).first(expected)) == 0, "saved");
-        Require(files.files["saved.bin"] == std::vector<uint8_t>(data, data + expected), "saved bytes equal loaded");
-    }
+    const std::vector<uint8_t> head(input.begin(), input.begin() + std::min(input.size(), IMAGE_SIZE));
+    Require(bin.has_value() != input.empty(), "only an empty binary file is refused");
+    if (bin)
+        Require(bin->loaded == head.size() && std::equal(head.begin(), head.end(), bin->bytes.begin()) &&
+                    SaveImage(files, console, "saved.bin", head) == 0 && files.files["saved.bin"] == head,
+                "a binary file loads its first min(size, 32768) bytes, and saves them as loaded");
 
-    const auto dat = LoadImage(files, console, "image.dat");
-    const size_t stored = dat ? dat->loaded : 0;
-    size_t lines = 0, digits = 0;
-    CountText(data, size, &lines, &digits);
-    Require(stored <= IMAGE_SIZE, "a text image stores 0 to 32768 bytes");
-    Require(stored <= digits, "no byte without a binary digit");
-    // One byte per line: a text whose lines all fit the reader's buffer (35
-    // characters with the newline) and hold no NUL gives exactly one byte per
-    // line that has a binary digit. Longer lines are read in pieces, so there
-    // only the digit count above bounds the result.
-    if (MaxLineLength(data, size) <= 35 && std::memchr(data, 0, size) == nullptr) {
-        Require(stored == std::min<size_t>(lines, IMAGE_SIZE), "one byte per digit line");
-        const std::vector<uint8_t> expected = ExpectedDatBytes(data, size);
-        Require(expected.size() == stored && (!dat || std::equal(expected.begin(), expected.end(), dat->bytes.begin())),
-                "each line's byte is its first run of binary digits");
+    std::vector<uint8_t> stored;
+    if (const auto dat = LoadImage(files, console, "image.dat")) {
+        stored.assign(dat->bytes.begin(), dat->bytes.begin() + dat->loaded);
+        Require(SaveImage(files, console, "saved.dat", stored) == 0, "the text image is saved");
+        const auto back = LoadImage(files, console, "saved.dat");
+        Require(back && back->loaded == stored.size() && back->bytes == dat->bytes, "a saved text image loads back");
     }
-    const auto dat_again = LoadImage(files, console, "IMAGE.DaT");
-    Require((dat_again ? dat_again->loaded : 0) == stored, "a .DaT name loads as text");
-    return 0;
+    const auto digits = static_cast<size_t>(std::count_if(input.begin(), input.end(), IsBinaryDigit));
+    Require(stored.size() <= std::min(digits, IMAGE_SIZE), "a text image holds at most 32768 bytes, one per digit");
+    if (const auto expected = ShortLineBytes(input))
+        Require(*expected == stored, "each line's byte is its first run of binary digits");
+    Require(LoadImage(files, console, "IMAGE.DaT").value_or(FirmwareImage{}).loaded == stored.size(), "a .DaT is text");
 }
+
+}  // namespace qz
