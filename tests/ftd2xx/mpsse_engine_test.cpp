@@ -1,5 +1,5 @@
 // The MPSSE engine on its own: bits in and out at the pins and their timing,
-// bad-command answers and commands split across writes.
+// and bad-command answers.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -81,26 +81,6 @@ TEST_F(MpsseEngineTest, CommandsMoveThePinsTakeTheirTimeAndAnswer)
     engine.set_answer_bad_commands(false);
     Feed("AA");
     EXPECT_TRUE(engine.TakeOutput().empty());
-}
-
-TEST_F(MpsseEngineTest, SplitCommandsWaitForTheirRemainingBytes)
-{
-    ResetToI2c();
-    const int drives = bus.drives;
-    Feed("11 00");
-    Feed("00");
-    EXPECT_EQ(bus.drives, drives);
-    EXPECT_EQ(engine.waiting_bytes(), 3u);
-    Feed("F4 80");
-    EXPECT_EQ(bus.rising_sda, "11110100");
-    EXPECT_EQ(engine.waiting_bytes(), 1u);
-    Feed("03");
-    Feed("13 86 00");
-    EXPECT_TRUE(bus.Scl());
-    EXPECT_EQ(engine.divisor(), 299);  // the earlier value until the last byte comes
-    Feed("00");
-    EXPECT_EQ(engine.divisor(), 0);
-    EXPECT_EQ(engine.waiting_bytes(), 0u);
 }
 
 }  // namespace
