@@ -9,14 +9,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <numeric>
 #include <sstream>
 
 #include "core/error_codes.h"
 #include "fake_clock.h"
 #include "hex_bytes.h"
 #include "link/ftdi_link.h"
-#include "trace.h"
 
 #ifdef QZSIM_LIBFTDI_LIBRARY
 #include <dlfcn.h>
@@ -98,22 +96,15 @@ TEST_P(StandInTest, OpenTakesTheFirstFreeBoardAndCapturesEverySetUpWrite)
 // kind 'W' writes data, 'R' reads as many bytes, equal to data when it succeeds.
 struct Op { char kind; int dev, reg; Bytes data; int result; const char *error = nullptr; };
 
-// 0xFF and 0x01 carry the bits a sloppy acknowledge check would trip on; 65 bytes go as 64 and 1.
-TEST_P(StandInTest, TransfersReachTheChipAcknowledgedAndFaultsFailTheirTransferOnly)
+TEST_P(StandInTest, TransfersReachTheChipAtItsAddressAndARefusedByteIsNotWritten)
 {
-    Bytes b65(65);
-    std::iota(b65.begin(), b65.end(), uint8_t{0x80});
     const struct { const char *boards, *chip; std::vector<Op> ops; } kCases[] = {
         {"", "i2c_address 0xA6\n", {{'W', kChip, 0, {0x50}, kW, "Invalid ACK"}, {'W', 0xA6, 0, {0x50}, 1}}},
         {"nack_write_byte 2\n", "scratch 0x5A\n",
-         {{'W', kChip, 0x66, {0x11}, kW, "Invalid ACK"}, {'R', kChip, 0x66, {0x5A}, 1}}},
-        {"", "version 2.4.6\n",
-         {{'W', kChip, 0, {0x50}, 1}, {'R', kChip, 2, {0x24, 0x06}, 2}, {'W', kChip, 0x66, {0xFF}, 1},
-          {'R', kChip, 0x66, {0xFF}, 1}, {'W', kChip, 0x66, {0x01}, 1}, {'R', kChip, 0x66, {0x01}, 1},
-          {'W', kChip, 0x90, b65, 65}}}};
+         {{'W', kChip, 0x66, {0x11}, kW, "Invalid ACK"}, {'R', kChip, 0x66, {0x5A}, 1}}}};
     for (const auto &c : kCases) {
         SCOPED_TRACE(c.boards);
-        ASSERT_TRUE(Open(c.boards, "trace 1\n" + std::string(c.chip))) << link->last_error();
+        ASSERT_TRUE(Open(c.boards, c.chip)) << link->last_error();
         for (const Op &op : c.ops) {
             Bytes got(op.data.size());
             EXPECT_EQ(op.kind == 'W' ? link->WriteBlock(op.dev, op.reg, op.data) : link->ReadBlock(op.dev, op.reg, got),
@@ -123,10 +114,6 @@ TEST_P(StandInTest, TransfersReachTheChipAcknowledgedAndFaultsFailTheirTransferO
         }
         link->Close();
     }
-    const auto trace = qzsim::ReadTrace((dir / "trace.txt").string());
-    ASSERT_GE(trace.size(), 2u);
-    EXPECT_EQ(trace.end()[-2], (qzsim::TraceEntry{'W', 0x50, 0x90, Bytes(b65.begin(), b65.begin() + 64)}));
-    EXPECT_EQ(trace.back(), (qzsim::TraceEntry{'W', 0x50, 0xD0, Bytes{b65[64]}}));
 }
 
 // SCL pulses of half a 100 kHz period, one bit every 15 us, one START and one STOP.
