@@ -224,10 +224,16 @@ QZSIM_EXPORT FT_STATUS FT_SetUSBParameters(FT_HANDLE handle, uint32_t in_size, u
 #endif
 
 #ifndef QZSIM_OMIT_FT_SetChars
-QZSIM_EXPORT FT_STATUS FT_SetChars(FT_HANDLE handle, uint8_t, uint8_t, uint8_t, uint8_t)
+QZSIM_EXPORT FT_STATUS FT_SetChars(FT_HANDLE handle, uint8_t event_char, uint8_t event_enable, uint8_t error_char,
+                                   uint8_t error_enable)
 {
     std::lock_guard<std::mutex> guard(L().mutex);
-    return Find(handle) ? FT_OK : FT_INVALID_HANDLE;
+    Device *d = Find(handle);
+    if (!d)
+        return FT_INVALID_HANDLE;
+    d->board->SetEventChar(uint16_t(event_char | (event_enable ? 0x100 : 0)));
+    d->board->SetErrorChar(uint16_t(error_char | (error_enable ? 0x100 : 0)));
+    return FT_OK;
 }
 #endif
 

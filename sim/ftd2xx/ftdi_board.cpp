@@ -91,6 +91,14 @@ void FtdiBoard::Capture(char direction, std::span<const uint8_t> bytes, const ch
     std::fflush(capture_);
 }
 
+void FtdiBoard::CaptureNote(const char *what, uint16_t value)
+{
+    if (!capture_)
+        return;
+    std::fprintf(capture_, "# %s %04X\n", what, value);
+    std::fflush(capture_);
+}
+
 void FtdiBoard::SetBitMode(uint8_t mode)
 {
     bit_mode_ = mode;
@@ -121,6 +129,9 @@ bool FtdiBoard::Write(std::span<const uint8_t> bytes, size_t chunk_bytes)
     std::vector<uint8_t> out = engine_->TakeOutput();
     if (!out.empty() && FaultHits(n, facts_.short_reply_from, facts_.short_reply_at))
         out.pop_back();
+    constexpr uint16_t kCharEnabled = 0x100;
+    if ((event_char_ & kCharEnabled) && std::find(out.begin(), out.end(), uint8_t(event_char_)) != out.end())
+        send_now = true;
     if (unsent_.empty())
         unsent_since_ = Clock::now();
     unsent_.insert(unsent_.end(), out.begin(), out.end());

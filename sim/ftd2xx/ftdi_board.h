@@ -5,7 +5,8 @@
 // calls on top of it.
 //
 // Capture log lines: "# open LOC SERIAL", "> bytes" per write, "< bytes" per
-// read, "# close"; a note after '#' marks a failed or short call.
+// read, "# event_char 0100" (the control request's value) for each special
+// character set, "# close"; a note after '#' marks a failed or short call.
 #pragma once
 #include <chrono>
 #include <cstdint>
@@ -47,6 +48,12 @@ public:
 
     // MPSSE mode resets the engine; any other mode leaves the bus alone.
     void SetBitMode(uint8_t mode);
+    // The SET_EVENT_CHAR / SET_ERROR_CHAR requests: the character in the low
+    // byte, bit 8 enables it. An enabled event character flushes the reply
+    // buffer as soon as the engine answers it; the error character only
+    // marks UART parity errors, which MPSSE mode has none of.
+    void SetEventChar(uint16_t value) { event_char_ = value, CaptureNote("event_char", value); }
+    void SetErrorChar(uint16_t value) { CaptureNote("error_char", value); }
     uint8_t latency_ms() const { return latency_ms_; }
     void set_latency_ms(uint8_t ms) { latency_ms_ = ms; }
 
@@ -74,6 +81,7 @@ private:
     using Clock = std::chrono::steady_clock;
     FtdiBoard() = default;
     void Capture(char direction, std::span<const uint8_t> bytes, const char *note);
+    void CaptureNote(const char *what, uint16_t value);
 
     BoardFact board_;
     FtdiFacts facts_;
@@ -90,6 +98,7 @@ private:
 
     uint8_t bit_mode_ = 0;
     uint8_t latency_ms_ = 16;
+    uint16_t event_char_ = 0;
     std::deque<uint8_t> rx_;       // what the host can read
     std::vector<uint8_t> unsent_;  // held in the chip for the latency timer
     Clock::time_point unsent_since_{};

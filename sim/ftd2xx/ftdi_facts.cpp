@@ -74,6 +74,7 @@ bool ParseFtdiFacts(const std::string &text, FtdiFacts *facts, std::string *erro
         {"nack_address_from", &FtdiFacts::nack_address_from},
         {"nack_write_byte", &FtdiFacts::nack_write_byte},
         {"timeout_scale", &FtdiFacts::timeout_scale},
+        {"reply_delay_ms", &FtdiFacts::reply_delay_ms},
     };
     struct FlagKey {
         const char *key;

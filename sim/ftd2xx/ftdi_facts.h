@@ -27,6 +27,9 @@
 //   vcd FILE                writes SCL and SDA as a VCD waveform to FILE
 //   timeout_scale N         a read that times out waits 1/N of the read
 //                           time-out (default 100; 1 waits the real time)
+//   reply_delay_ms N        over libftdi, every bulk read ends N ms late (a
+//                           slow hub): one with a shorter usb_read_timeout
+//                           times out
 // Calls are counted per opened board from 1; FtdiOpen makes five FT_Writes
 // (two sync probes, three set-up streams) before the first transfer.
 #pragma once
@@ -68,6 +71,7 @@ struct FtdiFacts {
     std::string capture;  // empty: no capture
     std::string vcd;      // empty: no waveform
     uint32_t timeout_scale = 100;
+    uint32_t reply_delay_ms = 0;
 };
 
 // True when the 1-based call number n falls under a "_from"/"_at" pair.

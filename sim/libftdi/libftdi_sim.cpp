@@ -370,26 +370,30 @@ QZSIM_EXPORT int ftdi_read_data(ftdi_context *ftdi, unsigned char *buf, int size
     if (board.ReadFails())
         return Fail(ftdi, kLibusbErrorIo, kBulkReadFailed);
     board.ReleaseAfterLatency(false);
-    if (board.available() < static_cast<size_t>(size)) {
-        // The chip's next packet leaves when its latency timer runs out: the
-        // bytes it held back, or its two status bytes alone, which end the
-        // read. A bulk read shorter than the latency timer sees nothing.
-        const uint32_t wait_ms = board.LatencyLeftMs();
-        const int timeout_ms = ftdi->usb_read_timeout;
-        const bool times_out = board.available() == 0 && timeout_ms > 0 && wait_ms > static_cast<uint32_t>(timeout_ms);
-        const uint32_t slept_ms = times_out ? static_cast<uint32_t>(timeout_ms) : wait_ms;
+    // The chip's next packet leaves when its latency timer runs out: the
+    // bytes it held back, or its two status bytes alone, which end the read.
+    // It reaches the host reply_delay_ms later. A bulk read whose time-out
+    // (0: none) is shorter sees nothing.
+    const bool short_now = board.available() < static_cast<size_t>(size);
+    const uint32_t delay_ms = board.facts().reply_delay_ms;
+    const uint32_t wait_ms = std::max(short_now ? board.LatencyLeftMs() : 0, delay_ms);
+    const auto timeout_ms = static_cast<uint32_t>(std::max(ftdi->usb_read_timeout, 0));
+    const bool times_out = (board.available() == 0 || delay_ms > timeout_ms) && timeout_ms > 0 && wait_ms > timeout_ms;
+    if (wait_ms > 0) {
+        const uint32_t slept_ms = times_out ? timeout_ms : wait_ms;
         const auto scaled = std::chrono::microseconds(uint64_t{slept_ms} * 1000 / board.facts().timeout_scale);
         guard.unlock();
         std::this_thread::sleep_for(scaled);
         guard.lock();
         if (ftdi->usb_dev != handle)
             return Fail(ftdi, -666, kUnavailable);
-        if (times_out) {
-            board.LogEmptyRead("timed out");
-            return Fail(ftdi, kLibusbErrorTimeout, kBulkReadFailed);
-        }
-        board.ReleaseAfterLatency(true);
     }
+    if (times_out) {
+        board.LogEmptyRead("timed out");
+        return Fail(ftdi, kLibusbErrorTimeout, kBulkReadFailed);
+    }
+    if (short_now)
+        board.ReleaseAfterLatency(true);
     return static_cast<int>(board.Take({buf, static_cast<size_t>(size)}, nullptr));
 }
 #endif
@@ -412,16 +416,22 @@ QZSIM_EXPORT int ftdi_write_data_set_chunksize(ftdi_context *ftdi, unsigned int 
     return 0;
 }
 
-QZSIM_EXPORT int ftdi_set_event_char(ftdi_context *ftdi, unsigned char /*eventch*/, unsigned char /*enable*/)
+QZSIM_EXPORT int ftdi_set_event_char(ftdi_context *ftdi, unsigned char eventch, unsigned char enable)
 {
     std::lock_guard<std::mutex> guard(L().mutex);
-    return ftdi && ftdi->usb_dev ? 0 : Fail(ftdi, -2, kUnavailable);
+    if (!ftdi || !ftdi->usb_dev)
+        return Fail(ftdi, -2, kUnavailable);
+    ftdi->usb_dev->board->SetEventChar(uint16_t(eventch | (enable ? 0x100 : 0)));
+    return 0;
 }
 
-QZSIM_EXPORT int ftdi_set_error_char(ftdi_context *ftdi, unsigned char /*errorch*/, unsigned char /*enable*/)
+QZSIM_EXPORT int ftdi_set_error_char(ftdi_context *ftdi, unsigned char errorch, unsigned char enable)
 {
     std::lock_guard<std::mutex> guard(L().mutex);
-    return ftdi && ftdi->usb_dev ? 0 : Fail(ftdi, -2, kUnavailable);
+    if (!ftdi || !ftdi->usb_dev)
+        return Fail(ftdi, -2, kUnavailable);
+    ftdi->usb_dev->board->SetErrorChar(uint16_t(errorch | (enable ? 0x100 : 0)));
+    return 0;
 }
 
 QZSIM_EXPORT const char *ftdi_get_error_string(ftdi_context *ftdi)

@@ -72,41 +72,32 @@ protected:
     std::string seen;
 };
 
-// No byte is fetched ahead of the master's NACK; the rest of a refused transaction goes unseen.
-TEST_F(I2cPinSlaveTest, TransactionsAreDecodedAndAnswered)
+// Only SDA moving while SCL stays high is a START or STOP, not read data driven
+// while SCL is low; the acknowledge is driven from the eighth to the ninth
+// falling edge; no byte is fetched ahead of the master's NACK; the rest of a
+// refused transaction goes unseen.
+TEST_F(I2cPinSlaveTest, TransactionsConditionsAndAcknowledgesAreDecodedAndAnswered)
 {
-    const struct { bool ack_address; int nack_write; const char *script, *events; uint32_t repeated; } kCases[] = {
-        {true, 0, "S F4+ 66+ A5+ P", "S AF4 W66 WA5 P ", 0}, {false, 0, "S F0- 12- P", "S AF0 P ", 0},
-        {true, 2, "S F4+ 00+ 05- P", "S AF4 W0 W5 P ", 0},
-        {true, 0, "S F4+ 26+ S F5+ <A5+ <3C- P", "S AF4 W26 S AF5 R R P ", 1}};
+    const struct { bool ack_address; int nack_write; const char *script, *events, *seen_ends; uint32_t starts, stops, repeated; } kCases[] = {
+        {false, 0, "S F0- 12- P", "S AF0 P ", "", 1, 1, 0}, {true, 2, "S F4+ 00+ 05- P", "S AF4 W0 W5 P ", "", 1, 1, 0},
+        {true, 0, "S F4+ 26+ S F5+ <A5+ <3C- P", "S AF4 W26 S AF5 R R P ", "", 2, 1, 1},
+        {true, 0, "11 10 00", "S ", "100", 1, 0, 0}, {true, 0, "00 10 11", "P ", "001", 0, 1, 0},
+        {true, 0, "01 00 01 10 01 11 00 11", "", "", 0, 0, 0},
+        {true, 0, "S F4+ 66+ A5+", "S AF4 W66 WA5 ", "000" "110" "001", 1, 0, 0},  // A5's last two bits, then the ACK
+        {true, 0, "P S F5+ 11 01", "P S AF5 R ", "000" "00", 1, 1, 0}};  // the first bit of 0x00 read, held over SCL high
     for (const auto &c : kCases) {
         target = RecordingTarget{};
         target.ack_address = c.ack_address;
         target.nack_write = c.nack_write;
-        const uint32_t repeated = slave.repeated_starts();
-        Run(c.script);
-        EXPECT_EQ(target.events, c.events) << c.script;
-        EXPECT_EQ(slave.repeated_starts() - repeated, c.repeated) << c.script;
-    }
-}
-
-// Only SDA moving while SCL stays high is a START or STOP: not read data driven
-// while SCL is low. The acknowledge is driven from the eighth to the ninth falling edge.
-TEST_F(I2cPinSlaveTest, ConditionsAndAcknowledgeTiming)
-{
-    const struct { const char *script, *seen_ends; uint32_t starts, stops; } kCases[] = {
-        {"11 10 00", "100", 1, 0}, {"00 10 11", "001", 0, 1}, {"01 00 01 10 01 11 00 11", "", 0, 0},
-        {"S F4+ 66+ A5+", "000" "110" "001", 1, 0},  // A5's last two bits, then the acknowledge
-        {"P S F5+ 11 01", "000" "00", 1, 1},         // the first bit of 0x00 read, held over SCL high
-    };
-    target.to_read[0] = 0x00;
-    for (const auto &c : kCases) {
-        const uint32_t starts = slave.starts(), stops = slave.stops();
+        target.to_read[0] = c.script[0] == 'P' ? 0x00 : 0xA5;
+        const uint32_t starts = slave.starts(), stops = slave.stops(), repeated = slave.repeated_starts();
         seen.clear();
         Run(c.script);
+        EXPECT_EQ(target.events, c.events) << c.script;
         EXPECT_TRUE(seen.ends_with(c.seen_ends)) << c.script << ": " << seen;
         EXPECT_EQ(slave.starts() - starts, c.starts) << c.script;
         EXPECT_EQ(slave.stops() - stops, c.stops) << c.script;
+        EXPECT_EQ(slave.repeated_starts() - repeated, c.repeated) << c.script;
     }
 }
 

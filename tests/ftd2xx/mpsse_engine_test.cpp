@@ -1,5 +1,5 @@
 // The MPSSE engine on its own: bits in and out at the pins and their timing,
-// bad-command answers and commands split across writes.
+// and bad-command answers.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -16,22 +16,15 @@ using Bytes = std::vector<uint8_t>;
 // Records SDA at each rising SCL edge; SDA reads come from a script (high when it runs out).
 class ScriptedBus : public qzsim::PinBus {
 public:
-    void Drive(bool scl, bool sda, uint64_t) override
-    {
-        rising_sda += !scl_ && scl ? sda ? "1" : "0" : "";
-        scl_ = scl, ++drives;
-    }
+    void Drive(bool scl, bool sda, uint64_t) override { rising_sda += !scl_ && scl ? sda ? "1" : "0" : "", scl_ = scl; }
     bool Sda() const override
     {
         const char c = script.empty() ? '1' : script.front();
-        if (!script.empty())
-            script.pop_front();
-        return c == '1';
+        return script.empty() || (script.pop_front(), c == '1');
     }
     bool Scl() const override { return scl_; }
 
     std::string rising_sda;
-    int drives = 0;
     mutable std::deque<char> script;
 
 private:
@@ -40,8 +33,6 @@ private:
 
 class MpsseEngineTest : public testing::Test {
 protected:
-    // The FT232H link's clock and bus set-up (100 kHz, three-phase), then SCL low, SDA released.
-    void ResetToI2c() { engine.Reset(), Feed("8A 97 8C 80 03 13 86 2B 01 85 80 02 13"), bus.rising_sda.clear(); }
     void Feed(const std::string &hex)
     {
         const Bytes b = HexBytes(hex);
@@ -69,7 +60,8 @@ TEST_F(MpsseEngineTest, CommandsMoveThePinsTakeTheirTimeAndAnswer)
     };
     for (const auto &c : kCases) {
         SCOPED_TRACE(c.stream);
-        ResetToI2c();
+        // The FT232H link's set-up (100 kHz, three-phase), then SCL low, SDA released.
+        engine.Reset(), Feed("8A 97 8C 80 03 13 86 2B 01 85 80 02 13"), bus.rising_sda.clear();
         bus.script.assign(c.sda_in, c.sda_in + std::strlen(c.sda_in));
         const uint64_t t0 = engine.time_ps();
         Feed(c.stream);
@@ -81,26 +73,6 @@ TEST_F(MpsseEngineTest, CommandsMoveThePinsTakeTheirTimeAndAnswer)
     engine.set_answer_bad_commands(false);
     Feed("AA");
     EXPECT_TRUE(engine.TakeOutput().empty());
-}
-
-TEST_F(MpsseEngineTest, SplitCommandsWaitForTheirRemainingBytes)
-{
-    ResetToI2c();
-    const int drives = bus.drives;
-    Feed("11 00");
-    Feed("00");
-    EXPECT_EQ(bus.drives, drives);
-    EXPECT_EQ(engine.waiting_bytes(), 3u);
-    Feed("F4 80");
-    EXPECT_EQ(bus.rising_sda, "11110100");
-    EXPECT_EQ(engine.waiting_bytes(), 1u);
-    Feed("03");
-    Feed("13 86 00");
-    EXPECT_TRUE(bus.Scl());
-    EXPECT_EQ(engine.divisor(), 299);  // the earlier value until the last byte comes
-    Feed("00");
-    EXPECT_EQ(engine.divisor(), 0);
-    EXPECT_EQ(engine.waiting_bytes(), 0u);
 }
 
 }  // namespace
