@@ -55,7 +55,7 @@ public:
     void SetEventChar(uint16_t value) { event_char_ = value, CaptureNote("event_char", value); }
     void SetErrorChar(uint16_t value) { CaptureNote("error_char", value); }
     uint8_t latency_ms() const { return latency_ms_; }
-    void set_latency_ms(uint8_t ms) { latency_ms_ = ms; }
+    void set_latency_ms(uint8_t ms) { latency_ms_ = ms, CaptureNote("latency_ms", ms); }
 
     // One write call of the library, sent in USB transfers of chunk_bytes
     // (0: one transfer). False when ftdi.txt fails it: nothing reaches the
