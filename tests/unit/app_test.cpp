@@ -36,7 +36,7 @@ TEST(AppTest, RunsEndWithTheirResultLineAndChip)
          RunResult::Failure(qz::ERR_CHIP_NOT_FOUND), "Could not find chip(-258)\n", 1, 100, not_saved},
         {{"-Mother.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &) {}, RunResult::Success(),
          "\rVerify....7FE0  done!\n", 1, 0,
-         [](const ToolBench &b) { return b.FlashHolds(0, 0x8000, b.files.files.at("other.bin")); }},
+         [](const ToolBench &b) { return b.FlashHolds(0, 0x8000, b.files.files.at("other.bin")) && b.link.closes == 1; }},
         {{"-C", "-Wother.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &) {}, RunResult::Success(),
          "\rVerify....7FE0  done!\n", 1, 0,
          [](const ToolBench &b) {
@@ -73,10 +73,10 @@ TEST(RunLogTest, CrcTimeAndStringsAreStandard)
     EXPECT_EQ(qz::JsonString(" ~"), "\" ~\"");
     qz::RunRecord record;
     record.args = {"qz", "-R"};
-    const std::string line = qz::FormatRunLog(record, RunResult::ReadOutSaved(32768), 61234);
+    const std::string line = qz::FormatRunLog(record, RunResult::ReadOutSaved(32768), 3723456);
     EXPECT_NE(line.find("\"args\":[\"qz\",\"-R\"],\"link\":null,"), std::string::npos) << line;
     EXPECT_TRUE(line.ends_with("\"result\":32768,\"exit_status\":0,\"error\":null,\"flash_differences\":0,"
-                               "\"eeprom_differences\":0,\"seconds\":61.234}\n")) << line;
+                               "\"eeprom_differences\":0,\"seconds\":3723.456}\n")) << line;
     EXPECT_EQ(qz::JsonString("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"");
     EXPECT_EQ(qz::JsonString("\xC3(\xC0\xAF\xED\xA0\x80\xF4\x90"), "\"\\u00C3(\\u00C0\\u00AF\\u00ED\\u00A0\\u0080\\u00F4\\u0090\"");
 }
