@@ -7,7 +7,9 @@
 
 FailRule FailNth(char op, uint8_t page, uint8_t reg, int n)
 {
-    return [=, seen = 0](char o, uint8_t p, uint8_t r) mutable { return o == op && p == page && r == reg && ++seen == n; };
+    return [=, seen = 0](char o, uint8_t p, uint8_t r) mutable {
+        return o == op && p == page && r == reg && ++seen == n;
+    };
 }
 
 int SimLink::Transfer(LinkTransfer t, int dev, const std::function<void(LinkTransfer &, size_t)> &reach_chip)

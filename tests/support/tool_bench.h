@@ -15,7 +15,10 @@ public:
     explicit LinkHandle(qz::ChipLink &link) : link_(link) {}
     bool Open() override { return link_.Open(); }
     void Close() override { link_.Close(); }
-    int WriteBlock(int dev, int reg, std::span<const uint8_t> data) override { return link_.WriteBlock(dev, reg, data); }
+    int WriteBlock(int dev, int reg, std::span<const uint8_t> data) override
+    {
+        return link_.WriteBlock(dev, reg, data);
+    }
     int ReadBlock(int dev, int reg, std::span<uint8_t> data) override { return link_.ReadBlock(dev, reg, data); }
     qz::LinkTraits Traits() const override { return link_.Traits(); }
 

@@ -36,7 +36,9 @@ TEST(AppTest, RunsEndWithTheirResultLineAndChip)
          RunResult::Failure(qz::ERR_CHIP_NOT_FOUND), "Could not find chip(-258)\n", 1, 100, not_saved},
         {{"-Mother.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &) {}, RunResult::Success(),
          "\rVerify....7FE0  done!\n", 1, 0,
-         [](const ToolBench &b) { return b.FlashHolds(0, 0x8000, b.files.files.at("other.bin")) && b.link.closes == 1; }},
+         [](const ToolBench &b) {
+             return b.FlashHolds(0, 0x8000, b.files.files.at("other.bin")) && b.link.closes == 1;
+         }},
         {{"-C", "-Wother.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &) {}, RunResult::Success(),
          "\rVerify....7FE0  done!\n", 1, 0,
          [](const ToolBench &b) {

@@ -46,8 +46,9 @@ void PrintTo(const LinkModel &model, std::ostream *out) { *out << model.name; }
 
 // Cases per fault: the long runs get fewer, so that a link's 1,020 cases take
 // a few seconds.
-const std::pair<std::vector<std::string>, int> kCommands[] = {{{"-Ufw.bin"}, 25}, {{"-Wfw.bin"}, 25}, {{"-Mfw.bin"}, 25},
-                                  {{"-X0x1234,0x5678"}, 60}, {{"-Rout.bin"}, 60}, {{"-B"}, 60}};
+const std::pair<std::vector<std::string>, int> kCommands[] = {
+    {{"-Ufw.bin"}, 25}, {{"-Wfw.bin"}, 25}, {{"-Mfw.bin"}, 25},
+    {{"-X0x1234,0x5678"}, 60}, {{"-Rout.bin"}, 60}, {{"-B"}, 60}};
 
 enum class Fault { Dies, FailsOnce, NackHalfway, ShortRead };
 const char *const kFaultNames[] = {"dies", "fails_once", "nack_halfway", "short_read"};
@@ -205,7 +206,9 @@ TEST_P(FaultSweepTest, EveryFaultEndsAsRequired)
         std::vector<LinkTransfer> healthy_transfers;
         const Outcome healthy = RunOnce(
             chip, model, command,
-            [&](SimLink &link) { link.after_transfer = [&](const LinkTransfer &t) { healthy_transfers.push_back(t); }; },
+            [&](SimLink &link) {
+                link.after_transfer = [&](const LinkTransfer &t) { healthy_transfers.push_back(t); };
+            },
             SIZE_MAX);
         ASSERT_TRUE(healthy.result.succeeded()) << command[0] << "\n" << healthy.out;
         const std::vector<Phase> phases = PhasesOf(healthy_transfers);

@@ -146,7 +146,8 @@ TEST(ImageFormatsTest, LongestRecordsAndWrittenFilesReadBack)
     }
     const std::vector<uint8_t> part(image.begin(), image.begin() + 100);
     const std::tuple<std::string, Parser, size_t> files[] = {
-        {hex + ":00000001FF\n", qz::ParseIntelHex, IMAGE_SIZE}, {srec + "S804000000FB\r\n", qz::ParseSRecord, IMAGE_SIZE},
+        {hex + ":00000001FF\n", qz::ParseIntelHex, IMAGE_SIZE},
+        {srec + "S804000000FB\r\n", qz::ParseSRecord, IMAGE_SIZE},
         {qz::FormatIntelHex(part), qz::ParseIntelHex, 100}, {qz::FormatSRecord(part), qz::ParseSRecord, 100},
         {qz::FormatDat(part), qz::ParseDat, 100}};
     for (const auto &[text, parse, size] : files) {

@@ -39,8 +39,9 @@ TEST(ProcedureTest, PreprogramAndEraseRefusesAfterAnyLinkFailure)
 // in the 0xFF pass: no sector is erased after it.
 TEST(ProcedureTest, PreprogramPassThatLostATransferStopsBeforeTheErase)
 {
-    for (const auto &[complement, op, reg] : {std::tuple{true, 'W', qz::FLASH_WDATA}, std::tuple{false, 'W', qz::FLASH_WDATA},
-                                              std::tuple{false, 'R', qz::FLASH_RDATA}}) {
+    using Case = std::tuple<bool, char, uint8_t>;
+    for (const auto &[complement, op, reg] :
+         {Case{true, 'W', qz::FLASH_WDATA}, Case{false, 'W', qz::FLASH_WDATA}, Case{false, 'R', qz::FLASH_RDATA}}) {
         ProcedureBench b;
         b.options.complement_preprogram = complement;
         b.link.fail_if = FailNth(op, qz::PAGE_FLASH, reg, 3);
