@@ -5,11 +5,18 @@
 
 #include "chip/register_map.h"
 
+FailRule FailNth(char op, uint8_t page, uint8_t reg, int n)
+{
+    return [=, seen = 0](char o, uint8_t p, uint8_t r) mutable {
+        return o == op && p == page && r == reg && ++seen == n;
+    };
+}
+
 int SimLink::Transfer(LinkTransfer t, int dev, const std::function<void(LinkTransfer &, size_t)> &reach_chip)
 {
     const uint32_t number = ++count;
     const bool fails = (dev & 0xFE) != (chip_.facts().i2c_address & 0xFE) || (fail_from && number >= fail_from) ||
-                       number == fail_only || (t.op == 'R' && fail_reads) || (fail_if && fail_if(t.op, t.page, t.reg));
+                       number == fail_only || (fail_if && fail_if(t.op, t.page, t.reg));
     const size_t size = static_cast<size_t>(t.result);
     if (!fails) {
         reach_chip(t, size);
@@ -62,17 +69,6 @@ std::string SimLink::Events() const
             out += 'E';
         else if (t.Is('W', qz::PAGE_I2C_MASTER, qz::I2CM_WDATA) && t.bytes == std::vector<uint8_t>{0xA6})
             out += 'p';
-    }
-    return out;
-}
-
-std::string SimLink::Dump(size_t count) const
-{
-    std::string out;
-    for (size_t i = 0; i < transfers.size() && i < count; ++i) {
-        const LinkTransfer &t = transfers[i];
-        const uint8_t head[] = {t.page, t.reg};
-        out += t.op + (" " + HexLine(head)) + (t.bytes.empty() ? "" : " ") + HexLine(t.bytes) + "\n";
     }
     return out;
 }

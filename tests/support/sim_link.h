@@ -1,4 +1,6 @@
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -6,7 +8,12 @@
 #include <vector>
 
 #include "chip.h"
+#include "chip/chip.h"
+#include "chip/register_map.h"
+#include "core/console.h"
 #include "core/error_codes.h"
+#include "fake_clock.h"
+#include "flash/access_key.h"
 #include "image_gen.h"
 #include "link/chip_link.h"
 
@@ -21,6 +28,11 @@ struct LinkTransfer {
 
     bool Is(char o, uint8_t p, uint8_t r) const { return op == o && page == p && reg == r; }
 };
+
+using FailRule = std::function<bool(char op, uint8_t page, uint8_t reg)>;
+
+// Fails the n-th transfer (from 1) that matches op, page and reg.
+FailRule FailNth(char op, uint8_t page, uint8_t reg, int n);
 
 // A link to an in-process simulated chip through its I2C register port.
 // Records every transfer and fails the ones the test picks: they return the
@@ -40,28 +52,24 @@ public:
     int read_error = qz::ERR_ADAPTER_READ;
     uint32_t fail_from = 0;  // this transfer and all later ones fail
     uint32_t fail_only = 0;  // this transfer alone fails
-    bool fail_reads = false;
     // A failing transfer that gets halfway: a write delivers its first half
     // to the chip (a NACK after some bytes), a read returns its first half
     // read from the chip and the rest garbage (a short reply).
     bool fail_halfway = false;
-    std::function<bool(char op, uint8_t page, uint8_t reg)> fail_if;
-    // Sees each transfer once it is recorded (e.g. to let time pass).
+    FailRule fail_if;
     std::function<void(const LinkTransfer &)> after_transfer;
     int failing_opens = 0;  // the first Open calls fail
     int opens = 0;
     int closes = 0;
     std::vector<LinkTransfer> transfers;  // every transfer, while record is set
     bool record = true;
-    uint32_t count = 0;  // transfers made
+    uint32_t count = 0;
 
     // Every 5-byte flash command block written, as "03 00 00 38 80".
     std::vector<std::string> FlashBlocks() const;
     // Flash commands and EEPROM accesses in order: P program, R read, E page
     // write, p EEPROM address probe.
     std::string Events() const;
-    // The first count transfers, one line each: "W 05 30 85".
-    std::string Dump(size_t count) const;
 
 private:
     // reach_chip moves the given number of bytes between the chip and t.
@@ -71,25 +79,26 @@ private:
     qz::LinkTraits traits_;
 };
 
-// Hands a link the test keeps to code that owns the links it makes.
-class LinkHandle final : public qz::ChipLink {
-public:
-    explicit LinkHandle(qz::ChipLink &link) : link_(link) {}
-    bool Open() override { return link_.Open(); }
-    void Close() override { link_.Close(); }
-    int WriteBlock(int dev, int reg, std::span<const uint8_t> data) override
-    {
-        return link_.WriteBlock(dev, reg, data);
-    }
-    int ReadBlock(int dev, int reg, std::span<uint8_t> data) override { return link_.ReadBlock(dev, reg, data); }
-    qz::LinkTraits Traits() const override { return link_.Traits(); }
+// A fresh simulated chip behind a SimLink, and the Chip, console and clock of
+// the run. Each table row builds its own.
+struct SimBench {
+    explicit SimBench(qz::LinkTraits traits = {}) : link(sim, traits) {}
 
-private:
-    qz::ChipLink &link_;
+    // The flash opened with the default key straight on the chip, as an
+    // unlock earlier in the run would have.
+    void OpenFlash()
+    {
+        sim.WriteBlock(qz::PAGE_KEY, qz::KEY_DATA, qz::kDefaultAccessKey.data(), qz::kDefaultAccessKey.size());
+        ASSERT_TRUE(sim.key_accepted());
+    }
+
+    qzsim::Chip sim;
+    SimLink link;
+    qz::BufferConsole console;
+    FakeClock clock;
+    qz::Chip chip{link, 0xF4, console, clock};
 };
 
-// Fills a simulated chip (flash, EEPROM, facts) from a generated one.
 void LoadGenerated(qzsim::Chip &chip, const qzsim::GeneratedChip &generated);
-
 std::string HexLine(std::span<const uint8_t> bytes);
 size_t CountOf(const std::string &text, const std::string &needle);

@@ -4,24 +4,35 @@
 #include <vector>
 
 #include "app/commands.h"
-#include "fake_clock.h"
 #include "memory_files.h"
 #include "sim_link.h"
 
 using Bytes = std::vector<uint8_t>;
 
+// Hands the bench's link to RunTool, which owns the links it makes.
+class LinkHandle final : public qz::ChipLink {
+public:
+    explicit LinkHandle(qz::ChipLink &link) : link_(link) {}
+    bool Open() override { return link_.Open(); }
+    void Close() override { link_.Close(); }
+    int WriteBlock(int dev, int reg, std::span<const uint8_t> data) override
+    {
+        return link_.WriteBlock(dev, reg, data);
+    }
+    int ReadBlock(int dev, int reg, std::span<uint8_t> data) override { return link_.ReadBlock(dev, reg, data); }
+    qz::LinkTraits Traits() const override { return link_.Traits(); }
+
+private:
+    qz::ChipLink &link_;
+};
+
 // A whole run in-process: the simulated chip of a generated one behind a
 // SimLink that reaches it over I2C, its new image as fw.bin.
 struct ToolBench {
-    // The image also as fw.DAT (text, one byte per line) and other.bin
-    // (another chip's key and tail blocks).
+    // Also other.bin: the image with another chip's key and tail blocks.
     explicit ToolBench(qzsim::ChipVariant variant = qzsim::ChipVariant::Normal)
         : ToolBench(qzsim::GenerateChip({.variant = variant}))
     {
-        std::string text;
-        for (uint8_t v : generated.image)
-            text += "  " + std::bitset<8>(v).to_string() + " \r\n";
-        files.files["fw.DAT"].assign(text.begin(), text.end());
         Bytes other = generated.image;
         std::fill(other.begin() + 0x7890, other.begin() + 0x7FE0, 0x77);
         files.files["other.bin"] = other;
@@ -64,4 +75,3 @@ struct ToolBench {
     MemoryFiles files;
     std::vector<qz::LinkSettings> made;
 };
-

@@ -3,7 +3,8 @@
 #include "core/error_codes.h"
 #include "eeprom/eeprom_bridge.h"
 #include "eeprom/eeprom_search.h"
-#include "sim_bench.h"
+#include "image/image_layout.h"
+#include "sim_link.h"
 
 namespace {
 
@@ -59,6 +60,20 @@ TEST(EepromTest, BridgeThatStopsDuringTheInfoReadEndsTheSearchWithItsFault)
     };
     EXPECT_EQ(qz::EepromSearch(b.chip).status, qz::ERR_BRIDGE_TIMEOUT);
     EXPECT_EQ(b.console.text, "\nEEPROM bridge does not answer(-291)\n");
+}
+
+TEST(EepromTest, EepromWriteTestWritesNothingAfterAFailedRead)
+{
+    // The read of the old byte: its address phase, its data.
+    for (const FailRule &fail : {FailNth('W', qz::PAGE_I2C_MASTER, qz::I2CM_WDATA, 1),
+                                 FailNth('R', qz::PAGE_I2C_MASTER, qz::I2CM_RDATA, 1)}) {
+        SimBench b;
+        b.sim.eeprom().data()[qz::EEPROM_TEST_BYTE_ADDRESS] = 0x3C;
+        b.link.fail_if = fail;
+        EXPECT_LT(qz::EepromWriteTest(b.chip), 0);
+        EXPECT_EQ(b.link.Events().find('E'), std::string::npos) << b.link.Events();
+        EXPECT_EQ(b.sim.eeprom().data()[qz::EEPROM_TEST_BYTE_ADDRESS], 0x3C);
+    }
 }
 
 }  // namespace

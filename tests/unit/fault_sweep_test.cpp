@@ -1,10 +1,9 @@
 // Links that fail in the middle of a run, swept over every command and every
-// phase of it, in-process on the fake clock. For each link model and command
-// a healthy run is cut into phases (early: connect, unlock, search and chip
-// reads; pre-program; erase; program; verify; for -R the read-out); seeded
-// positions in each phase then get one of four faults: the link dies there,
-// one transfer fails, a write is NACKed halfway (its first half reaches the
-// chip), a read comes back short (half of it garbage).
+// phase of it (early: connect, unlock, search and chip reads; pre-program;
+// erase; program; verify; for -R the read-out). Seeded positions in each
+// phase get one of four faults: the link dies there, one transfer fails, a
+// write is NACKed halfway (its first half reaches the chip), a read comes
+// back short (half of it garbage).
 //
 // Each case must end by itself, with a result that is no success unless the
 // chip is exactly as after the healthy run (for -R: the saved file is the
@@ -43,16 +42,13 @@ const LinkModel kLinks[] = {
      qz::ERR_FT232H_READ},
 };
 
-// Cases per fault: the long runs get fewer, so that a link's 1,000-odd
-// cases take a few seconds.
-struct SweptCommand {
-    std::vector<std::string> args;
-    int cases_per_fault;
-};
 void PrintTo(const LinkModel &model, std::ostream *out) { *out << model.name; }
 
-const SweptCommand kCommands[] = {{{"-Ufw.bin"}, 25}, {{"-Wfw.bin"}, 25}, {{"-Mfw.bin"}, 25},
-                                  {{"-X0x1234,0x5678"}, 60}, {{"-Rout.bin"}, 60}, {{"-B"}, 60}};
+// Cases per fault: the long runs get fewer, so that a link's 1,020 cases take
+// a few seconds.
+const std::pair<std::vector<std::string>, int> kCommands[] = {
+    {{"-Ufw.bin"}, 25}, {{"-Wfw.bin"}, 25}, {{"-Mfw.bin"}, 25},
+    {{"-X0x1234,0x5678"}, 60}, {{"-Rout.bin"}, 60}, {{"-B"}, 60}};
 
 enum class Fault { Dies, FailsOnce, NackHalfway, ShortRead };
 const char *const kFaultNames[] = {"dies", "fails_once", "nack_halfway", "short_read"};
@@ -61,19 +57,16 @@ size_t RunawayLimit(size_t healthy_transfers) { return 4 * healthy_transfers + 1
 
 struct Runaway {};
 
-bool StartsFlashCommand(const LinkTransfer &t, uint8_t op)
+bool IsFlashCommand(const LinkTransfer &t, size_t size, uint8_t first)
 {
-    return t.Is('W', qz::PAGE_FLASH, qz::FLASH_CMD) && t.bytes.size() == 1 && t.bytes[0] == (qz::FLASH_START | op);
+    return t.Is('W', qz::PAGE_FLASH, qz::FLASH_CMD) && t.bytes.size() == size && t.bytes[0] == first;
 }
-
-bool IsReadOutBlock(const LinkTransfer &t)
-{
-    return t.Is('W', qz::PAGE_FLASH, qz::FLASH_CMD) && t.bytes.size() == 5 && t.bytes[0] == qz::FLASH_OP_READ;
-}
+bool StartsFlashCommand(const LinkTransfer &t, uint8_t op) { return IsFlashCommand(t, 1, qz::FLASH_START | op); }
+bool IsReadOutBlock(const LinkTransfer &t) { return IsFlashCommand(t, 5, qz::FLASH_OP_READ); }
 
 struct Phase {
     std::string name;
-    uint32_t first, last;  // transfer numbers, from 1, inclusive
+    uint32_t first, last;  // transfer numbers from 1, inclusive
 };
 
 // The phases of a healthy run, from its transfers.
@@ -194,18 +187,13 @@ std::string Verdict(const Outcome &o, const Outcome &healthy, const Bytes &flash
     return "";
 }
 
-uint64_t SweepSeed()
-{
-    const char *text = std::getenv("QZ_FAULT_SWEEP_SEED");
-    return text && *text ? std::strtoull(text, nullptr, 0) : 0x5EED0485;
-}
-
 class FaultSweepTest : public testing::TestWithParam<LinkModel> {};
 
 TEST_P(FaultSweepTest, EveryFaultEndsAsRequired)
 {
     const LinkModel &model = GetParam();
-    const uint64_t seed = SweepSeed();
+    const char *seed_text = std::getenv("QZ_FAULT_SWEEP_SEED");
+    const uint64_t seed = seed_text && *seed_text ? std::strtoull(seed_text, nullptr, 0) : 0x5EED0485;
     std::mt19937_64 random(seed ^ std::hash<std::string>{}(model.name));
     const qzsim::GeneratedChip chip = qzsim::GenerateChip({});
     const char *csv_path = std::getenv("QZ_FAULT_SWEEP_CSV");
@@ -217,7 +205,8 @@ TEST_P(FaultSweepTest, EveryFaultEndsAsRequired)
         const bool read_only = command[0].starts_with("-R");
         std::vector<LinkTransfer> healthy_transfers;
         const Outcome healthy = RunOnce(
-            chip, model, command, [&](SimLink &link) {
+            chip, model, command,
+            [&](SimLink &link) {
                 link.after_transfer = [&](const LinkTransfer &t) { healthy_transfers.push_back(t); };
             },
             SIZE_MAX);
@@ -228,26 +217,19 @@ TEST_P(FaultSweepTest, EveryFaultEndsAsRequired)
             for (int i = 0; i < cases_per_fault; ++i) {
                 const Phase &phase = phases[static_cast<size_t>(i) % phases.size()];
                 const uint32_t at = std::uniform_int_distribution<uint32_t>(phase.first, phase.last)(random);
-                const Outcome o = RunOnce(
-                    chip, model, command,
-                    [&](SimLink &link) {
-                        switch (fault) {
-                        case Fault::Dies:
-                            link.fail_from = at;
-                            link.after_transfer = [&link, at](const LinkTransfer &) {
-                                if (link.count >= at)
-                                    link.failing_opens = 1 << 30;  // nor does it open again
-                            };
-                            break;
-                        case Fault::FailsOnce: link.fail_only = at; break;
-                        case Fault::NackHalfway:
-                        case Fault::ShortRead:
-                            link.fail_only = at;
-                            link.fail_halfway = true;
-                            break;
-                        }
-                    },
-                    RunawayLimit(healthy.transfers));
+                const auto plant = [&](SimLink &link) {
+                    if (fault == Fault::Dies) {
+                        link.fail_from = at;
+                        link.after_transfer = [&link, at](const LinkTransfer &) {
+                            if (link.count >= at)
+                                link.failing_opens = 1 << 30;  // nor does it open again
+                        };
+                        return;
+                    }
+                    link.fail_only = at;
+                    link.fail_halfway = fault != Fault::FailsOnce;
+                };
+                const Outcome o = RunOnce(chip, model, command, plant, RunawayLimit(healthy.transfers));
                 const std::string verdict = Verdict(o, healthy, chip.flash, read_only);
                 ++cases;
                 if (csv.is_open())

@@ -6,7 +6,7 @@
 #include "flash/flash_read_erase.h"
 #include "flash/flash_unlock.h"
 #include "flash/self_test.h"
-#include "sim_bench.h"
+#include "sim_link.h"
 
 namespace {
 
@@ -19,37 +19,23 @@ Bytes Pattern(size_t n, uint8_t first)
     return data;
 }
 
-TEST(FlashTest, ProgramCommandLoadsItsDataBetweenBlockAndStartByte)
-{
-    SimBench b;
-    b.OpenFlash();
-    const Bytes data = Pattern(16, 1);
-    EXPECT_EQ(qz::ProgramPiece(b.chip, 0x0100, data, 1), 0);
-    EXPECT_EQ(b.link.Dump(7), "W 50 00 05\n"
-                              "W 05 30 05 00 08 01 00\n"
-                              "W 05 50 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10\n"
-                              "W 05 30 85\n"
-                              "W 05 30 05\n"
-                              "R 05 2C 00\n"
-                              "R 05 2C 01\n");
-    EXPECT_TRUE(std::equal(data.begin(), data.end(), b.sim.flash().begin() + 0x200));
-}
-
 TEST(FlashTest, PieceGetsPassesUntilItReadsBackRightAndItsMinimum)
 {
     // weak_cell_programs: the programs a cell of the piece needs (0: none).
-    struct Case { int min_passes; uint32_t weak_cell_programs; bool first_read_back_fails; std::string events; };
+    // A zero piece whose read-back data did not arrive looks clean; a piece
+    // whose read command failed is clean only at the second read-back.
+    struct Case { int min_passes; uint32_t weak_cell_programs; FailRule fail; bool zeros; std::string events; };
     const Case cases[] = {
-        {0, 0, false, "PRP"},
-        {1, 0, false, "PRP"},
-        {3, 0, false, "PRPP"},
-        {5, 0, false, "PRPPPP"},
-        {12, 0, false, "PRPPPPPPPPP"},
-        {1, 3, false, "PRPRPRP"},
-        {4, 2, false, "PRPRPP"},
-        {1, 1000, false, "PRPRPRPRPRPRPRPRPRPR"},
-        // A zero piece: the read-back that did not arrive looks clean.
-        {1, 0, true, "PRPRP"},
+        {0, 0, nullptr, false, "PRP"},
+        {1, 0, nullptr, false, "PRP"},
+        {3, 0, nullptr, false, "PRPP"},
+        {5, 0, nullptr, false, "PRPPPP"},
+        {12, 0, nullptr, false, "PRPPPPPPPPP"},
+        {1, 3, nullptr, false, "PRPRPRP"},
+        {4, 2, nullptr, false, "PRPRPP"},
+        {1, 1000, nullptr, false, "PRPRPRPRPRPRPRPRPRPR"},
+        {1, 0, FailNth('R', qz::PAGE_FLASH, qz::FLASH_RDATA, 1), true, "PRPRP"},
+        {1, 0, FailNth('W', qz::PAGE_FLASH, qz::FLASH_CMD, 4), false, "PRPRP"},
     };
     for (const Case &c : cases) {
         SimBench b;
@@ -58,13 +44,10 @@ TEST(FlashTest, PieceGetsPassesUntilItReadsBackRightAndItsMinimum)
             b.sim.facts().weak_cells = {{0x0105, c.weak_cell_programs}};
             b.sim.ApplyFacts();
         }
-        if (c.first_read_back_fails)
-            b.link.fail_if = [n = 0](char op, uint8_t page, uint8_t reg) mutable {
-                return op == 'R' && page == qz::PAGE_FLASH && reg == qz::FLASH_RDATA && n++ == 0;
-            };
-        const Bytes data = c.first_read_back_fails ? Bytes(16, 0x00) : Pattern(16, 0x80);
+        b.link.fail_if = c.fail;
+        const Bytes data = c.zeros ? Bytes(16, 0x00) : Pattern(16, 0x80);
         EXPECT_EQ(qz::ProgramPiece(b.chip, 0x0080, data, c.min_passes), 0);
-        EXPECT_EQ(b.link.Events(), c.events) << c.min_passes << " " << c.weak_cell_programs;
+        EXPECT_EQ(b.link.Events(), c.events) << c.min_passes << " " << c.weak_cell_programs << " " << c.zeros;
         const bool stored = std::equal(data.begin(), data.end(), b.sim.flash().begin() + 0x100);
         EXPECT_EQ(stored, c.weak_cell_programs < 1000);
     }
@@ -96,18 +79,20 @@ TEST(FlashTest, EraseIssuesEachCommandItsPassesWithThePreprogramOption)
     }
 }
 
-TEST(FlashTest, ComplementPreprogramWritesBackTheBytesItRead)
+// A piece the complement pass could not read is never programmed.
+TEST(FlashTest, ComplementPassNeverProgramsAPieceItCouldNotRead)
 {
     SimBench b;
     b.OpenFlash();
-    const Bytes data = Pattern(48, 0x31);
-    std::copy(data.begin(), data.end(), b.sim.flash().begin() + 0x200);
-    const auto before = b.sim.flash();
-    EXPECT_EQ(qz::FlashComplementPreprogram(b.chip, 0x0100, data.size()), 0);
-    EXPECT_EQ(b.link.FlashBlocks(), (std::vector<std::string>{"00 00 10 01 00", "05 00 08 01 00", "05 00 08 01 08",
-                                                              "00 00 08 01 10", "05 00 08 01 10"}));
-    EXPECT_TRUE(b.sim.flash() == before);  // programming a byte again leaves it as it is
-    EXPECT_EQ(b.console.text, "\rRead......0000\rWrite.....0000\rRead......0020\rWrite.....0020  done!\n");
+    auto &flash = b.sim.flash();
+    std::fill(flash.begin() + 0x7100, flash.begin() + 0x7120, 0xF0);
+    std::fill(flash.begin() + 0x7120, flash.begin() + 0x7140, 0x0F);
+    b.link.fail_if = FailNth('R', qz::PAGE_FLASH, qz::FLASH_RDATA, 2);
+    EXPECT_EQ(qz::FlashComplementPreprogram(b.chip, 0x3880, 0x40), qz::ERR_ADAPTER_READ);
+    EXPECT_TRUE(b.console.text.ends_with("\nLink failure(-322)\n")) << b.console.text;
+    EXPECT_TRUE(std::all_of(flash.begin() + 0x7120, flash.begin() + 0x7140, [](uint8_t v) { return v == 0x0F; }));
+    EXPECT_EQ(b.link.Events(), "RPPR");  // the first piece only, in two program commands
+    EXPECT_EQ(b.chip.fault(), qz::ERR_ADAPTER_READ);
 }
 
 TEST(FlashTest, UnlockTriesTheImageKeyThenTheGivenKey)

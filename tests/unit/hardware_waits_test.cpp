@@ -2,8 +2,9 @@
 
 #include "core/error_codes.h"
 #include "eeprom/eeprom_bridge.h"
+#include "flash/flash_command.h"
 #include "flash/flash_read_erase.h"
-#include "sim_bench.h"
+#include "sim_link.h"
 
 namespace {
 
@@ -63,6 +64,28 @@ TEST(HardwareWaitTest, WaitsGiveUpAfterTheirTimeAndLeastPolls)
         EXPECT_LE(b.link.transfers.size(), transfers + 2);  // page selects at most
         EXPECT_EQ(polls, c.polls);
         EXPECT_EQ(CountOf(b.console.text, "("), 1u);
+    }
+}
+
+TEST(HardwareWaitTest, StuckWaitBlamesTheLinkOnlyWhenItStoppedAnswering)
+{
+    struct Case { bool fail_last_reads; int code; const char *line; };
+    for (const Case &c : {Case{false, qz::ERR_FLASH_TIMEOUT, "\nFlash controller does not answer(-290)\n"},
+                          Case{true, qz::ERR_ADAPTER_READ, "\nLink failure(-322)\n"}}) {
+        SimBench b;
+        b.OpenFlash();
+        b.sim.facts().flash_busy_polls = 1u << 30;
+        b.sim.ApplyFacts();
+        int status_reads = 0;
+        // One passing link error early in the wait; with fail_last_reads the
+        // link dies after the fifth poll.
+        b.link.fail_if = [&](char op, uint8_t page, uint8_t reg) {
+            const bool poll = op == 'R' && page == qz::PAGE_FLASH && reg == qz::FLASH_STATUS;
+            return poll && (++status_reads == 2 || (c.fail_last_reads && status_reads > 5));
+        };
+        b.chip.SelectPage(qz::PAGE_FLASH);
+        EXPECT_EQ(qz::IssueFlashCommand(b.chip, qz::FLASH_OP_ERASE_ALL, 0, 0), c.code);
+        EXPECT_TRUE(b.console.text.ends_with(c.line)) << b.console.text;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -101,40 +102,6 @@ TEST(ImageFormatsTest, SRecordFiles)
     });
 }
 
-std::string HexRecord(unsigned type, unsigned offset, const std::vector<uint8_t> &data)
-{
-    std::vector<uint8_t> record = {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(offset >> 8),
-                                   static_cast<uint8_t>(offset), static_cast<uint8_t>(type)};
-    record.insert(record.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    std::string line = ":";
-    char digits[3];
-    for (uint8_t b : record) {
-        sum += b;
-        std::snprintf(digits, sizeof digits, "%02x", b);
-        line += digits;
-    }
-    std::snprintf(digits, sizeof digits, "%02x", -sum & 0xFF);
-    return line + digits + "\n";
-}
-
-std::string SRecord(unsigned address, const std::vector<uint8_t> &data)
-{
-    std::vector<uint8_t> record = {static_cast<uint8_t>(data.size() + 4), static_cast<uint8_t>(address >> 16),
-                                   static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
-    record.insert(record.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    std::string line = "S2";
-    char digits[3];
-    for (uint8_t b : record) {
-        sum += b;
-        std::snprintf(digits, sizeof digits, "%02X", b);
-        line += digits;
-    }
-    std::snprintf(digits, sizeof digits, "%02X", ~sum & 0xFF);
-    return line + digits + "\r\n";
-}
-
 std::vector<uint8_t> Pattern(size_t size)
 {
     std::vector<uint8_t> image(size);
@@ -143,57 +110,61 @@ std::vector<uint8_t> Pattern(size_t size)
     return image;
 }
 
+// A record of the fields and data in hex after start, with its checksum:
+// Intel HEX takes the sum's two's complement, an S-record its one's.
+std::string Record(std::string line, std::vector<uint8_t> fields, std::span<const uint8_t> data, int complement)
+{
+    fields.insert(fields.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    char digits[3];
+    for (uint8_t b : fields) {
+        sum += b;
+        std::snprintf(digits, sizeof digits, "%02X", b);
+        line += digits;
+    }
+    std::snprintf(digits, sizeof digits, "%02X", (complement - sum) & 0xFF);
+    return line + digits + "\r\n";
+}
+
 // Whole images in the longest records each format allows, highest address
-// first.
-TEST(ImageFormatsTest, LargeFilesInLongestRecords)
+// first; the writers' files read back, whole images and parts.
+TEST(ImageFormatsTest, LongestRecordsAndWrittenFilesReadBack)
 {
     const std::vector<uint8_t> image = Pattern(IMAGE_SIZE);
     std::string hex, srec;
-    for (size_t end = IMAGE_SIZE; end > 0;) {
-        const size_t start = end >= 255 ? end - 255 : 0;
-        hex += HexRecord(0, static_cast<unsigned>(start), {image.begin() + start, image.begin() + end});
-        end = start;
+    for (size_t end = IMAGE_SIZE, start; end > 0; end = start) {
+        start = end >= 255 ? end - 255 : 0;
+        const auto data = std::span(image).subspan(start, end - start);
+        hex += Record(":", {static_cast<uint8_t>(data.size()), static_cast<uint8_t>(start >> 8),
+                            static_cast<uint8_t>(start), 0}, data, 0);
     }
-    for (size_t end = IMAGE_SIZE; end > 0;) {
-        const size_t start = end >= 251 ? end - 251 : 0;  // count 0xFF
-        srec += SRecord(static_cast<unsigned>(start), {image.begin() + start, image.begin() + end});
-        end = start;
+    for (size_t end = IMAGE_SIZE, start; end > 0; end = start) {
+        start = end >= 251 ? end - 251 : 0;  // count 0xFF
+        const auto data = std::span(image).subspan(start, end - start);
+        srec += Record("S2", {static_cast<uint8_t>(data.size() + 4), 0, static_cast<uint8_t>(start >> 8),
+                              static_cast<uint8_t>(start)}, data, -1);
     }
-    for (auto [parsed, what] : {std::pair{qz::ParseIntelHex(Bytes(hex + ":00000001FF\n")), "hex"},
-                                std::pair{qz::ParseSRecord(Bytes(srec + "S804000000FB\r\n")), "srec"}}) {
-        SCOPED_TRACE(what);
+    const std::vector<uint8_t> part(image.begin(), image.begin() + 100);
+    const std::tuple<std::string, Parser, size_t> files[] = {
+        {hex + ":00000001FF\n", qz::ParseIntelHex, IMAGE_SIZE},
+        {srec + "S804000000FB\r\n", qz::ParseSRecord, IMAGE_SIZE},
+        {qz::FormatIntelHex(part), qz::ParseIntelHex, 100}, {qz::FormatSRecord(part), qz::ParseSRecord, 100},
+        {qz::FormatDat(part), qz::ParseDat, 100}};
+    for (const auto &[text, parse, size] : files) {
+        SCOPED_TRACE(text.substr(0, 20));
+        const ParsedImage parsed = parse(Bytes(text));
         ASSERT_TRUE(parsed.ok()) << parsed.error_line << ": " << parsed.error;
-        EXPECT_EQ(parsed.loaded, IMAGE_SIZE);
-        EXPECT_TRUE(std::equal(image.begin(), image.end(), parsed.bytes.begin()));
+        EXPECT_EQ(parsed.loaded, size);
+        EXPECT_EQ(parsed.covered.count(), size);
+        EXPECT_TRUE(std::equal(image.begin(), image.begin() + static_cast<long>(size), parsed.bytes.begin()));
     }
-}
-
-TEST(ImageFormatsTest, WritersReadBackByTheirParsers)
-{
-    const std::vector<uint8_t> full = Pattern(IMAGE_SIZE);
-    const std::vector<uint8_t> part(full.begin(), full.begin() + 100);
-    for (const std::vector<uint8_t> *image : {&full, &part}) {
-        for (auto [text, parse] : {std::pair<std::string, Parser>{qz::FormatIntelHex(*image), qz::ParseIntelHex},
-                                   std::pair<std::string, Parser>{qz::FormatSRecord(*image), qz::ParseSRecord},
-                                   std::pair<std::string, Parser>{qz::FormatDat(*image), qz::ParseDat}}) {
-            SCOPED_TRACE(text.substr(0, 20) + " " + std::to_string(image->size()));
-            const ParsedImage parsed = parse(Bytes(text));
-            ASSERT_TRUE(parsed.ok()) << parsed.error_line << ": " << parsed.error;
-            EXPECT_EQ(parsed.loaded, image->size());
-            EXPECT_EQ(parsed.covered.count(), image->size());
-            EXPECT_TRUE(std::equal(image->begin(), image->end(), parsed.bytes.begin()));
-        }
-    }
-    const std::string hex = qz::FormatIntelHex(full);
-    const std::string hex_end = "\n:00000001FF\n";
-    EXPECT_EQ(hex.substr(0, 9), ":20000000");
-    EXPECT_EQ(hex.size(), 1024 * 76 + 12u);  // 32 data bytes a record, LF
-    EXPECT_EQ(hex.substr(hex.size() - hex_end.size()), hex_end);
-    const std::string srec = qz::FormatSRecord(full);
-    const std::string srec_start = "S00C0000717A7570677261646520\nS32500000000";
-    const std::string srec_end = "\nS5030400F8\nS70500000000FA\n";
-    EXPECT_EQ(srec.substr(0, srec_start.size()), srec_start);
-    EXPECT_EQ(srec.substr(srec.size() - srec_end.size()), srec_end);
+    const std::string full_hex = qz::FormatIntelHex(image);
+    EXPECT_EQ(full_hex.substr(0, 9), ":20000000");
+    EXPECT_EQ(full_hex.size(), 1024 * 76 + 12u);  // 32 data bytes a record, LF
+    EXPECT_TRUE(full_hex.ends_with("\n:00000001FF\n"));
+    const std::string full_srec = qz::FormatSRecord(image);
+    EXPECT_TRUE(full_srec.starts_with("S00C0000717A7570677261646520\nS32500000000"));
+    EXPECT_TRUE(full_srec.ends_with("\nS5030400F8\nS70500000000FA\n"));
     EXPECT_EQ(qz::FormatDat(std::vector<uint8_t>{0x80, 0x05}), "10000000\n00000101\n");
     // Past 64 KB a linear address record sets the upper address bits.
     EXPECT_NE(qz::FormatIntelHex(Pattern(0x10020)).find("\n:020000040001F9\n:20000000"), std::string::npos);
@@ -233,20 +204,6 @@ TEST(ImageFormatsTest, DatReadsLikeTheLineReader)
     const ParsedImage image = qz::ParseDat(Bytes(big));
     EXPECT_EQ(image.loaded, IMAGE_SIZE);
     EXPECT_EQ(image.bytes[IMAGE_SIZE - 1], 1);
-}
-
-TEST(ImageFormatsTest, BinaryTakesUpToTheImageSize)
-{
-    EXPECT_EQ(qz::ParseBinary({}).loaded, 0u);
-    const std::vector<uint8_t> small = {0x31, 0x0A, 0x00};
-    const ParsedImage three = qz::ParseBinary(small);
-    EXPECT_EQ(three.loaded, 3u);
-    EXPECT_EQ(three.covered.count(), 3u);
-    EXPECT_EQ(three.bytes[0], 0x31);
-    const std::vector<uint8_t> big = Pattern(IMAGE_SIZE + 100);
-    const ParsedImage cut = qz::ParseBinary(big);
-    EXPECT_EQ(cut.loaded, IMAGE_SIZE);
-    EXPECT_TRUE(std::equal(cut.bytes.begin(), cut.bytes.end(), big.begin()));
 }
 
 TEST(ImageFormatsTest, FormatFollowsTheNameEndingInAnyCase)
