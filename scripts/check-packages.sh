@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the release packages and checks what a user gets from them:
-#   - the Debian package (default preset): unpacked into a scratch root, its
+#   - the Debian package (release preset: the tool alone): unpacked into a scratch root, its
 #     tool runs and names version 2.3, its man page renders without a
 #     warning, and it holds nothing but the tool and the man page;
 #   - the Windows ZIP (windows preset), only where the MinGW-w64 compiler is
@@ -21,10 +21,10 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 # Debian package.
-cmake --preset default >/dev/null
-cmake --build --preset default --target package
+cmake --preset release >/dev/null
+cmake --build --preset release --target package
 arch=$(dpkg --print-architecture)
-deb=build/qzupgrade_${version}_${arch}.deb
+deb=build-release/qzupgrade_${version}_${arch}.deb
 [ -f "$deb" ] || fail "$deb was not made"
 
 expected_files=$'./usr/bin/qzupgrade\n./usr/share/man/man1/qzupgrade.1.gz'
