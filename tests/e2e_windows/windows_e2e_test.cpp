@@ -159,47 +159,39 @@ TEST_F(WindowsE2eTest, ResultsAreTheExitCodeUnchanged)
     EXPECT_EQ(Run({"-B"}).exit_code, -282);
 }
 
-TEST_F(WindowsE2eTest, DllsAreLoadedFromTheExecutablesFolderOnly)
-{
-    chip.Create();
-    const std::string lonely = ExeFolderWith({});
-    const WindowsRun run = Run({"-R", "out.bin"}, lonely);
-    EXPECT_EQ(run.out, Console(kBannerText + "Can't load QZ_USB.dll\nCan't load QZ_USB.dll\nCould not find chip(-258)\n"));
-    EXPECT_EQ(run.exit_code, -258);
-    const WindowsRun adapter = Run({"-C", "-R", "out.bin"}, lonely);
-    EXPECT_EQ(adapter.exit_code, -258);
-    EXPECT_FALSE(fs::exists(chip.Path("out.bin")));
-}
-
-// A library in the current folder only is never loaded: its code never runs.
-TEST_F(WindowsE2eTest, ALibraryPlantedInTheCurrentFolderIsNeverLoaded)
+// Libraries are loaded from the executable's folder (and, for FTDI's, the
+// system folder) only: a library planted in the current folder never runs.
+TEST_F(WindowsE2eTest, LibrariesComeFromTheExecutablesFolderOnly)
 {
     chip.Create();
     fs::copy_file(kWindowsBin + "/QZ_USB.dll", chip.dir / "QZ_USB.dll");
-    const std::string marker = chip.Path("planted_library_ran");
+    fs::copy_file(kWindowsBin + "/QZ_IICGPIO.dll", chip.dir / "QZ_IICGPIO.dll");
+    const std::string marker = chip.Path("planted_library_ran"), lonely = ExeFolderWith({});
     setenv("QZSIM_LOAD_MARKER", marker.c_str(), 1);
-    const WindowsRun planted = Run({"-R", "out.bin"}, ExeFolderWith({}));
+    const WindowsRun planted = Run({"-R", "out.bin"}, lonely);
     EXPECT_EQ(planted.out, Console(kBannerText + "Can't load QZ_USB.dll\nCan't load QZ_USB.dll\nCould not find chip(-258)\n"));
     EXPECT_EQ(planted.exit_code, -258);
+    EXPECT_EQ(Run({"-C", "-R", "out.bin"}, lonely).exit_code, -258);
     EXPECT_FALSE(fs::exists(marker));
+    EXPECT_FALSE(fs::exists(chip.Path("out.bin")));
 
-    // The same library beside the executable is loaded and used.
     const WindowsRun beside = Run({"-R", "out.bin"}, kWindowsBin + "/qzupgrade.exe");
     unsetenv("QZSIM_LOAD_MARKER");
     EXPECT_EQ(beside.exit_code, 32768) << beside.out;
     EXPECT_TRUE(fs::exists(marker));
-}
 
-// FTDI's driver package installs ftd2xx.dll into System32: found there.
-TEST_F(WindowsE2eTest, FtdiLibraryInTheSystemFolderIsFound)
-{
-    chip.Create();
+    // FTDI's driver package installs ftd2xx.dll into System32; beside the
+    // tool ftd2xx64.dll is tried first, then ftd2xx.dll.
     const fs::path system_copy = fs::path(QZ_WINE_PREFIX) / "drive_c/windows/system32/ftd2xx.dll";
     fs::copy_file(kWindowsBin + "/ftd2xx64.dll", system_copy, fs::copy_options::overwrite_existing);
-    const WindowsRun run = Run({"-F", "-R", "out.bin"}, ExeFolderWith({}));
+    const WindowsRun from_system = Run({"-F", "-R", "system.bin"}, lonely);
     fs::remove(system_copy);
-    EXPECT_EQ(run.exit_code, 32768) << run.out;
-    EXPECT_EQ(ChipFixture::ReadFile(chip.Path("out.bin")), chip.Flash());
+    EXPECT_EQ(from_system.exit_code, 32768) << from_system.out;
+    fs::remove_all(chip.dir / "exe");
+    const WindowsRun other_name = Run({"-F", "-R", "other.bin"}, ExeFolderWith({{"ftd2xx64.dll", "ftd2xx.dll"}}));
+    EXPECT_EQ(other_name.exit_code, 32768) << other_name.out;
+    for (const char *name : {"system.bin", "other.bin"})
+        EXPECT_EQ(ChipFixture::ReadFile(chip.Path(name)), chip.Flash()) << name;
 }
 
 // Names outside any one ANSI code page: CJK and accented letters in one
@@ -231,15 +223,6 @@ TEST_F(WindowsE2eTest, PathsOutsideTheAnsiCodePageWork)
     const WindowsRun moved = Run({"-C", "-R", "out.bin"}, (installed / "qzupgrade.exe").string());
     unsetenv("LC_ALL");
     EXPECT_EQ(moved.exit_code, 32768) << moved.out;
-}
-
-TEST_F(WindowsE2eTest, FtdiLibraryFallsBackToItsOtherName)
-{
-    chip.Create();
-    const std::string exe = ExeFolderWith({{"ftd2xx64.dll", "ftd2xx.dll"}});
-    const WindowsRun run = Run({"-F", "-R", "out.bin"}, exe);
-    EXPECT_EQ(run.exit_code, 32768) << run.out;
-    EXPECT_EQ(ChipFixture::ReadFile(chip.Path("out.bin")), chip.Flash());
 }
 
 }  // namespace
