@@ -325,7 +325,7 @@ std::string RenderOutput(const std::string &text)
 }
 
 // Every regular file under the folder but the chip's, with its digest.
-std::map<std::string, std::string> FolderFiles(const fs::path &dir, const fs::path &chip)
+std::map<std::string, std::string> FolderFiles(const fs::path &dir, const fs::path &chip = {})
 {
     std::map<std::string, std::string> files;
     for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator(); ++it) {
@@ -335,6 +335,20 @@ std::map<std::string, std::string> FolderFiles(const fs::path &dir, const fs::pa
             files[fs::relative(it->path(), dir).generic_string()] = FileDigest(it->path());
     }
     return files;
+}
+
+// The files that differ from `before`, but the FT232H stand-ins' board locks:
+// "written NAME: digest" for new ones, "changed NAME: digest" for others.
+std::string NewFiles(const std::map<std::string, std::string> &before, const std::map<std::string, std::string> &after,
+                     const std::set<std::string> &skip = {})
+{
+    std::string lines;
+    for (const auto &[name, digest] : after) {
+        const auto old = before.find(name);
+        if (!skip.count(name) && !name.ends_with(".lock") && (old == before.end() || old->second != digest))
+            lines += (old == before.end() ? "written " : "changed ") + name + ": " + digest + "\n";
+    }
+    return lines;
 }
 
 void MakeFile(const std::string &path, const std::string &kind, const std::string &image)
@@ -396,7 +410,7 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
     if (!c.before.empty()) {
         EXPECT_EQ(chip.Run(arguments(c.before)).status, 0) << "the run before the case";
     }
-    for (const char *file : {"trace.txt", "state.txt", "ftdi_writes.log"})
+    for (const char *file : {"trace.txt", "state.txt", "ftdi_writes.log", "bus.vcd"})
         fs::remove(chip.chip + "/" + file);
 
     RunOptions options;
@@ -412,7 +426,7 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
     options.chip_dir = chip.chip;
     options.work_dir = dir;
     options.launcher = {"timeout", "-k", "5", "120"};
-    const auto files_before = FolderFiles(chip.dir, chip.chip);
+    const auto files_before = FolderFiles(chip.dir, chip.chip), chip_before = FolderFiles(chip.chip);
     const ToolRun run = RunQzupgrade(arguments(c.args), options);
 
     std::string out = run.out;
@@ -424,13 +438,9 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
     record << "state.txt: " << StateDigest(chip.chip + "/state.txt", c.timed) << '\n';
     record << "flash.bin: " << FileDigest(chip.chip + "/flash.bin") << '\n';
     record << "eeprom.bin: " << FileDigest(chip.chip + "/eeprom.bin") << '\n';
-    if (fs::exists(chip.chip + "/ftdi_writes.log"))
-        record << "ftdi_writes.log: " << FileDigest(chip.chip + "/ftdi_writes.log") << '\n';
-    for (const auto &[name, digest] : FolderFiles(chip.dir, chip.chip)) {
-        const auto before = files_before.find(name);
-        if (before == files_before.end() || before->second != digest)
-            record << (before == files_before.end() ? "written " : "changed ") << name << ": " << digest << '\n';
-    }
+    // Files of the stand-ins: the FT232H capture, a waveform.
+    record << NewFiles(chip_before, FolderFiles(chip.chip), {"trace.txt", "state.txt", "flash.bin", "eeprom.bin"});
+    record << NewFiles(files_before, FolderFiles(chip.dir, chip.chip));
     record << "output: " << Digest(out) << '\n' << RenderOutput(out) << "<end of output>\n";
     return record.str();
 }
