@@ -116,41 +116,6 @@ TEST_P(StandInTest, TransfersReachTheChipAtItsAddressAndARefusedByteIsNotWritten
     }
 }
 
-// SCL pulses of half a 100 kHz period, one bit every 15 us, one START and one STOP.
-TEST_P(StandInTest, WaveformShowsTheTransactionAtTheBusClock)
-{
-    ASSERT_TRUE(Open("vcd bus.vcd\n")) << link->last_error();
-    ASSERT_EQ(link->WriteBlock(kChip, 0x00, Bytes{0x50}), 1);
-    link->Close();
-    const std::string vcd = Read("bus.vcd");
-    std::istringstream in(vcd.substr(vcd.find("$enddefinitions")));
-    uint64_t t = 0;
-    bool scl = true, sda = true;
-    std::vector<uint64_t> edges[2];  // SCL falls, rises
-    int conditions[2] = {};          // STARTs, STOPs
-    for (std::string line; std::getline(in, line);) {
-        if (line.starts_with('#'))
-            t = std::stoull(line.substr(1));
-        if (line.size() != 2 || (line[0] != '0' && line[0] != '1'))
-            continue;
-        const bool v = line[0] == '1';
-        if (line[1] == '!' && v != scl)
-            edges[v].push_back(t);
-        if (line[1] == '"' && scl && v != sda)
-            ++conditions[v];
-        (line[1] == '!' ? scl : sda) = v;
-    }
-    EXPECT_EQ(conditions[0], 1);
-    EXPECT_EQ(conditions[1], 1);
-    // Three bytes of nine clocks; SCL falls once more after the START and rises once more for the STOP.
-    ASSERT_EQ(edges[0].size(), 28u);
-    ASSERT_EQ(edges[1].size(), 28u);
-    for (size_t i = 0; i < 27; ++i)
-        EXPECT_EQ(edges[0][i + 1] - edges[1][i], 5'000'000u) << "clock " << i;
-    for (size_t i = 1; i < 8; ++i)
-        EXPECT_EQ(edges[1][i] - edges[1][i - 1], 15'000'000u);
-}
-
 #ifdef QZSIM_LIBFTDI_LIBRARY
 INSTANTIATE_TEST_SUITE_P(Library, StandInTest, testing::Bool(),
                          [](const auto &info) { return info.param ? "libftdi" : "d2xx"; });
