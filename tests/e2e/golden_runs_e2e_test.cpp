@@ -61,13 +61,10 @@ std::string Trim(const std::string &text)
 
 std::vector<std::string> Split(const std::string &text, char separator)
 {
-    std::vector<std::string> parts(1);
-    for (char c : text) {
-        if (c == separator)
-            parts.emplace_back();
-        else
-            parts.back() += c;
-    }
+    std::vector<std::string> parts;
+    std::istringstream in(text + separator);
+    for (std::string part; std::getline(in, part, separator);)
+        parts.push_back(part);
     return parts;
 }
 
@@ -136,11 +133,6 @@ std::vector<GoldenCase> LoadCases()
 {
     std::vector<GoldenCase> cases;
     std::ifstream in(kGoldenDir + "/cases.txt");
-    if (!in) {
-        cases.emplace_back().name = "TableMissing";
-        cases.back().error = "cannot read " + kGoldenDir + "/cases.txt";
-        return cases;
-    }
     std::set<std::string> names;
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
@@ -166,11 +158,7 @@ const std::vector<GoldenCase> &Cases()
 
 void PrintTo(const GoldenCase &c, std::ostream *os) { *os << c.name; }
 
-bool Updating()
-{
-    const char *value = std::getenv("QZ_GOLDEN_UPDATE");
-    return value && std::string(value) == "1";
-}
+bool Updating() { return std::getenv("QZ_GOLDEN_UPDATE") && std::string(std::getenv("QZ_GOLDEN_UPDATE")) == "1"; }
 
 // ---- digests and the record of one run ------------------------------------------
 
@@ -478,6 +466,7 @@ INSTANTIATE_TEST_SUITE_P(Golden, GoldenRunTest, testing::ValuesIn(Cases()),
 
 TEST(GoldenTableTest, EveryExpectedFileHasItsCase)
 {
+    ASSERT_GT(Cases().size(), 100u) << "cannot read " << kGoldenDir << "/cases.txt";
     std::set<std::string> names;
     for (const auto &c : Cases())
         names.insert(c.name);
