@@ -285,12 +285,10 @@ QZSIM_EXPORT FT_STATUS FT_Write(FT_HANDLE handle, void *buffer, DWORD to_write, 
     if (!buffer || !written)
         return FT_INVALID_PARAMETER;
     const auto *bytes = static_cast<const uint8_t *>(buffer);
-    if (!d->board->Write({bytes, to_write}, 0)) {
-        *written = 0;
-        return FT_IO_ERROR;
-    }
-    *written = to_write;
-    return FT_OK;
+    size_t sent = 0;
+    const bool ok = d->board->Write({bytes, to_write}, 0, sent);
+    *written = static_cast<DWORD>(sent);
+    return ok ? FT_OK : FT_IO_ERROR;
 }
 #endif
 

@@ -106,14 +106,18 @@ void FtdiBoard::SetBitMode(uint8_t mode)
         engine_->Reset();
 }
 
-bool FtdiBoard::Write(std::span<const uint8_t> bytes, size_t chunk_bytes)
+bool FtdiBoard::Write(std::span<const uint8_t> bytes, size_t chunk_bytes, size_t &sent)
 {
     const uint32_t n = ++writes_;
+    sent = 0;
     if (FaultHits(n, facts_.write_fail_from, facts_.write_fail_at)) {
         Capture('>', bytes, "failed");
         return false;
     }
-    Capture('>', bytes, nullptr);
+    if (n == facts_.write_timeout_at)
+        bytes = bytes.first(bytes.size() / 2);
+    sent = bytes.size();
+    Capture('>', bytes, n == facts_.write_timeout_at ? "timed out" : nullptr);
     // Outside MPSSE mode the bytes would go out of the UART; no bus moves.
     if (bit_mode_ != kBitModeMpsse)
         return true;

@@ -59,9 +59,10 @@ public:
 
     // One write call of the library, sent in USB transfers of chunk_bytes
     // (0: one transfer). False when ftdi.txt fails it: nothing reaches the
-    // engine. The engine's answer waits for the latency timer unless the
+    // engine. `sent` is the count that went out: all of them, or the first
+    // half of a write that ftdi.txt times out. The engine's answer waits for the latency timer unless the
     // stream asked for it at once.
-    bool Write(std::span<const uint8_t> bytes, size_t chunk_bytes);
+    bool Write(std::span<const uint8_t> bytes, size_t chunk_bytes, size_t &sent);
     // Counts one read call; true when ftdi.txt fails it.
     bool ReadFails();
     // Logs a read that returns no bytes for the reason given.

@@ -67,6 +67,7 @@ bool ParseFtdiFacts(const std::string &text, FtdiFacts *facts, std::string *erro
     static constexpr CountKey kCounts[] = {
         {"write_fail_from", &FtdiFacts::write_fail_from},
         {"write_fail_at", &FtdiFacts::write_fail_at},
+        {"write_timeout_at", &FtdiFacts::write_timeout_at},
         {"read_fail_from", &FtdiFacts::read_fail_from},
         {"read_fail_at", &FtdiFacts::read_fail_at},
         {"short_reply_from", &FtdiFacts::short_reply_from},

@@ -12,6 +12,8 @@
 //   open_fail               FT_OpenEx fails (FT_DEVICE_NOT_OPENED)
 //   write_fail_from N       FT_Write fails (FT_IO_ERROR) from its N-th call
 //   write_fail_at N         only the N-th FT_Write fails
+//   write_timeout_at N      the N-th FT_Write sends only the first half of its
+//                           bytes and times out: FT_OK with fewer written
 //   read_fail_from N        FT_Read fails from its N-th call
 //   read_fail_at N          only the N-th FT_Read fails
 //   short_reply_from N      from the N-th FT_Write on, the last byte that the
@@ -61,6 +63,7 @@ struct FtdiFacts {
     bool open_fail = false;
     uint32_t write_fail_from = 0;
     uint32_t write_fail_at = 0;
+    uint32_t write_timeout_at = 0;
     uint32_t read_fail_from = 0;
     uint32_t read_fail_at = 0;
     uint32_t short_reply_from = 0;

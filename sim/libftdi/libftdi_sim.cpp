@@ -350,9 +350,10 @@ QZSIM_EXPORT int ftdi_write_data(ftdi_context *ftdi, const unsigned char *buf, i
         return Fail(ftdi, -666, kUnavailable);
     if (size <= 0)
         return 0;
-    if (!buf || !ftdi->usb_dev->board->Write({buf, static_cast<size_t>(size)}, ftdi->writebuffer_chunksize))
+    size_t sent = 0;
+    if (!buf || !ftdi->usb_dev->board->Write({buf, static_cast<size_t>(size)}, ftdi->writebuffer_chunksize, sent))
         return Fail(ftdi, -1, "usb bulk write failed");
-    return size;
+    return static_cast<int>(sent);
 }
 
 #ifndef QZSIM_OMIT_ftdi_read_data

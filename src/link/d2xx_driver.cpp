@@ -95,15 +95,13 @@ BoardOpen D2xxDriver::OpenBoard(size_t index)
 }
 
 // Reads and throws away the rx_pending_ bytes that the receive queue holds,
-// at most one buffer at a time. The reads' statuses are not kept.
+// at most one buffer at a time, until it holds none. The reads' statuses are
+// not kept.
 void D2xxDriver::DiscardQueuedInput()
 {
     for (int round = 0; round < kDrainRoundLimit && rx_pending_ > 0; ++round) {
-        const DWORD piece = std::min<DWORD>(rx_pending_, kMpsseBufferBytes);
         DWORD read = 0;
-        api_.read(device_, discarded_.data(), piece, &read);
-        if (rx_pending_ <= piece)
-            return;
+        api_.read(device_, discarded_.data(), std::min<DWORD>(rx_pending_, kMpsseBufferBytes), &read);
         if (api_.get_queue_status(device_, &rx_pending_) != FT_OK)
             return;
     }
@@ -138,6 +136,9 @@ bool D2xxDriver::Write(std::span<const uint8_t> bytes)
     DWORD written = 0;
     last_status_ = api_.write(device_, const_cast<uint8_t *>(bytes.data()), static_cast<DWORD>(bytes.size()),
                               &written);
+    // A write that timed out returns FT_OK with fewer bytes written.
+    if (last_status_ == FT_OK && written != bytes.size())
+        last_status_ = FT_IO_ERROR;
     return last_status_ == FT_OK;
 }
 
