@@ -20,8 +20,7 @@
 
 #include "chip/register_map.h"
 #include "core/error_codes.h"
-#include "last_line.h"
-#include "tool_bench.h"
+#include "sim_link.h"
 
 namespace {
 
