@@ -6,8 +6,8 @@
 #include <deque>
 #include <string>
 
-#include "hex_bytes.h"
 #include "mpsse_engine.h"
+#include "test_doubles.h"
 
 namespace {
 

@@ -12,9 +12,8 @@
 #include <sstream>
 
 #include "core/error_codes.h"
-#include "fake_clock.h"
-#include "hex_bytes.h"
 #include "link/ftdi_link.h"
+#include "test_doubles.h"
 
 #ifdef QZSIM_LIBFTDI_LIBRARY
 #include <dlfcn.h>

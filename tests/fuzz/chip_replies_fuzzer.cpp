@@ -8,10 +8,8 @@
 //   - a read-out that succeeds saved the whole flash, 32768 bytes.
 #include "app/commands.h"
 #include "core/error_codes.h"
-#include "fake_clock.h"
 #include "fuzz_target.h"
-#include "last_line.h"
-#include "memory_files.h"
+#include "test_doubles.h"
 
 namespace qz {
 namespace {

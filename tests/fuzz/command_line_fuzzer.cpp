@@ -11,9 +11,8 @@
 
 #include "app/commands.h"
 #include "core/error_codes.h"
-#include "fake_clock.h"
 #include "fuzz_target.h"
-#include "memory_files.h"
+#include "test_doubles.h"
 
 namespace qz {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "fuzz_target.h"
 #include "image/image_files.h"
-#include "memory_files.h"
+#include "test_doubles.h"
 
 namespace qz {
 namespace {

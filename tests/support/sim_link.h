@@ -10,12 +10,15 @@
 #include "chip.h"
 #include "chip/chip.h"
 #include "chip/register_map.h"
+#include "app/commands.h"
 #include "core/console.h"
 #include "core/error_codes.h"
-#include "fake_clock.h"
 #include "flash/access_key.h"
 #include "image_gen.h"
 #include "link/chip_link.h"
+#include "test_doubles.h"
+
+using Bytes = std::vector<uint8_t>;
 
 // One WriteBlock or ReadBlock as the tool made it, with the page the chip had
 // selected when it arrived.
@@ -102,3 +105,65 @@ struct SimBench {
 void LoadGenerated(qzsim::Chip &chip, const qzsim::GeneratedChip &generated);
 std::string HexLine(std::span<const uint8_t> bytes);
 size_t CountOf(const std::string &text, const std::string &needle);
+
+// Hands the bench's link to RunTool, which owns the links it makes.
+class LinkHandle final : public qz::ChipLink {
+public:
+    explicit LinkHandle(qz::ChipLink &link) : link_(link) {}
+    bool Open() override { return link_.Open(); }
+    void Close() override { link_.Close(); }
+    int WriteBlock(int dev, int reg, std::span<const uint8_t> data) override
+    {
+        return link_.WriteBlock(dev, reg, data);
+    }
+    int ReadBlock(int dev, int reg, std::span<uint8_t> data) override { return link_.ReadBlock(dev, reg, data); }
+    qz::LinkTraits Traits() const override { return link_.Traits(); }
+
+private:
+    qz::ChipLink &link_;
+};
+
+// A whole run in-process: the simulated chip of a generated one behind a
+// SimLink that reaches it over I2C, its new image as fw.bin.
+struct ToolBench {
+    // Also other.bin: the image with another chip's key and tail blocks.
+    explicit ToolBench(qzsim::ChipVariant variant = qzsim::ChipVariant::Normal)
+        : ToolBench(qzsim::GenerateChip({.variant = variant}))
+    {
+        Bytes other = generated.image;
+        std::fill(other.begin() + 0x7890, other.begin() + 0x7FE0, 0x77);
+        files.files["other.bin"] = other;
+    }
+    explicit ToolBench(const qzsim::GeneratedChip &chip,
+                       qz::LinkTraits traits = {.holds_core = true, .probes_after_open = true})
+        : generated(chip), link(sim, traits)
+    {
+        LoadGenerated(sim, generated);
+        files.files["fw.bin"] = generated.image;
+    }
+
+    qz::RunResult Run(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), "qz");
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        const auto make_link = [this](const qz::LinkSettings &) { return std::make_unique<LinkHandle>(link); };
+        qz::Environment env{console, clock, files, make_link, wall_clock, console};
+        return qz::RunTool(argv, env);
+    }
+
+    bool FlashHolds(size_t from, size_t to, const Bytes &bytes) const
+    {
+        return std::equal(sim.flash().begin() + static_cast<long>(from), sim.flash().begin() + static_cast<long>(to),
+                          bytes.begin() + static_cast<long>(from));
+    }
+
+    qzsim::GeneratedChip generated;
+    qzsim::Chip sim;
+    SimLink link;
+    qz::BufferConsole console;
+    FakeClock clock;
+    FixedWallClock wall_clock;
+    MemoryFiles files;
+};

@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <functional>
 
 #include "app/json_text.h"
 #include "app/run_log.h"
 #include "core/crc32.h"
-#include "tool_bench.h"
+#include "sim_link.h"
 
 namespace {
 
@@ -62,23 +63,33 @@ TEST(AppTest, RunsEndWithTheirResultLineAndChip)
 
 }  // namespace
 
-// The log line's pieces: the standard CRC-32 check value, calendar dates
-// across leap days and centuries, JSON strings valid for any path bytes.
+// The log line's pieces: the standard CRC-32 check value, the C library's
+// calendar for every day from 1970 to 2200, JSON strings valid for any path
+// bytes.
 TEST(RunLogTest, CrcTimeAndStringsAreStandard)
 {
     const std::string check = "123456789";
     EXPECT_EQ(qz::Crc32(std::span(reinterpret_cast<const uint8_t *>(check.data()), check.size())), 0xCBF43926u);
-    EXPECT_EQ(qz::IsoUtcTime(0), "1970-01-01T00:00:00Z");
-    EXPECT_EQ(qz::IsoUtcTime(951782400), "2000-02-29T00:00:00Z");
-    EXPECT_EQ(qz::IsoUtcTime(4107542399), "2100-02-28T23:59:59Z");
-    EXPECT_EQ(qz::JsonString("a\"b\\c\td\x7f"), "\"a\\\"b\\\\c\\u0009d\x7f\"");
-    EXPECT_EQ(qz::JsonString(" ~"), "\" ~\"");
+    for (int64_t day = 0; day < 84372; ++day) {
+        const time_t t = day * 86400 + day * 7919 % 86400;
+        std::tm tm{};
+        char expected[32];
+        std::strftime(expected, sizeof expected, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&t, &tm));
+        ASSERT_EQ(qz::IsoUtcTime(t), expected);
+    }
     qz::RunRecord record;
     record.args = {"qz", "-R"};
     const std::string line = qz::FormatRunLog(record, RunResult::ReadOutSaved(32768), 3723456);
     EXPECT_NE(line.find("\"args\":[\"qz\",\"-R\"],\"link\":null,"), std::string::npos) << line;
     EXPECT_TRUE(line.ends_with("\"result\":32768,\"exit_status\":0,\"error\":null,\"flash_differences\":0,"
                                "\"eeprom_differences\":0,\"seconds\":3723.456}\n")) << line;
-    EXPECT_EQ(qz::JsonString("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"");
-    EXPECT_EQ(qz::JsonString("\xC3(\xC0\xAF\xED\xA0\x80\xF4\x90"), "\"\\u00C3(\\u00C0\\u00AF\\u00ED\\u00A0\\u0080\\u00F4\\u0090\"");
+    const std::pair<std::string, std::string> strings[] = {
+        {"a\"b\\c\td\x7f ~", "a\\\"b\\\\c\\u0009d\x7f ~"},
+        {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {"\xC3(\xC0\xAF\xED\xA0\x80\xF4\x90", "\\u00C3(\\u00C0\\u00AF\\u00ED\\u00A0\\u0080\\u00F4\\u0090"},
+        {"\xF1\xC0\x80\x80", "\\u00F1\\u00C0\\u0080\\u0080"},
+        {"\xF3\x80\x80\xC0", "\\u00F3\\u0080\\u0080\\u00C0"},
+    };
+    for (const auto &[text, escaped] : strings)
+        EXPECT_EQ(qz::JsonString(text), "\"" + escaped + "\"");
 }

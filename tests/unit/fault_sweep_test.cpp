@@ -1,15 +1,11 @@
 // Links that fail in the middle of a run, swept over every command and every
-// phase of it (early: connect, unlock, search and chip reads; pre-program;
-// erase; program; verify; for -R the read-out). Seeded positions in each
-// phase get one of four faults: the link dies there, one transfer fails, a
-// write is NACKed halfway (its first half reaches the chip), a read comes
-// back short (half of it garbage).
-//
-// Each case must end by itself, with a result that is no success unless the
-// chip is exactly as after the healthy run (for -R: the saved file is the
-// flash), a last line that states the result, no verify "done!" in a failed
-// run, and the flash untouched where the chip was never found or only read.
-//
+// phase of it (early; pre-program; erase; program; verify; for -R the
+// read-out). Seeded positions in each phase get one of four faults: the link
+// dies there, one transfer fails, a write is NACKed halfway, a read comes
+// back short. Each case must end by itself, with no success unless the chip
+// is exactly as after the healthy run (for -R: the saved file is the flash),
+// a last line that states the result, no verify "done!" in a failed run, and
+// the flash untouched where the chip was never found or only read.
 // QZ_FAULT_SWEEP_SEED picks another seed; QZ_FAULT_SWEEP_CSV names a file
 // that receives one line per case (tests/fault_report.sh reads it).
 #include <gtest/gtest.h>
@@ -20,8 +16,7 @@
 
 #include "chip/register_map.h"
 #include "core/error_codes.h"
-#include "last_line.h"
-#include "tool_bench.h"
+#include "sim_link.h"
 
 namespace {
 
@@ -34,13 +29,10 @@ struct LinkModel {
     int write_error, read_error;
 };
 
-const LinkModel kLinks[] = {
-    {"Usb", {}, {}, qz::ERR_USB_WRITE, qz::ERR_USB_READ},
-    {"Adapter", {"-C"}, {.holds_core = true, .probes_after_open = true}, qz::ERR_ADAPTER_WRITE,
-     qz::ERR_ADAPTER_READ},
-    {"Ft232h", {"-F"}, {.holds_core = true, .probes_after_open = true}, qz::ERR_FT232H_WRITE,
-     qz::ERR_FT232H_READ},
-};
+constexpr qz::LinkTraits kI2c{.holds_core = true, .probes_after_open = true};
+const LinkModel kLinks[] = {{"Usb", {}, {}, qz::ERR_USB_WRITE, qz::ERR_USB_READ},
+                            {"Adapter", {"-C"}, kI2c, qz::ERR_ADAPTER_WRITE, qz::ERR_ADAPTER_READ},
+                            {"Ft232h", {"-F"}, kI2c, qz::ERR_FT232H_WRITE, qz::ERR_FT232H_READ}};
 
 void PrintTo(const LinkModel &model, std::ostream *out) { *out << model.name; }
 
@@ -62,7 +54,6 @@ bool IsFlashCommand(const LinkTransfer &t, size_t size, uint8_t first)
     return t.Is('W', qz::PAGE_FLASH, qz::FLASH_CMD) && t.bytes.size() == size && t.bytes[0] == first;
 }
 bool StartsFlashCommand(const LinkTransfer &t, uint8_t op) { return IsFlashCommand(t, 1, qz::FLASH_START | op); }
-bool IsReadOutBlock(const LinkTransfer &t) { return IsFlashCommand(t, 5, qz::FLASH_OP_READ); }
 
 struct Phase {
     std::string name;
@@ -95,7 +86,8 @@ std::vector<Phase> PhasesOf(const std::vector<LinkTransfer> &t)
         const size_t verify = find(std::min(n, find(last_program, read) + 1), read);
         starts.insert(starts.end(), {{"preprogram", preprogram}, {"erase", erase}, {"program", program},
                                      {"verify", verify}});
-    } else if (const size_t read_out = find(0, IsReadOutBlock); read_out < n) {
+    } else if (const size_t read_out = find(0, [](const auto &e) { return IsFlashCommand(e, 5, qz::FLASH_OP_READ); });
+               read_out < n) {
         starts.push_back({"read-out", read_out});
     }
     std::vector<Phase> phases;
@@ -130,8 +122,7 @@ Outcome RunOnce(const qzsim::GeneratedChip &chip, const LinkModel &model, const 
     b.link.write_error = model.write_error;
     b.link.read_error = model.read_error;
     fault(b.link);
-    const auto chained = b.link.after_transfer;
-    b.link.after_transfer = [&, chained](const LinkTransfer &t) {
+    b.link.after_transfer = [&, chained = b.link.after_transfer](const LinkTransfer &t) {
         if (chained)
             chained(t);
         if (b.link.count > transfer_limit)
@@ -149,8 +140,7 @@ Outcome RunOnce(const qzsim::GeneratedChip &chip, const LinkModel &model, const 
     o.out = b.console.text;
     o.flash.assign(b.sim.flash().begin(), b.sim.flash().end());
     o.eeprom.assign(b.sim.eeprom().data().begin(), b.sim.eeprom().data().end());
-    if (b.files.files.count("out.bin"))
-        o.saved = b.files.files.at("out.bin");
+    o.saved = b.files.files["out.bin"];
     o.transfers = b.link.count;
     return o;
 }
@@ -173,8 +163,8 @@ std::string Verdict(const Outcome &o, const Outcome &healthy, const Bytes &flash
         if (!last.ends_with(expected))
             return "verify result " + std::to_string(value) + " but the last line is '" + last + "'";
     } else {
-        const bool refusal = value == qz::ERR_NO_ACCESS_KEY || value == qz::ERR_INFO_MISMATCH ||
-                             value == qz::ERR_LOCKED;
+        const bool refusal =
+            value == qz::ERR_NO_ACCESS_KEY || value == qz::ERR_INFO_MISMATCH || value == qz::ERR_LOCKED;
         const bool self_test = (value == qz::ERR_SELF_TEST_FAILED && last.ends_with("  fail!")) ||
                                (value == qz::ERR_SELF_TEST_TIMEOUT && last.ends_with("  timeout!"));
         if (!refusal && !self_test && last.find("(" + std::to_string(value) + ")") == std::string::npos)
@@ -204,12 +194,10 @@ TEST_P(FaultSweepTest, EveryFaultEndsAsRequired)
     for (const auto &[command, cases_per_fault] : kCommands) {
         const bool read_only = command[0].starts_with("-R");
         std::vector<LinkTransfer> healthy_transfers;
-        const Outcome healthy = RunOnce(
-            chip, model, command,
-            [&](SimLink &link) {
-                link.after_transfer = [&](const LinkTransfer &t) { healthy_transfers.push_back(t); };
-            },
-            SIZE_MAX);
+        const auto watch = [&](SimLink &link) {
+            link.after_transfer = [&](const LinkTransfer &t) { healthy_transfers.push_back(t); };
+        };
+        const Outcome healthy = RunOnce(chip, model, command, watch, SIZE_MAX);
         ASSERT_TRUE(healthy.result.succeeded()) << command[0] << "\n" << healthy.out;
         const std::vector<Phase> phases = PhasesOf(healthy_transfers);
         for (int f = 0; f < 4; ++f) {

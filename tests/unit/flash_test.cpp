@@ -10,7 +10,6 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 
 Bytes Pattern(size_t n, uint8_t first)
 {

@@ -2,13 +2,11 @@
 #include <tuple>
 
 #include "core/error_codes.h"
-#include "memory_files.h"
 #include "procedures/program_and_verify.h"
 #include "sim_link.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 
 // A bench with an open flash and the session a procedure runs in.
 struct ProcedureBench : SimBench {

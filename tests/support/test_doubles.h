@@ -1,0 +1,86 @@
+#pragma once
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/clock.h"
+#include "core/files.h"
+
+// Time that passes only when the code under test looks at it or sleeps:
+// every look moves it on by step_ms, so a busy wait ends after a bounded
+// number of polls, and sleeps cost nothing.
+class FakeClock final : public qz::Clock {
+public:
+    explicit FakeClock(uint32_t step_ms = 1) : step_ms_(step_ms) {}
+    uint32_t NowMs() override { return now_ms += step_ms_; }
+    void SleepMs(uint32_t ms) override
+    {
+        now_ms += ms;
+        slept_ms += ms;
+    }
+    uint32_t now_ms = 0;
+    uint64_t slept_ms = 0;
+
+private:
+    uint32_t step_ms_;
+};
+
+class FixedWallClock final : public qz::WallClock {
+public:
+    int64_t UnixSeconds() override { return 0; }
+};
+
+// Files in memory. Appends (a run's log) do not count as writes.
+class MemoryFiles final : public qz::FileSystem {
+public:
+    std::map<std::string, std::vector<uint8_t>> files;
+    int writes = 0;
+
+    std::optional<std::vector<uint8_t>> Read(const std::string &path, size_t limit) override
+    {
+        const auto found = files.find(path);
+        if (found == files.end())
+            return std::nullopt;
+        const auto &bytes = found->second;
+        return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(std::min(limit, bytes.size())));
+    }
+    qz::WriteStatus Write(const std::string &path, std::span<const uint8_t> bytes) override
+    {
+        ++writes;
+        files[path].assign(bytes.begin(), bytes.end());
+        return qz::WriteStatus::Written;
+    }
+    qz::WriteStatus Append(const std::string &path, std::span<const uint8_t> bytes) override
+    {
+        files[path].insert(files[path].end(), bytes.begin(), bytes.end());
+        return qz::WriteStatus::Written;
+    }
+};
+
+// The last line of a run's output, without its line end and without what
+// progress counters wrote before their last carriage return.
+inline std::string LastLine(std::string text)
+{
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    const size_t cut = text.find_last_of("\r\n");
+    return cut == std::string::npos ? text : text.substr(cut + 1);
+}
+
+// "80 03 13" -> {0x80, 0x03, 0x13}, repeated count times: MPSSE streams and
+// replies written as they appear in FTDI's documents.
+inline std::vector<uint8_t> HexBytes(const std::string &text, int count = 1)
+{
+    std::vector<uint8_t> once, out;
+    std::istringstream in(text);
+    std::string word;
+    while (in >> word)
+        once.push_back(static_cast<uint8_t>(std::strtoul(word.c_str(), nullptr, 16)));
+    for (int i = 0; i < count; ++i)
+        out.insert(out.end(), once.begin(), once.end());
+    return out;
+}
