@@ -6,7 +6,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "trace.h"
 
 
 namespace fs = std::filesystem;
@@ -69,17 +68,6 @@ ToolRun ChipFixture::Run(const std::vector<std::string> &args, const std::vector
     options.work_dir = dir.string();
     options.env = env;
     return RunQzupgrade(args, options);
-}
-
-std::map<std::string, std::vector<std::string>> ChipFixture::State() const
-{
-    return qzsim::ReadStateFile(chip + "/state.txt");
-}
-
-void ChipFixture::WriteFile(const std::string &path, const Bytes &bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes ChipFixture::ReadFile(const std::string &path)

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -37,11 +36,9 @@ public:
     Bytes Flash() const { return ReadFile(chip + "/flash.bin"); }
     Bytes Eeprom() const { return ReadFile(chip + "/eeprom.bin"); }
     Bytes Image() const { return ReadFile(image); }
-    std::map<std::string, std::vector<std::string>> State() const;
     std::string Path(const std::string &name) const { return (dir / name).string(); }
 
     static Bytes ReadFile(const std::string &path);
-    static void WriteFile(const std::string &path, const Bytes &bytes);
 
     std::filesystem::path dir;
     std::string chip;

@@ -48,6 +48,22 @@ TEST(AppTest, RunsEndWithTheirResultLineAndChip)
          }},
         {{"-Bt"}, qzsim::ChipVariant::Locked, [](ToolBench &) {}, RunResult::Success(), "\rBist......1  done!\n", 1,
          400, [](const ToolBench &b) { return b.sim.stats().bist_mode_writes == std::vector<uint8_t>{0x70}; }},
+        // A verify of a chip one byte off the image on each side counts both,
+        // logs them, and writes nothing.
+        {{"--log", "run.log", "--verify", "fw.bin"}, qzsim::ChipVariant::Normal,
+         [](ToolBench &b) {
+             std::copy_n(b.generated.image.begin(), 0x7100, b.sim.flash().begin());
+             std::copy_n(b.generated.image.begin(), 0x7100, b.sim.eeprom().data().begin());
+             b.sim.flash()[0x0100] ^= 0x01;
+             b.sim.eeprom().data()[0x2000] ^= 0x80;
+         },
+         RunResult::Verify(0x00010001), "  error 0x00010001\n", 1, 0,
+         [](const ToolBench &b) {
+             const Bytes &log = b.files.files.at("run.log");
+             return std::string(log.begin(), log.end()).find("\"flash_differences\":1,\"eeprom_differences\":1,") !=
+                        std::string::npos &&
+                    b.sim.stats().flash_programs == 0 && b.sim.eeprom().write_cycles() == 0;
+         }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);
