@@ -204,7 +204,11 @@ TEST_P(FaultSweepTest, EveryFaultEndsAsRequired)
             const Fault fault = static_cast<Fault>(f);
             for (int i = 0; i < cases_per_fault; ++i) {
                 const Phase &phase = phases[static_cast<size_t>(i) % phases.size()];
-                const uint32_t at = std::uniform_int_distribution<uint32_t>(phase.first, phase.last)(random);
+                // A NACK strikes a write, a short reply a read.
+                const char op = fault == Fault::NackHalfway ? 'W' : fault == Fault::ShortRead ? 'R' : 0;
+                uint32_t at = 0;
+                for (int tries = 0; tries < 100 && (!at || (op && healthy_transfers[at - 1].op != op)); ++tries)
+                    at = std::uniform_int_distribution<uint32_t>(phase.first, phase.last)(random);
                 const auto plant = [&](SimLink &link) {
                     if (fault == Fault::Dies) {
                         link.fail_from = at;
