@@ -61,12 +61,11 @@ void ChipFixture::Fact(const std::string &key, const std::vector<std::string> &v
     RunQzsim(args);
 }
 
-ToolRun ChipFixture::Run(const std::vector<std::string> &args, const std::vector<std::string> &env) const
+ToolRun ChipFixture::Run(const std::vector<std::string> &args) const
 {
     RunOptions options;
     options.chip_dir = chip;
     options.work_dir = dir.string();
-    options.env = env;
     return RunQzupgrade(args, options);
 }
 

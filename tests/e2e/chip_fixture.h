@@ -31,7 +31,7 @@ public:
     // qzsim facts: set (or with no values remove) one fact of chip.txt.
     void Fact(const std::string &key, const std::vector<std::string> &values);
 
-    ToolRun Run(const std::vector<std::string> &args, const std::vector<std::string> &env = {}) const;
+    ToolRun Run(const std::vector<std::string> &args) const;
 
     Bytes Flash() const { return ReadFile(chip + "/flash.bin"); }
     Bytes Eeprom() const { return ReadFile(chip + "/eeprom.bin"); }

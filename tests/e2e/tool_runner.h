@@ -18,8 +18,7 @@ struct RunOptions {
 };
 
 // Runs sleep on the virtual clock of tests/e2e/virtual_clock, unless
-// options.real_clock is set, options.env sets LD_PRELOAD or the tests run
-// with QZ_REAL_CLOCK=1.
+// options.real_clock is set or the tests run with QZ_REAL_CLOCK=1.
 ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &options = {});
 
 // Quotes a word for the POSIX shell.

@@ -1,17 +1,12 @@
-// A virtual monotonic clock for one process, loaded with LD_PRELOAD by the
-// end-to-end tests so that runs of the tool and its stand-in libraries never
-// sleep in real time: nanosleep, clock_nanosleep on a monotonic clock, usleep
-// and sleep return at once and move the process's virtual offset forward by
-// the time asked; clock_gettime on the monotonic clocks gives the real time
-// plus that offset, so a busy wait on the tick count still ends.
-// CLOCK_REALTIME stays real, as do waits inside other calls (poll, futexes),
-// which the tool does not use to wait.
-//
+// A virtual monotonic clock for one process, preloaded by the end-to-end
+// tests: sleeps return at once and move the process's monotonic clocks
+// forward instead, so runs of the tool and its stand-ins never sleep in real
+// time. CLOCK_REALTIME stays real, as do waits inside other calls (poll,
+// futexes), which the tool does not use to wait.
 // QZ_VIRTUAL_CLOCK_SPIN_MS=<ms> also charges every monotonic clock read that
-// many (possibly fractional) milliseconds. A simulated transfer takes
-// microseconds where a real one takes about a millisecond; so charged, a
-// wait that polls until a time-out ends after about the polls real hardware
-// would make instead of a thousand times more.
+// many milliseconds: a simulated transfer takes microseconds where a real one
+// takes about one, so a wait that polls until a time-out ends after about the
+// polls real hardware would make instead of a thousand times more.
 #include <dlfcn.h>
 #include <sched.h>
 #include <time.h>
