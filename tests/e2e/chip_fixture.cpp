@@ -1,21 +1,87 @@
 #include "chip_fixture.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
-
-
 namespace fs = std::filesystem;
 
-std::vector<LinkCase> AllLinks()
+std::string ShellQuote(const std::string &word)
 {
-    std::vector<LinkCase> links = {{"Usb", {}, true}, {"Adapter", {"-C"}, false}};
-    if (fs::exists(std::string(QZ_BIN_DIR) + "/libftd2xx.so") || fs::exists(std::string(QZ_BIN_DIR) + "/ftd2xx64.dll"))
-        links.push_back({"Ft232h", {"-F"}, false});
-    return links;
+    std::string quoted = "'";
+    for (char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// The NAME=value settings that put a run on the virtual clock; none for a
+// run in real time.
+static std::vector<std::string> VirtualClockSettings(const RunOptions &options)
+{
+#ifdef QZ_VIRTUAL_CLOCK_PATH
+    if (options.real_clock)
+        return {};
+    const char *real_clock = std::getenv("QZ_REAL_CLOCK");
+    if (real_clock && std::string(real_clock) == "1")
+        return {};
+    // A preload the tests themselves run under stays first.
+    const char *inherited = std::getenv("LD_PRELOAD");
+    const std::string before = inherited && *inherited ? std::string(inherited) + ":" : "";
+    std::vector<std::string> settings = {"LD_PRELOAD=" + before + QZ_VIRTUAL_CLOCK_PATH};
+    // Each clock read counts 1 ms (see virtual_clock.cpp), unless the tests'
+    // environment sets another step.
+    if (!std::getenv("QZ_VIRTUAL_CLOCK_SPIN_MS"))
+        settings.push_back("QZ_VIRTUAL_CLOCK_SPIN_MS=1");
+#if defined(__SANITIZE_ADDRESS__)
+    // The ASan runtime refuses to start behind another preloaded library.
+    // The clock library is built without sanitizers and interposes only clock
+    // and sleep calls, which ASan merely passes on, so its place is harmless.
+    const char *asan_options = std::getenv("ASAN_OPTIONS");
+    settings.push_back("ASAN_OPTIONS=" + (asan_options && *asan_options ? std::string(asan_options) + ":" : "") +
+                       "verify_asan_link_order=0");
+#endif
+    return settings;
+#else
+    (void)options;
+    return {};
+#endif
+}
+
+ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &options)
+{
+    std::string command = "{ ";
+    if (!options.work_dir.empty())
+        command += "cd " + ShellQuote(options.work_dir) + " && ";
+    command += "env";
+    for (const auto &setting : VirtualClockSettings(options))
+        command += " " + ShellQuote(setting);
+    if (!options.chip_dir.empty())
+        command += " QZSIM_CHIP=" + ShellQuote(options.chip_dir);
+    for (const auto &setting : options.env)
+        command += " " + ShellQuote(setting);
+    for (const auto &word : options.launcher)
+        command += " " + ShellQuote(word);
+    command += " " + ShellQuote(options.tool);
+    for (const auto &arg : args)
+        command += " " + ShellQuote(arg);
+    command += "; } 2>&1 </dev/null";
+
+    ToolRun run;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return run;
+    std::array<char, 4096> buffer{};
+    size_t n = 0;
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        run.out.append(buffer.data(), n);
+    const int wait_status = pclose(pipe);
+    run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    return run;
 }
 
 ChipFixture::ChipFixture()
@@ -73,20 +139,4 @@ Bytes ChipFixture::ReadFile(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::string Progress(const std::string &label, int first, int last, int step)
-{
-    std::string out;
-    char text[16];
-    for (int offset = first; offset <= last; offset += step) {
-        std::snprintf(text, sizeof text, "%04X", offset);
-        out += "\r" + label + text;
-    }
-    return out;
-}
-
-std::string ConnectLines(const LinkCase &link, const std::string &version)
-{
-    return (link.usb ? "Switching.......done!\n" : "") + std::string("Running FW V") + version + "\n";
 }

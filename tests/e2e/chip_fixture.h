@@ -1,3 +1,4 @@
+// Runs of the built tool on a fresh simulated chip.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -6,19 +7,29 @@
 #include <string>
 #include <vector>
 
-#include "tool_runner.h"
-
-using Bytes = std::vector<uint8_t>;
-
-// One way of reaching the chip: the options that select the link, and how
-// the tool is started (natively, or as the Windows build under Wine).
-struct LinkCase {
-    std::string name;
-    std::vector<std::string> options;  // "-C", "-F", or none for USB
-    bool usb = false;
+// What one run of the built tool printed and how it exited.
+struct ToolRun {
+    std::string out;  // stdout and stderr together
+    int status = -1;  // the process exit status
 };
 
-std::vector<LinkCase> AllLinks();
+struct RunOptions {
+    std::string tool = QZ_TOOL_PATH;  // the executable to run
+    std::string chip_dir;             // QZSIM_CHIP for the stand-in libraries
+    std::string work_dir;             // current directory of the run
+    std::vector<std::string> env;     // further NAME=value settings
+    std::vector<std::string> launcher;  // words before the tool (e.g. Wine and its exit-code probe)
+    bool real_clock = false;            // Wine keeps real time: its own clocks drive its processes
+};
+
+// Runs sleep on the virtual clock of tests/e2e/virtual_clock, unless
+// options.real_clock is set or the tests run with QZ_REAL_CLOCK=1.
+ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &options = {});
+
+// Quotes a word for the POSIX shell.
+std::string ShellQuote(const std::string &word);
+
+using Bytes = std::vector<uint8_t>;
 
 // A fresh simulated chip with a matching image in a temporary folder.
 class ChipFixture {
@@ -44,12 +55,3 @@ public:
     std::string chip;
     std::string image;
 };
-
-// "\rLabel%04X" for each offset from first to last in steps, as the tool
-// rewrites a progress line.
-std::string Progress(const std::string &label, int first, int last, int step);
-
-// Lines the tool prints around a chip command.
-std::string ConnectLines(const LinkCase &link, const std::string &version);
-
-inline void PrintTo(const LinkCase &link, std::ostream *os) { *os << link.name; }
