@@ -27,15 +27,12 @@ int ProgramPiece(Chip &chip, uint16_t word_address, std::span<const uint8_t> pie
         if (chip.fault())
             return chip.fault();
         // A read-back during which any transfer failed (the read command as
-        // well as the data read) proves nothing: the piece counts as not yet
-        // clean and gets another pass.
-        if (got != 0 || chip.link_failures() != failures_before) {
-            differing = piece.size();
-            continue;
-        }
+        // well as the data read) proves nothing: every byte counts as
+        // differing, and the piece gets another pass.
+        const bool read_back = got == 0 && chip.link_failures() == failures_before;
         differing = 0;
         for (size_t i = 0; i < piece.size(); ++i)
-            differing += readback[i] != piece[i];
+            differing += !read_back || readback[i] != piece[i];
     }
     return 0;
 }
