@@ -1,22 +1,15 @@
-// Golden runs: the built tool's behaviour, recorded, and required unchanged.
-//
+// Golden runs: the built tool's behaviour, recorded and required unchanged.
 // Each line of tests/golden/cases.txt is one case (its header says how): a
-// fresh simulated chip (fixed seed, tracing on), the facts of the case, one
-// run of the tool. The run's record must equal tests/golden/expected/<name>.txt:
-// exit status, digests of the chip's trace.txt, state.txt, flash.bin,
-// eeprom.bin (and FT232H capture, when one was asked for) and of every file
-// the run wrote, and the whole stdout+stderr: exactly by its digest, and
-// readable with each run of three or more progress steps shortened to its
-// first and last step.
-//
-// A "timed" case ends in a wait bounded by time, whose number of polls
-// depends on the machine's speed: its trace is compared with every
-// immediately repeated block of up to 64 lines squashed to one, its
-// state.txt without the counters of polls and transfers.
-//
-// QZ_GOLDEN_UPDATE=1 rewrites the expected files from the current build
-// (and removes those of cases no longer in the table). `ctest -L golden`
-// runs these tests alone.
+// fresh simulated chip (fixed seed, tracing on), the case's facts, one run of
+// the tool. Its record must equal tests/golden/expected/<name>.txt: exit
+// status; digests of the chip's trace, state, flash and EEPROM, of the files
+// the stand-ins and the run wrote, and of the output, shown with each run of
+// three or more progress steps shortened to its first and last step.
+// A "timed" case ends in a wait bounded by time, whose polls the machine's
+// speed counts: its trace is compared with immediately repeated blocks of up
+// to 64 lines squashed, its state without the counters of polls.
+// QZ_GOLDEN_UPDATE=1 rewrites the expected files (and removes those of cases
+// no longer in the table).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -45,7 +38,7 @@ struct GoldenCase {
     std::vector<std::vector<std::string>> facts;             // qzsim facts words ("+key" adds a line)
     std::vector<std::string> ftdi_lines;                     // lines of ftdi.txt
     std::vector<std::pair<std::string, std::string>> files;  // name, kind
-    std::string library_variant, library_file;               // a stand-in library lacking an entry point
+    std::string library;                                     // VARIANT/FILE: a stand-in library variant
     std::vector<std::string> before;                         // a run of the tool that sets the case up
     std::string same_as;                                     // a case whose record this one must equal
     bool timed = false;
@@ -113,8 +106,7 @@ GoldenCase ParseCase(const std::string &line)
             const std::vector<std::string> words = Words(fact);
             if (words.size() != 2)
                 return c.error = "library: VARIANT FILE", c;
-            c.library_variant = words[0];
-            c.library_file = words[1];
+            c.library = words[0] + "/" + words[1];
         } else if (TakePrefix(fact, "before:")) {
             c.before = Words(fact);
         } else if (TakePrefix(fact, "same:")) {
@@ -342,9 +334,7 @@ std::string NewFiles(const std::map<std::string, std::string> &before, const std
 void MakeFile(const std::string &path, const std::string &kind, const std::string &image)
 {
     std::string junk(kind == "junk" ? 100 * 1024 : 1024 * 1024, '\0');
-    std::mt19937 random(7);
-    for (char &c : junk)
-        c = static_cast<char>(random());
+    std::generate(junk.begin(), junk.end(), std::mt19937(7));
     std::string dat;
     for (char c : image) {
         for (int bit = 7; bit >= 0; --bit)
@@ -373,11 +363,8 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
     chip.Create(create);
     for (const auto &fact : c.facts)
         chip.Fact(fact[0], std::vector<std::string>(fact.begin() + 1, fact.end()));
-    if (!c.ftdi_lines.empty()) {
-        std::ofstream ftdi(chip.chip + "/ftdi.txt");
-        for (const auto &line : c.ftdi_lines)
-            ftdi << line << '\n';
-    }
+    for (const auto &line : c.ftdi_lines)
+        std::ofstream(chip.chip + "/ftdi.txt", std::ios::app) << line << '\n';
     for (const auto &[name, kind] : c.files)
         MakeFile(chip.Path(name), kind, ReadText(chip.image));
 
@@ -402,13 +389,12 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
         fs::remove(chip.chip + "/" + file);
 
     RunOptions options;
-    if (!c.library_variant.empty()) {
+    if (!c.library.empty()) {
         // A copy of the tool alone in a folder with the variant library.
-        const fs::path folder = chip.dir / "tool";
+        const fs::path folder = chip.dir / "tool", library = std::string(QZ_BIN_DIR) + "/variants/" + c.library;
         fs::create_directories(folder);
         fs::copy_file(QZ_TOOL_PATH, folder / "qzupgrade");
-        fs::copy_file(std::string(QZ_BIN_DIR) + "/variants/" + c.library_variant + "/" + c.library_file,
-                      folder / c.library_file);
+        fs::copy_file(library, folder / library.filename());
         options.tool = (folder / "qzupgrade").string();
     }
     options.chip_dir = chip.chip;
