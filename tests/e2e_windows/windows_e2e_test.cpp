@@ -52,23 +52,12 @@ struct WindowsRun {
 
 // The C runtime writes "\n" as "\r\n" in text mode; progress lines keep
 // their bare "\r".
-std::string Console(const std::string &text)
-{
-    std::string out;
-    for (char c : text) {
-        if (c == '\n')
-            out += '\r';
-        out += c;
-    }
-    return out;
-}
+std::string Console(const std::string &text) { return std::regex_replace(text, std::regex("\n"), "\r\n"); }
 
 std::string WindowsPath(const fs::path &path)
 {
     std::string text = "Z:" + path.string();
-    for (char &c : text)
-        if (c == '/')
-            c = '\\';
+    std::replace(text.begin(), text.end(), '/', '\\');
     return text;
 }
 
