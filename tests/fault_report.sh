@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
-# Runs the in-process fault sweep (tests/unit/fault_sweep_test.cpp) and prints
-# its cases per link and command, per fault kind, the results they ended with,
-# and every case that did not end as required.
-#
+# Runs the in-process fault sweep (tests/unit/fault_sweep_test.cpp) of the
+# build DIR (default build) with seed N (default the tests' own) and prints its
+# cases per link, command and fault kind, the results they ended with, and
+# every case that did not end as required (then exits non-zero).
 # Usage: bash tests/fault_report.sh [--build DIR] [--seed N]
-#   --build DIR  build holding bin/qz_unit_tests (default: build)
-#   --seed N     QZ_FAULT_SWEEP_SEED (default: the tests' own)
-# Exits non-zero when a case did not end as required.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=build

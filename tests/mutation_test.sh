@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# The test command of a mutation run, which plants one fault at a time in
-# src/ of a copy of the project and runs this from its root:
-#   bash tests/mutation_test.sh BUILD
-# Runs the Linux suite of the folder BUILD. Windows-only code is compiled and
-# tested only by the Windows build under Wine: the first run (the unchanged
-# sources) builds that too and keeps a copy of the Windows-only sources; a
-# later run whose fault sits in them rebuilds it and runs its tests as well.
+# The test command of a mutation run, run from the root of a copy of the
+# project with one fault planted in src/: bash tests/mutation_test.sh BUILD
+# Runs the Linux suite of BUILD. The first run (the unchanged sources) also
+# builds the Windows build and runs its tests under Wine, and keeps a copy of
+# the Windows-only sources; a later run whose fault sits in them does so too.
 set -u
 build=$(realpath "$1")
 ctest --test-dir "$build" -j2 --stop-on-failure -E "Windows|wine" >/dev/null || exit 1

@@ -54,6 +54,7 @@ bool IsFlashCommand(const LinkTransfer &t, size_t size, uint8_t first)
     return t.Is('W', qz::PAGE_FLASH, qz::FLASH_CMD) && t.bytes.size() == size && t.bytes[0] == first;
 }
 bool StartsFlashCommand(const LinkTransfer &t, uint8_t op) { return IsFlashCommand(t, 1, qz::FLASH_START | op); }
+bool StartsProgram(const LinkTransfer &t) { return StartsFlashCommand(t, qz::FLASH_OP_PROGRAM); }
 
 struct Phase {
     std::string name;
@@ -71,16 +72,13 @@ std::vector<Phase> PhasesOf(const std::vector<LinkTransfer> &t)
         return n;
     };
     std::vector<std::pair<std::string, size_t>> starts = {{"early", 0}};
-    const size_t preprogram = find(0, [](const auto &e) { return StartsFlashCommand(e, qz::FLASH_OP_PROGRAM); });
+    const size_t preprogram = find(0, StartsProgram);
     const size_t erase = find(preprogram, [](const auto &e) {
         return StartsFlashCommand(e, qz::FLASH_OP_ERASE_SECTOR) || StartsFlashCommand(e, qz::FLASH_OP_ERASE_ALL);
     });
     if (erase < n) {
-        const size_t program = find(erase, [](const auto &e) { return StartsFlashCommand(e, qz::FLASH_OP_PROGRAM); });
-        size_t last_program = program;
-        for (size_t i = program; i < n; ++i)
-            if (StartsFlashCommand(t[i], qz::FLASH_OP_PROGRAM))
-                last_program = i;
+        const size_t program = find(erase, StartsProgram);
+        const size_t last_program = n - 1 - (std::find_if(t.rbegin(), t.rend(), StartsProgram) - t.rbegin());
         // The last piece is read back once; the verify's reads follow.
         const auto read = [](const auto &e) { return StartsFlashCommand(e, qz::FLASH_OP_READ); };
         const size_t verify = find(std::min(n, find(last_program, read) + 1), read);

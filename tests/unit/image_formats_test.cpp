@@ -110,6 +110,10 @@ TEST(ImageFormatsTest, DatReadsLikeTheLineReader)
     // address record would set the upper address bits.
     const std::string hex = qz::FormatIntelHex(std::vector<uint8_t>(0x10020));
     EXPECT_NE(hex.find("\n:020000040001F9\n:20000000"), std::string::npos);
+    // A last record shorter than the others.
+    const std::vector<uint8_t> odd(33, 0x5A);
+    EXPECT_EQ(qz::ParseIntelHex(Bytes(qz::FormatIntelHex(odd))).loaded, 33u);
+    EXPECT_EQ(qz::ParseSRecord(Bytes(qz::FormatSRecord(odd))).loaded, 33u);
 }
 
 TEST(ImageFormatsTest, FormatFollowsTheNameEndingInAnyCase)
