@@ -245,21 +245,14 @@ void ReplaceAll(std::string &text, const std::string &from, const std::string &t
         text.replace(at, from.size(), to);
 }
 
+// The output as text: "\r" for a carriage return, "\xNN" for other control bytes.
 std::string Escape(const std::string &text)
 {
     std::string out;
+    char hex[8];
     for (char c : text) {
-        if (c == '\\' || c == '{')
-            out += std::string("\\") + c;
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\n' || std::isprint(static_cast<unsigned char>(c)))
-            out += c;
-        else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
-            out += hex;
-        }
+        std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+        out += c == '\r' ? "\\r" : c == '\n' || std::isprint(static_cast<unsigned char>(c)) ? std::string(1, c) : hex;
     }
     return out;
 }

@@ -1,7 +1,6 @@
 // The FT232H board behind the D2XX and the libftdi1 stand-ins: the tool's
 // link opens and drives it in-process over either library (board choice,
-// set-up as captured, transfers, waveform); libftdi's reads through its own
-// calls.
+// set-up as captured, transfers); libftdi's reads through its own calls.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>

@@ -17,11 +17,7 @@ class FakeClock final : public qz::Clock {
 public:
     explicit FakeClock(uint32_t step_ms = 1) : step_ms_(step_ms) {}
     uint32_t NowMs() override { return now_ms += step_ms_; }
-    void SleepMs(uint32_t ms) override
-    {
-        now_ms += ms;
-        slept_ms += ms;
-    }
+    void SleepMs(uint32_t ms) override { now_ms += ms, slept_ms += ms; }
     uint32_t now_ms = 0;
     uint64_t slept_ms = 0;
 
@@ -71,16 +67,13 @@ inline std::string LastLine(std::string text)
     return cut == std::string::npos ? text : text.substr(cut + 1);
 }
 
-// "80 03 13" -> {0x80, 0x03, 0x13}, repeated count times: MPSSE streams and
-// replies written as they appear in FTDI's documents.
-inline std::vector<uint8_t> HexBytes(const std::string &text, int count = 1)
+// "80 03 13" -> {0x80, 0x03, 0x13}: MPSSE streams and replies written as they
+// appear in FTDI's documents.
+inline std::vector<uint8_t> HexBytes(const std::string &text)
 {
-    std::vector<uint8_t> once, out;
+    std::vector<uint8_t> out;
     std::istringstream in(text);
-    std::string word;
-    while (in >> word)
-        once.push_back(static_cast<uint8_t>(std::strtoul(word.c_str(), nullptr, 16)));
-    for (int i = 0; i < count; ++i)
-        out.insert(out.end(), once.begin(), once.end());
+    for (std::string word; in >> word;)
+        out.push_back(static_cast<uint8_t>(std::strtoul(word.c_str(), nullptr, 16)));
     return out;
 }
