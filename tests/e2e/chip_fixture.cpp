@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +12,8 @@
 
 namespace fs = std::filesystem;
 
-std::string ShellQuote(const std::string &word)
+// Quotes a word for the POSIX shell.
+static std::string ShellQuote(const std::string &word)
 {
     std::string quoted = "'";
     for (char c : word)
@@ -57,18 +59,16 @@ ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &opt
     std::string command = "{ ";
     if (!options.work_dir.empty())
         command += "cd " + ShellQuote(options.work_dir) + " && ";
-    command += "env";
-    for (const auto &setting : VirtualClockSettings(options))
-        command += " " + ShellQuote(setting);
+    std::vector<std::string> words = VirtualClockSettings(options);
     if (!options.chip_dir.empty())
-        command += " QZSIM_CHIP=" + ShellQuote(options.chip_dir);
-    for (const auto &setting : options.env)
-        command += " " + ShellQuote(setting);
-    for (const auto &word : options.launcher)
+        words.push_back("QZSIM_CHIP=" + options.chip_dir);
+    words.insert(words.end(), options.env.begin(), options.env.end());
+    words.insert(words.end(), options.launcher.begin(), options.launcher.end());
+    words.push_back(options.tool);
+    words.insert(words.end(), args.begin(), args.end());
+    command += "env";
+    for (const auto &word : words)
         command += " " + ShellQuote(word);
-    command += " " + ShellQuote(options.tool);
-    for (const auto &arg : args)
-        command += " " + ShellQuote(arg);
     command += "; } 2>&1 </dev/null";
 
     ToolRun run;
@@ -88,9 +88,7 @@ ChipFixture::ChipFixture()
 {
     const auto *info = testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char &c : name)
-        if (c == '/')
-            c = '_';
+    std::replace(name.begin(), name.end(), '/', '_');
     dir = fs::temp_directory_path() / ("qz_e2e_" + std::to_string(getpid()) + "_" + name);
     fs::remove_all(dir);
     fs::create_directories(dir);

@@ -26,9 +26,6 @@ struct RunOptions {
 // options.real_clock is set or the tests run with QZ_REAL_CLOCK=1.
 ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &options = {});
 
-// Quotes a word for the POSIX shell.
-std::string ShellQuote(const std::string &word);
-
 using Bytes = std::vector<uint8_t>;
 
 // A fresh simulated chip with a matching image in a temporary folder.
