@@ -51,8 +51,7 @@ public:
     int ReadBlock(int dev, int reg, std::span<uint8_t> data) override;
     qz::LinkTraits Traits() const override { return traits_; }
 
-    int write_error = qz::ERR_ADAPTER_WRITE;
-    int read_error = qz::ERR_ADAPTER_READ;
+    int write_error = qz::ERR_ADAPTER_WRITE, read_error = qz::ERR_ADAPTER_READ;
     uint32_t fail_from = 0;  // this transfer and all later ones fail
     uint32_t fail_only = 0;  // this transfer alone fails
     // A failing transfer that gets halfway: a write delivers its first half
@@ -62,8 +61,7 @@ public:
     FailRule fail_if;
     std::function<void(const LinkTransfer &)> after_transfer;
     int failing_opens = 0;  // the first Open calls fail
-    int opens = 0;
-    int closes = 0;
+    int opens = 0, closes = 0;
     std::vector<LinkTransfer> transfers;  // every transfer, while record is set
     bool record = true;
     uint32_t count = 0;
@@ -112,10 +110,7 @@ public:
     explicit LinkHandle(qz::ChipLink &link) : link_(link) {}
     bool Open() override { return link_.Open(); }
     void Close() override { link_.Close(); }
-    int WriteBlock(int dev, int reg, std::span<const uint8_t> data) override
-    {
-        return link_.WriteBlock(dev, reg, data);
-    }
+    int WriteBlock(int dev, int reg, std::span<const uint8_t> data) override { return link_.WriteBlock(dev, reg, data); }
     int ReadBlock(int dev, int reg, std::span<uint8_t> data) override { return link_.ReadBlock(dev, reg, data); }
     qz::LinkTraits Traits() const override { return link_.Traits(); }
 
