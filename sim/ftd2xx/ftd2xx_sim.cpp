@@ -204,6 +204,7 @@ QZSIM_EXPORT FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD *rx_bytes)
         return FT_INVALID_HANDLE;
     if (!rx_bytes)
         return FT_INVALID_PARAMETER;
+    d->board->ArriveLate();
     d->board->ReleaseAfterLatency(false);
     *rx_bytes = static_cast<DWORD>(d->board->available());
     return FT_OK;

@@ -108,6 +108,7 @@ void FtdiBoard::SetBitMode(uint8_t mode)
 
 bool FtdiBoard::Write(std::span<const uint8_t> bytes, size_t chunk_bytes, size_t &sent)
 {
+    ArriveLate();
     const uint32_t n = ++writes_;
     sent = 0;
     if (FaultHits(n, facts_.write_fail_from, facts_.write_fail_at)) {
@@ -133,6 +134,8 @@ bool FtdiBoard::Write(std::span<const uint8_t> bytes, size_t chunk_bytes, size_t
     std::vector<uint8_t> out = engine_->TakeOutput();
     if (!out.empty() && FaultHits(n, facts_.short_reply_from, facts_.short_reply_at))
         out.pop_back();
+    if (n == facts_.late_reply_at)
+        late_.swap(out);
     constexpr uint16_t kCharEnabled = 0x100;
     if ((event_char_ & kCharEnabled) && std::find(out.begin(), out.end(), uint8_t(event_char_)) != out.end())
         send_now = true;
@@ -185,6 +188,13 @@ void FtdiBoard::Purge()
 {
     rx_.clear();
     unsent_.clear();
+    late_.clear();
+}
+
+void FtdiBoard::ArriveLate()
+{
+    rx_.insert(rx_.end(), late_.begin(), late_.end());
+    late_.clear();
 }
 
 }  // namespace qzsim

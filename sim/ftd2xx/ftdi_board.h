@@ -77,6 +77,9 @@ public:
     size_t Take(std::span<uint8_t> out, const char *note_if_short);
     // Drops every byte on its way to the host.
     void Purge();
+    // A reply that ftdi.txt delays past its read reaches the host: at the
+    // next call that is not a read.
+    void ArriveLate();
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -102,6 +105,7 @@ private:
     uint16_t event_char_ = 0;
     std::deque<uint8_t> rx_;       // what the host can read
     std::vector<uint8_t> unsent_;  // held in the chip for the latency timer
+    std::vector<uint8_t> late_;    // a reply on its way after its read gave up
     Clock::time_point unsent_since_{};
     uint32_t writes_ = 0;
     uint32_t reads_ = 0;

@@ -72,6 +72,7 @@ bool ParseFtdiFacts(const std::string &text, FtdiFacts *facts, std::string *erro
         {"read_fail_at", &FtdiFacts::read_fail_at},
         {"short_reply_from", &FtdiFacts::short_reply_from},
         {"short_reply_at", &FtdiFacts::short_reply_at},
+        {"late_reply_at", &FtdiFacts::late_reply_at},
         {"nack_address_from", &FtdiFacts::nack_address_from},
         {"nack_write_byte", &FtdiFacts::nack_write_byte},
         {"timeout_scale", &FtdiFacts::timeout_scale},

@@ -19,6 +19,9 @@
 //   short_reply_from N      from the N-th FT_Write on, the last byte that the
 //                           MPSSE returns for the write is lost
 //   short_reply_at N        only for the N-th FT_Write
+//   late_reply_at N         what the MPSSE returns for the N-th FT_Write
+//                           reaches the host only after the read for it gave
+//                           up: at the next call that is not a read
 //   no_bad_command_echo     the MPSSE answers no bad command (never syncs)
 //   nack_address_from N     from the N-th address byte on the bus (1-based)
 //                           the chip does not acknowledge its address
@@ -68,6 +71,7 @@ struct FtdiFacts {
     uint32_t read_fail_at = 0;
     uint32_t short_reply_from = 0;
     uint32_t short_reply_at = 0;
+    uint32_t late_reply_at = 0;
     bool no_bad_command_echo = false;
     uint32_t nack_address_from = 0;
     uint32_t nack_write_byte = 0;
