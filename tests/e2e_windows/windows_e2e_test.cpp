@@ -183,6 +183,9 @@ TEST_F(WindowsE2eTest, LibrariesComeFromTheExecutablesFolderOnly)
     EXPECT_EQ(planted.out, Console(kBannerText + "Can't load QZ_USB.dll\nCan't load QZ_USB.dll\nCould not find chip(-258)\n"));
     EXPECT_EQ(planted.exit_code, -258);
     EXPECT_EQ(Run({"-C", "-R", "out.bin"}, lonely).exit_code, -258);
+    const std::string ftdi_names = "Can't load ftd2xx64.dll\nCan't load ftd2xx.dll\n";
+    EXPECT_EQ(Run({"-F", "--ftdi-lib", "d2xx", "-R", "out.bin"}, lonely).out,
+              Console(kBannerText + ftdi_names + ftdi_names + "Could not find chip(-258)\n"));
     EXPECT_FALSE(fs::exists(marker));
     EXPECT_FALSE(fs::exists(chip.Path("out.bin")));
 
