@@ -78,10 +78,10 @@ bool FtdiLink::MpsseSync(uint8_t opcode)
         got = 0;
     // The MPSSE answers a bad command with 0xFA and the command echoed;
     // bytes ahead of that pair are ignored.
-    for (size_t i = 0; i + 1 < got; ++i) {
-        if (reply_[i] == MPSSE_BAD_COMMAND && reply_[i + 1] == opcode)
-            return true;
-    }
+    const std::array<uint8_t, 2> answer{MPSSE_BAD_COMMAND, opcode};
+    const auto end = reply_.begin() + static_cast<long>(got);
+    if (std::search(reply_.begin(), end, answer.begin(), answer.end()) != end)
+        return true;
     last_error_ = "Fail to synchronize MPSSE";
     return false;
 }
