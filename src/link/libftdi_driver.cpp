@@ -73,10 +73,8 @@ bool LibftdiDriver::ListBoards(std::vector<FtdiBoard> &boards)
     if (!context_)
         return false;
     const int count = api_.usb_find_all(context_, &list_, FTDI_VENDOR_ID, FT232H_PRODUCT_ID);
-    if (count < 0) {
-        last_result_ = count;
+    if (count < 0)
         return false;
-    }
     for (ftdi_device_list *node = list_; node; node = node->next) {
         std::array<char, kStringBytes> description{}, serial{};
         // A board whose strings cannot be read is listed without them.
@@ -91,14 +89,10 @@ bool LibftdiDriver::ListBoards(std::vector<FtdiBoard> &boards)
 BoardOpen LibftdiDriver::OpenBoard(size_t index)
 {
     const int result = api_.usb_open_dev(context_, devices_.at(index));
-    if (result == FTDI_OPEN_UNABLE_TO_CLAIM) {
-        last_result_ = result;
+    if (result == FTDI_OPEN_UNABLE_TO_CLAIM)
         return BoardOpen::HeldElsewhere;
-    }
-    if (result < 0) {
-        last_result_ = result;
+    if (result < 0)
         return BoardOpen::Failed;
-    }
     open_ = true;
     FreeList();
     return BoardOpen::Opened;
@@ -106,21 +100,13 @@ BoardOpen LibftdiDriver::OpenBoard(size_t index)
 
 bool LibftdiDriver::Purge()
 {
-    const int result = api_.purge(context_);
-    if (result < 0)
-        last_result_ = result;
-    return result >= 0;
+    return api_.purge(context_) >= 0;
 }
 
 bool LibftdiDriver::SetUp(const FtdiSetUp &set_up)
 {
     bool ok = true;
-    const auto step = [&](int result) {
-        if (result < 0) {
-            last_result_ = result;
-            ok = false;
-        }
-    };
+    const auto step = [&](int result) { ok = ok && result >= 0; };
     step(api_.usb_reset(context_));
     step(Purge() ? 0 : -1);
     step(api_.read_data_set_chunksize(context_, set_up.usb_in_bytes));
@@ -142,7 +128,6 @@ bool LibftdiDriver::Write(std::span<const uint8_t> bytes)
     const int result = api_.write_data(context_, bytes.data(), static_cast<int>(bytes.size()));
     if (result == static_cast<int>(bytes.size()))
         return true;
-    last_result_ = result;
     stale_input_ = true;
     return false;
 }
@@ -156,7 +141,6 @@ bool LibftdiDriver::Read(std::span<uint8_t> bytes, size_t &got)
     while (got < bytes.size()) {
         const int result = api_.read_data(context_, bytes.data() + got, static_cast<int>(bytes.size() - got));
         if (result < 0) {
-            last_result_ = result;
             stale_input_ = true;
             return false;
         }
@@ -176,7 +160,6 @@ bool LibftdiDriver::ReadArrived(std::span<uint8_t> bytes, uint32_t wait_ms, size
     for (;;) {
         const int result = api_.read_data(context_, bytes.data(), static_cast<int>(bytes.size()));
         if (result < 0) {
-            last_result_ = result;
             stale_input_ = true;
             return false;
         }

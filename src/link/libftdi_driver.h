@@ -66,7 +66,6 @@ private:
     bool open_ = false;
     bool stale_input_ = false;
     uint32_t read_timeout_ms_ = 0;
-    int last_result_ = 0;  // the last negative result: for a debugger
 };
 
 }  // namespace qz
