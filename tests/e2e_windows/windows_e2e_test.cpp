@@ -201,10 +201,16 @@ TEST_F(WindowsE2eTest, LibrariesComeFromTheExecutablesFolderOnly)
     const WindowsRun from_system = Run({"-F", "-R", "system.bin"}, lonely);
     fs::remove(system_copy);
     EXPECT_EQ(from_system.exit_code, 32768) << from_system.out;
+    // A folder on PATH (its first entry) is searched too.
+    fs::create_directories(chip.dir / "on_path");
+    fs::copy_file(kWindowsBin + "/ftd2xx64.dll", chip.dir / "on_path/ftd2xx64.dll");
+    setenv("WINEPATH", WindowsPath(chip.dir / "on_path").c_str(), 1);
+    EXPECT_EQ(Run({"-F", "-R", "path.bin"}, lonely).exit_code, 32768);
+    unsetenv("WINEPATH");
     fs::remove_all(chip.dir / "exe");
     const WindowsRun other_name = Run({"-F", "-R", "other.bin"}, ExeFolderWith({{"ftd2xx64.dll", "ftd2xx.dll"}}));
     EXPECT_EQ(other_name.exit_code, 32768) << other_name.out;
-    for (const char *name : {"system.bin", "other.bin"})
+    for (const char *name : {"system.bin", "path.bin", "other.bin"})
         EXPECT_EQ(ChipFixture::ReadFile(chip.Path(name)), chip.Flash()) << name;
 }
 
