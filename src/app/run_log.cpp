@@ -96,7 +96,7 @@ std::string FormatRunLog(const RunRecord &record, const RunResult &result, uint3
 {
     std::string args = "[";
     for (const std::string &arg : record.args) {
-        if (args.size() > 1)
+        if (&arg != &record.args.front())
             args += ',';
         args += JsonString(arg);
     }

@@ -60,8 +60,9 @@ TEST(AppTest, RunsEndWithTheirResultLineAndChip)
          RunResult::Verify(0x00010001), "  error 0x00010001\n", 1, 0,
          [](const ToolBench &b) {
              const Bytes &log = b.files.files.at("run.log");
-             return std::string(log.begin(), log.end()).find("\"flash_differences\":1,\"eeprom_differences\":1,") !=
-                        std::string::npos &&
+             const std::string line(log.begin(), log.end());
+             return line.find("\"fw1\":\"1.2.3\",\"fw2\":\"1.2.3\"},\"chip_version\":\"1.2.3\"") != std::string::npos &&
+                    line.find("\"flash_differences\":1,\"eeprom_differences\":1,") != std::string::npos &&
                     b.sim.stats().flash_programs == 0 && b.sim.eeprom().write_cycles() == 0;
          }},
     };
