@@ -105,6 +105,7 @@ TEST(RunLogTest, CrcTimeAndStringsAreStandard)
         {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
         {"\xC3(\xC0\xAF\xED\xA0\x80\xF4\x90", "\\u00C3(\\u00C0\\u00AF\\u00ED\\u00A0\\u0080\\u00F4\\u0090"},
         {"\xF1\xC0\x80\x80", "\\u00F1\\u00C0\\u0080\\u0080"},
+        {"\xEF\xBF\xBD", "\xEF\xBF\xBD"},
         {"\xF3\x80\x80\xC0", "\\u00F3\\u0080\\u0080\\u00C0"},
     };
     for (const auto &[text, escaped] : strings)
