@@ -232,8 +232,8 @@ QZSIM_EXPORT FT_STATUS FT_SetChars(FT_HANDLE handle, uint8_t event_char, uint8_t
     Device *d = Find(handle);
     if (!d)
         return FT_INVALID_HANDLE;
-    d->board->SetEventChar(uint16_t(event_char | (event_enable ? 0x100 : 0)));
-    d->board->SetErrorChar(uint16_t(error_char | (error_enable ? 0x100 : 0)));
+    d->board->SetEventChar(event_char, event_enable != 0);
+    d->board->SetErrorChar(error_char, error_enable != 0);
     return FT_OK;
 }
 #endif

@@ -136,8 +136,7 @@ bool FtdiBoard::Write(std::span<const uint8_t> bytes, size_t chunk_bytes, size_t
         out.pop_back();
     if (n == facts_.late_reply_at)
         late_.swap(out);
-    constexpr uint16_t kCharEnabled = 0x100;
-    if ((event_char_ & kCharEnabled) && std::find(out.begin(), out.end(), uint8_t(event_char_)) != out.end())
+    if (event_char_enabled_ && std::find(out.begin(), out.end(), event_char_) != out.end())
         send_now = true;
     if (unsent_.empty())
         unsent_since_ = Clock::now();

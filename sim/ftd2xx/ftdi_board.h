@@ -5,8 +5,9 @@
 // calls on top of it.
 //
 // Capture log lines: "# open LOC SERIAL", "> bytes" per write, "< bytes" per
-// read, "# event_char 0100" (the control request's value) for each special
-// character set, "# close"; a note after '#' marks a failed or short call.
+// read, "# event_char 0100" / "# error_char ..." / "# latency_ms 0010" (the
+// control request's value, in hex) for each setting, "# close"; a note after
+// '#' marks a failed or short call.
 #pragma once
 #include <chrono>
 #include <cstdint>
@@ -48,20 +49,24 @@ public:
 
     // MPSSE mode resets the engine; any other mode leaves the bus alone.
     void SetBitMode(uint8_t mode);
-    // The SET_EVENT_CHAR / SET_ERROR_CHAR requests: the character in the low
-    // byte, bit 8 enables it. An enabled event character flushes the reply
-    // buffer as soon as the engine answers it; the error character only
-    // marks UART parity errors, which MPSSE mode has none of.
-    void SetEventChar(uint16_t value) { event_char_ = value, CaptureNote("event_char", value); }
-    void SetErrorChar(uint16_t value) { CaptureNote("error_char", value); }
+    // The SET_EVENT_CHAR / SET_ERROR_CHAR requests. An enabled event
+    // character flushes the reply buffer as soon as the engine answers it;
+    // the error character only marks UART parity errors, which MPSSE mode has
+    // none of.
+    void SetEventChar(uint8_t character, bool enabled)
+    {
+        event_char_ = character, event_char_enabled_ = enabled;
+        CaptureNote("event_char", CharRequest(character, enabled));
+    }
+    void SetErrorChar(uint8_t character, bool enabled) { CaptureNote("error_char", CharRequest(character, enabled)); }
     uint8_t latency_ms() const { return latency_ms_; }
     void set_latency_ms(uint8_t ms) { latency_ms_ = ms, CaptureNote("latency_ms", ms); }
 
     // One write call of the library, sent in USB transfers of chunk_bytes
     // (0: one transfer). False when ftdi.txt fails it: nothing reaches the
     // engine. `sent` is the count that went out: all of them, or the first
-    // half of a write that ftdi.txt times out. The engine's answer waits for the latency timer unless the
-    // stream asked for it at once.
+    // half of a write that ftdi.txt times out. The engine's answer waits for
+    // the latency timer unless the stream asked for it at once.
     bool Write(std::span<const uint8_t> bytes, size_t chunk_bytes, size_t &sent);
     // Counts one read call; true when ftdi.txt fails it.
     bool ReadFails();
@@ -86,6 +91,8 @@ private:
     FtdiBoard() = default;
     void Capture(char direction, std::span<const uint8_t> bytes, const char *note);
     void CaptureNote(const char *what, uint16_t value);
+    // The control request's value: the character in the low byte, bit 8 set when enabled.
+    static uint16_t CharRequest(uint8_t character, bool enabled) { return uint16_t(character | (enabled ? 0x100 : 0)); }
 
     BoardFact board_;
     FtdiFacts facts_;
@@ -102,7 +109,8 @@ private:
 
     uint8_t bit_mode_ = 0;
     uint8_t latency_ms_ = 16;
-    uint16_t event_char_ = 0;
+    uint8_t event_char_ = 0;
+    bool event_char_enabled_ = false;
     std::deque<uint8_t> rx_;       // what the host can read
     std::vector<uint8_t> unsent_;  // held in the chip for the latency timer
     std::vector<uint8_t> late_;    // a reply on its way after its read gave up

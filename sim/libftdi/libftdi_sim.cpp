@@ -422,7 +422,7 @@ QZSIM_EXPORT int ftdi_set_event_char(ftdi_context *ftdi, unsigned char eventch, 
     std::lock_guard<std::mutex> guard(L().mutex);
     if (!ftdi || !ftdi->usb_dev)
         return Fail(ftdi, -2, kUnavailable);
-    ftdi->usb_dev->board->SetEventChar(uint16_t(eventch | (enable ? 0x100 : 0)));
+    ftdi->usb_dev->board->SetEventChar(eventch, enable != 0);
     return 0;
 }
 
@@ -431,7 +431,7 @@ QZSIM_EXPORT int ftdi_set_error_char(ftdi_context *ftdi, unsigned char errorch, 
     std::lock_guard<std::mutex> guard(L().mutex);
     if (!ftdi || !ftdi->usb_dev)
         return Fail(ftdi, -2, kUnavailable);
-    ftdi->usb_dev->board->SetErrorChar(uint16_t(errorch | (enable ? 0x100 : 0)));
+    ftdi->usb_dev->board->SetErrorChar(errorch, enable != 0);
     return 0;
 }
 
