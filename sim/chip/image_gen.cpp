@@ -103,7 +103,7 @@ GeneratedChip GenerateChip(const GenerateOptions &o) {
     FixChecksums(img);
 
     // The chip runs an older firmware with the same customer, key, tail and
-    // info blocks; only its chip-specific info bytes +4..+9 are its own.
+    // info blocks; only its per-chip info bytes +4..+9 are its own.
     std::vector<uint8_t> &flash = g.flash;
     flash = img;
     FillFirmware(rng, flash.data(), kCustomer);

@@ -134,6 +134,10 @@ QZSIM_EXPORT FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE *dest, DWOR
     if (!dest || !num_devs)
         return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(L().mutex);
+    std::string folder;
+    FtdiFacts facts;
+    if (LoadBoardList(kLibrary, &folder, &facts) && facts.list_fail)
+        return FT_OTHER_ERROR;
     if (!L().list_ready)
         BuildList();
     std::copy(L().list.begin(), L().list.end(), dest);
@@ -190,7 +194,7 @@ QZSIM_EXPORT FT_STATUS FT_ResetDevice(FT_HANDLE handle)
     Device *d = Find(handle);
     if (!d)
         return FT_INVALID_HANDLE;
-    d->board->Purge();
+    d->board->Reset();
     return FT_OK;
 }
 #endif
@@ -318,6 +322,7 @@ QZSIM_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void *buffer, DWORD to_read, DW
         if (!d)
             return FT_INVALID_HANDLE;
         d->board->ReleaseAfterLatency(d->board->latency_ms() <= d->read_timeout_ms);
+        d->board->ReleaseTail();
     }
     *returned = static_cast<DWORD>(d->board->Take({static_cast<uint8_t *>(buffer), to_read}, "timed out"));
     return FT_OK;

@@ -136,6 +136,14 @@ bool FtdiBoard::Write(std::span<const uint8_t> bytes, size_t chunk_bytes, size_t
         out.pop_back();
     if (n == facts_.late_reply_at)
         late_.swap(out);
+    if (!out.empty() && n == facts_.late_tail_at) {
+        late_.push_back(out.back());
+        out.pop_back();
+    }
+    if (!out.empty() && n == facts_.split_reply_at) {
+        tail_.assign(1, out.back());
+        out.pop_back();
+    }
     if (event_char_enabled_ && std::find(out.begin(), out.end(), event_char_) != out.end())
         send_now = true;
     if (unsent_.empty())
@@ -158,12 +166,23 @@ bool FtdiBoard::ReadFails()
 
 void FtdiBoard::ReleaseAfterLatency(bool expired)
 {
+    if (tail_due_)
+        ReleaseTail();
     if (unsent_.empty())
         return;
     if (expired || LatencyLeftMs() == 0) {
         rx_.insert(rx_.end(), unsent_.begin(), unsent_.end());
         unsent_.clear();
     }
+}
+
+void FtdiBoard::ReleaseTail()
+{
+    if (!unsent_.empty())
+        return;
+    rx_.insert(rx_.end(), tail_.begin(), tail_.end());
+    tail_.clear();
+    tail_due_ = false;
 }
 
 uint32_t FtdiBoard::LatencyLeftMs() const
@@ -179,6 +198,7 @@ size_t FtdiBoard::Take(std::span<uint8_t> out, const char *note_if_short)
     const size_t count = std::min(out.size(), rx_.size());
     std::copy_n(rx_.begin(), count, out.begin());
     rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(count));
+    tail_due_ = !tail_.empty() && count > 0;
     Capture('<', out.first(count), count < out.size() ? note_if_short : nullptr);
     return count;
 }
@@ -188,6 +208,8 @@ void FtdiBoard::Purge()
     rx_.clear();
     unsent_.clear();
     late_.clear();
+    tail_.clear();
+    tail_due_ = false;
 }
 
 void FtdiBoard::ArriveLate()

@@ -5,9 +5,10 @@
 // calls on top of it.
 //
 // Capture log lines: "# open LOC SERIAL", "> bytes" per write, "< bytes" per
-// read, "# event_char 0100" / "# error_char ..." / "# latency_ms 0010" (the
-// control request's value, in hex) for each setting, "# close"; a note after
-// '#' marks a failed or short call.
+// read, "# reset 0000" for a device reset, "# event_char 0100" /
+// "# error_char ..." / "# latency_ms 0010" (the control request's value, in
+// hex) for each setting, "# close"; a note after '#' marks a failed or short
+// call.
 #pragma once
 #include <chrono>
 #include <cstdint>
@@ -73,8 +74,11 @@ public:
     // Logs a read that returns no bytes for the reason given.
     void LogEmptyRead(const char *note) { Capture('<', {}, note); }
     // Moves held-back bytes to the host once the latency timer has run out
-    // (or at once when expired).
+    // (or at once when expired), and the tail of a split reply once a read
+    // has taken its head.
     void ReleaseAfterLatency(bool expired);
+    // The tail of a split reply arrives now.
+    void ReleaseTail();
     // Milliseconds until the latency timer next sends a packet.
     uint32_t LatencyLeftMs() const;
     size_t available() const { return rx_.size(); }
@@ -82,6 +86,8 @@ public:
     size_t Take(std::span<uint8_t> out, const char *note_if_short);
     // Drops every byte on its way to the host.
     void Purge();
+    // The SIO reset request: the buffers go, the settings stay.
+    void Reset() { CaptureNote("reset", 0), Purge(); }
     // A reply that ftdi.txt delays past its read reaches the host: at the
     // next call that is not a read.
     void ArriveLate();
@@ -114,6 +120,8 @@ private:
     std::deque<uint8_t> rx_;       // what the host can read
     std::vector<uint8_t> unsent_;  // held in the chip for the latency timer
     std::vector<uint8_t> late_;    // a reply on its way after its read gave up
+    std::vector<uint8_t> tail_;    // the last packet of a split reply
+    bool tail_due_ = false;        // a read has taken the split reply's head
     Clock::time_point unsent_since_{};
     uint32_t writes_ = 0;
     uint32_t reads_ = 0;

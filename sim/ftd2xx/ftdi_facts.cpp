@@ -73,6 +73,8 @@ bool ParseFtdiFacts(const std::string &text, FtdiFacts *facts, std::string *erro
         {"short_reply_from", &FtdiFacts::short_reply_from},
         {"short_reply_at", &FtdiFacts::short_reply_at},
         {"late_reply_at", &FtdiFacts::late_reply_at},
+        {"late_tail_at", &FtdiFacts::late_tail_at},
+        {"split_reply_at", &FtdiFacts::split_reply_at},
         {"nack_address_from", &FtdiFacts::nack_address_from},
         {"nack_write_byte", &FtdiFacts::nack_write_byte},
         {"timeout_scale", &FtdiFacts::timeout_scale},
@@ -84,6 +86,7 @@ bool ParseFtdiFacts(const std::string &text, FtdiFacts *facts, std::string *erro
     };
     static constexpr FlagKey kFlags[] = {
         {"no_devices", &FtdiFacts::no_devices},
+        {"list_fail", &FtdiFacts::list_fail},
         {"open_fail", &FtdiFacts::open_fail},
         {"no_bad_command_echo", &FtdiFacts::no_bad_command_echo},
     };

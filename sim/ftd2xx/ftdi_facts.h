@@ -9,6 +9,7 @@
 //       another program holds the board. DIR: the chip folder the board's
 //       bus reaches, relative to this folder (default: this folder).
 //   no_devices              the device list is empty
+//   list_fail               FT_GetDeviceInfoList fails (FT_OTHER_ERROR)
 //   open_fail               FT_OpenEx fails (FT_DEVICE_NOT_OPENED)
 //   write_fail_from N       FT_Write fails (FT_IO_ERROR) from its N-th call
 //   write_fail_at N         only the N-th FT_Write fails
@@ -22,6 +23,10 @@
 //   late_reply_at N         what the MPSSE returns for the N-th FT_Write
 //                           reaches the host only after the read for it gave
 //                           up: at the next call that is not a read
+//   late_tail_at N          the same for the last byte of the reply alone
+//   split_reply_at N        the last byte of the N-th FT_Write's reply
+//                           comes one packet after the rest: FT_Read waits
+//                           for it, an ftdi_read_data returns without it
 //   no_bad_command_echo     the MPSSE answers no bad command (never syncs)
 //   nack_address_from N     from the N-th address byte on the bus (1-based)
 //                           the chip does not acknowledge its address
@@ -63,6 +68,7 @@ struct BoardFact {
 struct FtdiFacts {
     std::vector<BoardFact> boards;
     bool no_devices = false;
+    bool list_fail = false;
     bool open_fail = false;
     uint32_t write_fail_from = 0;
     uint32_t write_fail_at = 0;
@@ -72,6 +78,8 @@ struct FtdiFacts {
     uint32_t short_reply_from = 0;
     uint32_t short_reply_at = 0;
     uint32_t late_reply_at = 0;
+    uint32_t late_tail_at = 0;
+    uint32_t split_reply_at = 0;
     bool no_bad_command_echo = false;
     uint32_t nack_address_from = 0;
     uint32_t nack_write_byte = 0;

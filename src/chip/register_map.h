@@ -18,7 +18,7 @@ inline constexpr uint8_t PAGE_9 = 0x09;
 inline constexpr uint8_t PAGE_STATUS = 0x50;
 
 // The value a write test writes: 0x55 where the byte already holds 0xAA or
-// the other special value 0x66, else 0xAA, so that the test always changes
+// the other marker value 0x66, else 0xAA, so that the test always changes
 // the byte.
 inline constexpr uint8_t WriteTestValue(uint8_t old) { return old == 0x66 || old == 0xAA ? 0x55 : 0xAA; }
 

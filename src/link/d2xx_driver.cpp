@@ -181,7 +181,6 @@ void D2xxDriver::Close()
             api_.close(device_);
         device_ = nullptr;
     }
-    api_ = Api{};
     library_.reset();
     loaded_name_ = nullptr;
 }

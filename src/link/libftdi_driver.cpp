@@ -93,7 +93,6 @@ BoardOpen LibftdiDriver::OpenBoard(size_t index)
         return BoardOpen::HeldElsewhere;
     if (result < 0)
         return BoardOpen::Failed;
-    open_ = true;
     FreeList();
     return BoardOpen::Opened;
 }
@@ -175,17 +174,15 @@ void LibftdiDriver::DropStaleInput()
         stale_input_ = false;
 }
 
+// ftdi_usb_close on a context without a board does nothing.
 void LibftdiDriver::Close()
 {
     if (context_) {
         FreeList();
-        if (open_)
-            api_.usb_close(context_);
+        api_.usb_close(context_);
         api_.free_context(context_);
         context_ = nullptr;
     }
-    open_ = false;
-    api_ = Api{};
     library_.reset();
 }
 

@@ -63,7 +63,6 @@ private:
     ftdi_context *context_ = nullptr;
     ftdi_device_list *list_ = nullptr;
     std::vector<libusb_device *> devices_;  // of the listed boards, in list order, while list_ holds them
-    bool open_ = false;
     bool stale_input_ = false;
     uint32_t read_timeout_ms_ = 0;
 };
