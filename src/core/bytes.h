@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace qz {
@@ -18,6 +19,18 @@ inline uint16_t GetLe16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | 
 inline uint32_t GetLe32(const uint8_t *p)
 {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// The value of one hex digit of either case; nothing for any other character.
+inline std::optional<uint8_t> HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return static_cast<uint8_t>(c - '0');
+    if (c >= 'a' && c <= 'f')
+        return static_cast<uint8_t>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F')
+        return static_cast<uint8_t>(c - 'A' + 10);
+    return std::nullopt;
 }
 
 inline void PutLe16(uint8_t *p, uint32_t value)

@@ -60,7 +60,10 @@ EepromSearchResult EepromSearch(Chip &chip, EepromProbe probe)
         result.status = ERR_NO_EEPROM;
         return result;
     }
-    if (EepromRead(chip, INFO_BLOCK_OFFSET, result.info) < 0 && chip.fault()) {
+    // A failed transfer leaves the block as read, to be judged below; only
+    // a fault ends the search.
+    EepromRead(chip, INFO_BLOCK_OFFSET, result.info);
+    if (chip.fault()) {
         result.status = chip.fault();
         return result;
     }

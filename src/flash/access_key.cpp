@@ -1,23 +1,10 @@
 #include "flash/access_key.h"
 
+#include <optional>
+
+#include "core/bytes.h"
 
 namespace qz {
-
-static int HexDigitValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-static uint32_t LittleEndianWord(const AccessKey &key)
-{
-    return key[0] | (key[1] << 8) | (key[2] << 16) | (static_cast<uint32_t>(key[3]) << 24);
-}
 
 static AccessKey KeyFromWord(uint32_t word)
 {
@@ -31,7 +18,7 @@ static uint32_t ExpandShortId(uint32_t value)
 {
     const uint32_t n0 = value & 0xF, n1 = (value >> 4) & 0xF, n2 = (value >> 8) & 0xF;
     uint32_t low = (value & 0x0FFF) | (((n0 + n1 + n2) & 0xF) << 12);
-    return ((low << 16) | low) ^ LittleEndianWord(kDefaultAccessKey);
+    return ((low << 16) | low) ^ GetLe32(kDefaultAccessKey.data());
 }
 
 AccessKey ParseAccessKey(const char *text)
@@ -40,8 +27,8 @@ AccessKey ParseAccessKey(const char *text)
         text += 2;
     uint32_t value = 0;
     int digits = 0;
-    for (; HexDigitValue(*text) >= 0; ++text, ++digits)
-        value = (value << 4) | static_cast<uint32_t>(HexDigitValue(*text));
+    for (std::optional<uint8_t> digit; (digit = HexDigitValue(*text)); ++text, ++digits)
+        value = (value << 4) | *digit;
     return KeyFromWord(digits <= 3 ? ExpandShortId(value) : value);
 }
 

@@ -1,5 +1,6 @@
 #include "image/record_text.h"
 
+#include "core/bytes.h"
 
 namespace qz {
 
@@ -39,28 +40,17 @@ std::string BadCharacter(char c, size_t column)
     return "bad character " + what + " at column " + std::to_string(column);
 }
 
-static int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::string DecodeHex(std::string_view digits, size_t column, std::vector<uint8_t> &bytes)
 {
     bytes.clear();
     for (size_t i = 0; i < digits.size(); ++i) {
-        if (HexValue(digits[i]) < 0)
+        if (!HexDigitValue(digits[i]))
             return BadCharacter(digits[i], column + i);
     }
     if (digits.size() % 2 != 0)
         return "odd number of hex digits";
     for (size_t i = 0; i < digits.size(); i += 2)
-        bytes.push_back(static_cast<uint8_t>(HexValue(digits[i]) << 4 | HexValue(digits[i + 1])));
+        bytes.push_back(static_cast<uint8_t>(*HexDigitValue(digits[i]) << 4 | *HexDigitValue(digits[i + 1])));
     return {};
 }
 

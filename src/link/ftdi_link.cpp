@@ -147,8 +147,6 @@ void FtdiLink::SetUpI2cBus()
 
 bool FtdiLink::Open()
 {
-    if (driver_)
-        return true;
     driver_ = LoadDriver();
     if (!driver_)
         return false;

@@ -58,8 +58,6 @@ std::optional<std::vector<ListedDevice>> IicLink::ListDevices()
 
 bool IicLink::Open()
 {
-    if (library_)
-        return true;
     if (!LoadMakerLibrary(library_, library_name_, console_, [this] { return LookUpEntryPoints(); }))
         return false;
     const std::optional<std::vector<AdapterEntry>> adapters = Adapters();
@@ -76,7 +74,8 @@ bool IicLink::Open()
     const AdapterEntry &entry = (*adapters)[index];
     if (!api_.open(entry.device_key, entry.word1, &adapter_handle_))
         return false;
-    opened_ = OpenedDevice{index, false, "", 0};
+    opened_.emplace();
+    opened_->index = index;
     api_.set_clock(adapter_handle_, kIicClockCode);
     return true;
 }

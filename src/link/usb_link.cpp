@@ -113,8 +113,6 @@ std::optional<std::vector<ListedDevice>> UsbLink::ListDevices()
 
 bool UsbLink::Open()
 {
-    if (library_)
-        return true;
     if (!LoadLibrary())
         return false;
     unsigned enumerated = 0;
@@ -135,7 +133,8 @@ bool UsbLink::Open()
         console_.Write("Fail to open USB Billboard device\n");
         return false;
     }
-    opened_ = OpenedDevice{index, false, "", 0};
+    opened_.emplace();
+    opened_->index = index;
     if (api_.get_device_descriptor) {
         // Cleared first: a failed descriptor read gives version 0.
         std::array<uint8_t, kDescriptorSize> descriptor{};
