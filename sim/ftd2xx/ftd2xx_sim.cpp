@@ -269,13 +269,13 @@ QZSIM_EXPORT FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, uint8_t ms)
 #endif
 
 #ifndef QZSIM_OMIT_FT_SetBitMode
-QZSIM_EXPORT FT_STATUS FT_SetBitMode(FT_HANDLE handle, uint8_t /*mask*/, uint8_t mode)
+QZSIM_EXPORT FT_STATUS FT_SetBitMode(FT_HANDLE handle, uint8_t mask, uint8_t mode)
 {
     std::lock_guard<std::mutex> guard(L().mutex);
     Device *d = Find(handle);
     if (!d)
         return FT_INVALID_HANDLE;
-    d->board->SetBitMode(mode);
+    d->board->SetBitMode(mask, mode);
     return FT_OK;
 }
 #endif

@@ -99,8 +99,9 @@ void FtdiBoard::CaptureNote(const char *what, uint16_t value)
     std::fflush(capture_);
 }
 
-void FtdiBoard::SetBitMode(uint8_t mode)
+void FtdiBoard::SetBitMode(uint8_t mask, uint8_t mode)
 {
+    CaptureNote("bitmode", static_cast<uint16_t>(mode << 8 | mask));
     bit_mode_ = mode;
     if (mode == kBitModeMpsse)
         engine_->Reset();

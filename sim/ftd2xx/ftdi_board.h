@@ -6,9 +6,9 @@
 //
 // Capture log lines: "# open LOC SERIAL", "> bytes" per write, "< bytes" per
 // read, "# reset 0000" for a device reset, "# event_char 0100" /
-// "# error_char ..." / "# latency_ms 0010" (the control request's value, in
-// hex) for each setting, "# close"; a note after '#' marks a failed or short
-// call.
+// "# error_char ..." / "# latency_ms 0010" / "# bitmode 0200" (the control
+// request's value, in hex) for each setting, "# close"; a note after '#'
+// marks a failed or short call.
 #pragma once
 #include <chrono>
 #include <cstdint>
@@ -48,8 +48,10 @@ public:
     const BoardFact &board() const { return board_; }
     const FtdiFacts &facts() const { return facts_; }
 
-    // MPSSE mode resets the engine; any other mode leaves the bus alone.
-    void SetBitMode(uint8_t mode);
+    // The SET_BITMODE request. MPSSE mode resets the engine; any other mode
+    // leaves the bus alone. In MPSSE mode the engine's commands set the pin
+    // directions, not the mask.
+    void SetBitMode(uint8_t mask, uint8_t mode);
     // The SET_EVENT_CHAR / SET_ERROR_CHAR requests. An enabled event
     // character flushes the reply buffer as soon as the engine answers it;
     // the error character only marks UART parity errors, which MPSSE mode has

@@ -334,12 +334,12 @@ QZSIM_EXPORT int ftdi_set_latency_timer(ftdi_context *ftdi, unsigned char latenc
     return 0;
 }
 
-QZSIM_EXPORT int ftdi_set_bitmode(ftdi_context *ftdi, unsigned char /*bitmask*/, unsigned char mode)
+QZSIM_EXPORT int ftdi_set_bitmode(ftdi_context *ftdi, unsigned char bitmask, unsigned char mode)
 {
     std::lock_guard<std::mutex> guard(L().mutex);
     if (!ftdi || !ftdi->usb_dev)
         return Fail(ftdi, -2, kUnavailable);
-    ftdi->usb_dev->board->SetBitMode(mode);
+    ftdi->usb_dev->board->SetBitMode(bitmask, mode);
     ftdi->bitbang_mode = mode;
     ftdi->bitbang_enabled = mode == BITMODE_RESET ? 0 : 1;
     return 0;

@@ -80,6 +80,19 @@ private:
     int fault_ = 0;
 };
 
+// Whether a transfer failed on the link since the watch began: bytes read
+// since then may be stale. Every failed transfer counts, whatever its caller
+// does with the result.
+class TransferWatch {
+public:
+    explicit TransferWatch(const Chip &chip) : chip_(chip), failures_before_(chip.link_failures()) {}
+    bool SawFailure() const { return chip_.link_failures() != failures_before_; }
+
+private:
+    const Chip &chip_;
+    uint32_t failures_before_;
+};
+
 // Bounds on the hardware waits. A healthy chip finishes a flash command and a
 // bridge command within a few polls and an EEPROM write cycle within 5 ms; the
 // bounds are far above that.

@@ -75,7 +75,7 @@ int EepromRead(Chip &chip, uint16_t address, std::span<uint8_t> dest)
         EepromTransfer(chip, CMD_READ_STOP, static_cast<uint8_t>(dest.size())) < 0)
         return chip.fault();
     chip.SelectPage(PAGE_I2C_MASTER);
-    return chip.ReadRegisters(I2CM_RDATA, dest);
+    return std::min(chip.ReadRegisters(I2CM_RDATA, dest), 0);
 }
 
 int EepromWriteBytes(Chip &chip, uint16_t address, std::span<const uint8_t> data)
@@ -106,17 +106,18 @@ int EepromWriteTest(Chip &chip)
     // A byte that did not come through whole is never written back: the
     // test writes nothing and reports the link's failure.
     uint8_t old = 0;
-    const uint32_t failures_before = chip.link_failures();
-    const int read = EepromRead(chip, kEepromTestAddress, std::span<uint8_t>(&old, 1));
+    const TransferWatch watch(chip);
+    EepromRead(chip, kEepromTestAddress, std::span<uint8_t>(&old, 1));
     if (chip.fault())
         return chip.fault();
-    if (read < 0 || chip.link_failures() != failures_before)
+    if (watch.SawFailure())
         return chip.last_link_error();
     const uint8_t test = WriteTestValue(old);
     if (WriteTestByte(chip, test) < 0)
         return chip.fault();
     uint8_t check = 0;
-    if (EepromRead(chip, kEepromTestAddress, std::span<uint8_t>(&check, 1)) < 0 && chip.fault())
+    EepromRead(chip, kEepromTestAddress, std::span<uint8_t>(&check, 1));
+    if (chip.fault())
         return chip.fault();
     if (WriteTestByte(chip, old) < 0)
         return chip.fault();

@@ -20,9 +20,9 @@ int EepromTransfer(Chip &chip, uint8_t cmd, uint8_t len);
 // cycle is over. Returns 0 or the fault.
 int EepromWaitReady(Chip &chip);
 
-// Random read of 1-32 bytes at address. Returns what the final I2CM_RDATA
-// read returned (the count, or the link's negative error, in which case dest
-// holds no fresh data), or the run's hardware fault.
+// Random read of 1-32 bytes at address. Returns 0, the link's negative error
+// of the final I2CM_RDATA read (dest then holds no fresh data), or the run's
+// hardware fault.
 int EepromRead(Chip &chip, uint16_t address, std::span<uint8_t> dest);
 
 // One write transaction of 1 byte or a 32-byte page at address, without

@@ -1,5 +1,7 @@
 #include "flash/flash_command.h"
 
+#include <algorithm>
+
 #include "chip/register_map.h"
 #include "core/error_codes.h"
 
@@ -41,8 +43,7 @@ int ReadFlashPiece(Chip &chip, uint16_t word_address, std::span<uint8_t> dest)
     chip.SelectPage(PAGE_FLASH);
     if (const int fault = IssueFlashCommand(chip, FLASH_OP_READ, static_cast<uint8_t>(dest.size() / 2), word_address))
         return fault;
-    const int got = chip.ReadRegisters(FLASH_RDATA, dest);
-    return got < 0 ? got : 0;
+    return std::min(chip.ReadRegisters(FLASH_RDATA, dest), 0);
 }
 
 }  // namespace qz

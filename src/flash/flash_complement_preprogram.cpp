@@ -13,14 +13,13 @@ int FlashComplementPreprogram(Chip &chip, uint16_t word_address, size_t count)
     for (size_t off = 0; off < count; off += FLASH_READ_PIECE_BYTES) {
         const size_t len = std::min<size_t>(FLASH_READ_PIECE_BYTES, count - off);
         chip.console().Progress(kReadLabel, off);
-        const uint32_t failures_before = chip.link_failures();
-        const int read =
-            ReadFlashPiece(chip, static_cast<uint16_t>(word_address + off / 2), std::span<uint8_t>(buffer.data(), len));
+        const TransferWatch watch(chip);
+        ReadFlashPiece(chip, static_cast<uint16_t>(word_address + off / 2), std::span<uint8_t>(buffer.data(), len));
         if (chip.fault())
             return chip.fault();
         // The buffer would hold the previous piece's bytes: OR-ed into this
         // piece they would set foreign bits. Nothing after the pass runs.
-        if (read != 0 || chip.link_failures() != failures_before)
+        if (watch.SawFailure())
             return chip.RaiseFault(chip.last_link_error());
         chip.console().Progress(kWriteLabel, off);
         for (size_t off2 = 0; off2 < len; off2 += FLASH_PROGRAM_PIECE_BYTES) {

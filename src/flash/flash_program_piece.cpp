@@ -22,14 +22,14 @@ int ProgramPiece(Chip &chip, uint16_t word_address, std::span<const uint8_t> pie
                 return 0;
             continue;
         }
-        const uint32_t failures_before = chip.link_failures();
-        const int got = ReadFlashPiece(chip, word_address, got_bytes);
+        const TransferWatch watch(chip);
+        ReadFlashPiece(chip, word_address, got_bytes);
         if (chip.fault())
             return chip.fault();
         // A read-back during which any transfer failed (the read command as
         // well as the data read) proves nothing: every byte counts as
         // differing, and the piece gets another pass.
-        const bool read_back = got == 0 && chip.link_failures() == failures_before;
+        const bool read_back = !watch.SawFailure();
         differing = 0;
         for (size_t i = 0; i < piece.size(); ++i)
             differing += !read_back || readback[i] != piece[i];

@@ -1,5 +1,7 @@
 #include "flash/flash_unlock.h"
 
+#include <algorithm>
+
 #include "chip/register_map.h"
 #include "core/error_codes.h"
 #include "flash/flash_read_erase.h"
@@ -18,8 +20,7 @@ static int TryAccessKey(Chip &chip, const AccessKey &key, InfoBlock &chip_info)
         chip.console().Write("  error inf\n");
         return ERR_NO_ACCESS_KEY;
     }
-    const int read = FlashRead(chip, INFO_BLOCK_WORD_ADDRESS, chip_info);
-    return read < 0 ? read : 0;
+    return std::min(FlashRead(chip, INFO_BLOCK_WORD_ADDRESS, chip_info), 0);
 }
 
 UnlockResult FlashUnlock(Chip &chip, std::span<const uint8_t> image, const AccessKey &access_key)

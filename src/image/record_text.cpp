@@ -42,7 +42,6 @@ std::string BadCharacter(char c, size_t column)
 
 std::string DecodeHex(std::string_view digits, size_t column, std::vector<uint8_t> &bytes)
 {
-    bytes.clear();
     for (size_t i = 0; i < digits.size(); ++i) {
         if (!HexDigitValue(digits[i]))
             return BadCharacter(digits[i], column + i);

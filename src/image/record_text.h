@@ -40,8 +40,9 @@ std::string HexText(uint64_t value, int digits);
 
 std::string BadCharacter(char c, size_t column);
 
-// Pairs of hex digits, the first at the given column, into bytes. Returns the
-// error text, empty when every character was a hex digit and they pair up.
+// Pairs of hex digits, the first at the given column, appended to bytes.
+// Returns the error text, empty when every character was a hex digit and they
+// pair up; bytes then stays as it was.
 std::string DecodeHex(std::string_view digits, size_t column, std::vector<uint8_t> &bytes);
 
 // Puts a record's bytes at address. Returns the error text, empty when they

@@ -16,8 +16,7 @@ static int MirrorPage(Chip &chip, uint16_t eeprom_address, std::span<const uint8
 {
     if (const int fault = EepromWaitReady(chip))
         return fault;
-    const int status = EepromWriteBytes(chip, eeprom_address, page);
-    return status < 0 ? status : 0;
+    return std::min(EepromWriteBytes(chip, eeprom_address, page), 0);
 }
 
 int ProgramRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> data, int min_passes,
@@ -72,19 +71,18 @@ VerifyOutcome VerifyRange(Chip &chip, uint16_t word_address, std::span<const uin
         const auto expected = data.subspan(off, len);
         chip.console().Progress(kVerifyLabel, off);
         if (targets.flash) {
-            const uint32_t failures_before = chip.link_failures();
-            const int status = ReadFlashPiece(chip, static_cast<uint16_t>(word_address + off / 2), got);
+            const TransferWatch watch(chip);
+            ReadFlashPiece(chip, static_cast<uint16_t>(word_address + off / 2), got);
             if (chip.fault())
                 return {chip.fault(), 0};
-            total += CountDiffering(status != 0 || chip.link_failures() != failures_before, got, expected);
+            total += CountDiffering(watch.SawFailure(), got, expected);
         }
         if (targets.eeprom) {
-            const uint32_t failures_before = chip.link_failures();
-            const int status = EepromRead(chip, static_cast<uint16_t>(off + 2u * word_address), got);
+            const TransferWatch watch(chip);
+            EepromRead(chip, static_cast<uint16_t>(off + 2u * word_address), got);
             if (chip.fault())
                 return {chip.fault(), 0};
-            total += CountDiffering(status < 0 || chip.link_failures() != failures_before, got, expected)
-                     << kVerifyEepromShift;
+            total += CountDiffering(watch.SawFailure(), got, expected) << kVerifyEepromShift;
         }
     }
     if (total == 0)

@@ -30,7 +30,7 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr int kChip = 0xF4, kW = qz::ERR_FT232H_WRITE, kR = qz::ERR_FT232H_READ;
 const char *const kSync = "# reset 0000\n# event_char 0000\n# error_char 0000\n# latency_ms 0010\n"
-                          "> AA\n< FA AA\n> AB\n< FA AB\n> 8A 97 8C\n> 80 03 13 86 2B 01\n> 85\n# close\n";
+                          "# bitmode 0000\n# bitmode 0200\n> AA\n< FA AA\n> AB\n< FA AB\n> 8A 97 8C\n> 80 03 13 86 2B 01\n> 85\n# close\n";
 
 class BoardTest : public testing::Test {
 protected:
@@ -76,7 +76,8 @@ TEST_P(StandInTest, OpenTakesTheFirstFreeBoardAndCapturesEverySetUpWrite)
         {"board 0x2021 serial A1\nboard 0x2022 serial A2\n", false, nullptr, "# open 0x00002021 A1\n"},
         {"board 0x11 open\nboard 0x12 open\n", false, "No free FT232H device", ""},
         {"no_bad_command_echo\n", false, "Fail to synchronize MPSSE",
-         "# open 0x00000011 FTQZ0001\n# reset 0000\n# event_char 0000\n# error_char 0000\n# latency_ms 0010\n> AA\n"}};
+         "# open 0x00000011 FTQZ0001\n# reset 0000\n# event_char 0000\n# error_char 0000\n# latency_ms 0010\n"
+         "# bitmode 0000\n# bitmode 0200\n> AA\n"}};
     const int fd = open((dir / "ftdi_00002021.lock").c_str(), O_RDWR | O_CREAT, 0666);
     for (const auto &c : kCases) {
         SCOPED_TRACE(c.boards);
