@@ -263,6 +263,8 @@ QZSIM_EXPORT FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, uint8_t ms)
         return FT_INVALID_HANDLE;
     if (ms < kMinLatencyMs)
         return FT_INVALID_PARAMETER;
+    if (d->board->facts().latency_fail)
+        return FT_IO_ERROR;
     d->board->set_latency_ms(ms);
     return FT_OK;
 }

@@ -11,6 +11,7 @@
 //   no_devices              the device list is empty
 //   list_fail               FT_GetDeviceInfoList fails (FT_OTHER_ERROR)
 //   open_fail               FT_OpenEx fails (FT_DEVICE_NOT_OPENED)
+//   latency_fail            FT_SetLatencyTimer fails (FT_IO_ERROR)
 //   write_fail_from N       FT_Write fails (FT_IO_ERROR) from its N-th call
 //   write_fail_at N         only the N-th FT_Write fails
 //   write_timeout_at N      the N-th FT_Write sends only the first half of its
@@ -70,6 +71,7 @@ struct FtdiFacts {
     bool no_devices = false;
     bool list_fail = false;
     bool open_fail = false;
+    bool latency_fail = false;
     uint32_t write_fail_from = 0;
     uint32_t write_fail_at = 0;
     uint32_t write_timeout_at = 0;

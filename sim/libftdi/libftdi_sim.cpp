@@ -330,6 +330,8 @@ QZSIM_EXPORT int ftdi_set_latency_timer(ftdi_context *ftdi, unsigned char latenc
     std::lock_guard<std::mutex> guard(L().mutex);
     if (!ftdi || !ftdi->usb_dev)
         return Fail(ftdi, -3, kUnavailable);
+    if (ftdi->usb_dev->board->facts().latency_fail)
+        return Fail(ftdi, -2, "unable to set latency timer");
     ftdi->usb_dev->board->set_latency_ms(latency);
     return 0;
 }
