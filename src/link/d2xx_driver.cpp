@@ -37,8 +37,6 @@ bool D2xxDriver::LookUpEntryPoints()
 
 LibraryLoad D2xxDriver::Load()
 {
-    if (library_)
-        return LibraryLoad::Loaded;
     for (const char *name : {primary_, fallback_}) {
         if (!name)
             continue;

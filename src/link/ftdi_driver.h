@@ -37,6 +37,7 @@ public:
 
     // The file name for messages: the one loaded, or the first one tried.
     virtual const char *library_name() const = 0;
+    // Loads the library and looks up its entry points; once per driver.
     virtual LibraryLoad Load() = 0;
 
     // The boards the library sees, in its order; false when listing failed.

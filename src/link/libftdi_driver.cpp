@@ -43,8 +43,6 @@ bool LibftdiDriver::LookUpEntryPoints()
 
 LibraryLoad LibftdiDriver::Load()
 {
-    if (library_)
-        return LibraryLoad::Loaded;
     library_ = std::make_unique<SharedLibrary>(name_);
     if (!library_->loaded()) {
         library_.reset();
