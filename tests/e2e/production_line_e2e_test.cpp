@@ -1,5 +1,5 @@
-// A programming station's log, shared by parallel runs. Choosing boards,
-// listing, refusals, verifying and an unwritable log are golden runs.
+// A programming station's log: shared by parallel runs, and what it says.
+// Boards, listing, refusals, verifying, an unwritable log: golden runs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -49,6 +49,22 @@ TEST(ProductionLineE2eTest, ParallelRunsShareOneLogLineByLine)
         logged.insert(line["image"]["path"].get<std::string>());
     }
     EXPECT_EQ(logged, paths);
+}
+
+// Each line names the link, the board, the error and the exit status.
+TEST(ProductionLineE2eTest, LogNamesTheLinkTheBoardAndTheError)
+{
+    ChipFixture chip;
+    chip.Create();
+    std::ofstream(chip.chip + "/ftdi.txt") << "board 0x11 serial FTA\nboard 0x2B serial FTB\nnack_address_from 1\n";
+    const std::string log = chip.Path("station.log");
+    EXPECT_EQ(chip.Run({"-F", "--serial", "FTB", "--log", log, "-X", "0x1234"}).status, 102);
+    const std::vector<nlohmann::json> lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["link"], "ft232h");
+    EXPECT_EQ(lines[0]["device"], nlohmann::json::parse(R"({"serial":"FTB","location":"0x2B","index":1})"));
+    EXPECT_EQ(lines[0]["error"], "chip_not_found");
+    EXPECT_EQ(lines[0]["exit_status"], 102);
 }
 
 }  // namespace

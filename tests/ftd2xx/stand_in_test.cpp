@@ -29,8 +29,9 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 constexpr int kChip = 0xF4, kW = qz::ERR_FT232H_WRITE, kR = qz::ERR_FT232H_READ;
-const char *const kSync = "# reset 0000\n# event_char 0000\n# error_char 0000\n# latency_ms 0010\n"
-                          "# bitmode 0000\n# bitmode 0200\n> AA\n< FA AA\n> AB\n< FA AB\n> 8A 97 8C\n> 80 03 13 86 2B 01\n> 85\n# close\n";
+const std::string kSetUp = "# reset 0000\n# event_char 0000\n# error_char 0000\n# latency_ms 0010\n# bitmode 0000\n"
+                          "# bitmode 0200\n> AA\n";
+const std::string kSync = kSetUp + "< FA AA\n> AB\n< FA AB\n> 8A 97 8C\n> 80 03 13 86 2B 01\n> 85\n# close\n";
 
 class BoardTest : public testing::Test {
 protected:
@@ -70,14 +71,12 @@ protected:
 // Another process holding board 0x2021 leaves its lock.
 TEST_P(StandInTest, OpenTakesTheFirstFreeBoardAndCapturesEverySetUpWrite)
 {
-    const struct { const char *boards; bool held; const char *error, *log; } kCases[] = {
+    const struct { const char *boards; bool held; const char *error; std::string log; } kCases[] = {
         {"", false, nullptr, "# open 0x00000011 FTQZ0001\n"},
         {"board 0x3031 open\nboard 0x2021\nboard 0x2022\n", true, nullptr, "# open 0x00002022 FTQZ0003\n"},
         {"board 0x2021 serial A1\nboard 0x2022 serial A2\n", false, nullptr, "# open 0x00002021 A1\n"},
         {"board 0x11 open\nboard 0x12 open\n", false, "No free FT232H device", ""},
-        {"no_bad_command_echo\n", false, "Fail to synchronize MPSSE",
-         "# open 0x00000011 FTQZ0001\n# reset 0000\n# event_char 0000\n# error_char 0000\n# latency_ms 0010\n"
-         "# bitmode 0000\n# bitmode 0200\n> AA\n"}};
+        {"no_bad_command_echo\n", false, "Fail to synchronize MPSSE", "# open 0x00000011 FTQZ0001\n" + kSetUp}};
     const int fd = open((dir / "ftdi_00002021.lock").c_str(), O_RDWR | O_CREAT, 0666);
     for (const auto &c : kCases) {
         SCOPED_TRACE(c.boards);
@@ -86,7 +85,7 @@ TEST_P(StandInTest, OpenTakesTheFirstFreeBoardAndCapturesEverySetUpWrite)
         link->Close();
         EXPECT_STREQ(link->last_error(), c.error);
         // Over libftdi, a sync that gets no echo reads on until the link's time-out.
-        EXPECT_TRUE(Read("ftdi_writes.log").starts_with(std::string(c.log) + (c.error ? "" : kSync)))
+        EXPECT_TRUE(Read("ftdi_writes.log").starts_with(c.log + (c.error ? "" : kSync)))
             << Read("ftdi_writes.log");
     }
     close(fd);

@@ -105,7 +105,11 @@ TEST(RunLogTest, CrcTimeAndStringsAreStandard)
         {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
         {"\xC3(\xC0\xAF\xED\xA0\x80\xF4\x90", "\\u00C3(\\u00C0\\u00AF\\u00ED\\u00A0\\u0080\\u00F4\\u0090"},
         {"\xF1\xC0\x80\x80", "\\u00F1\\u00C0\\u0080\\u0080"},
-        {"\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+        // The first and last lead byte of each length, the edges of the second byte's range.
+        {"\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEF\xBF\xBD\xF0\x90\x80\x80\xF4\x8F\xBF\xBF",
+         "\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEF\xBF\xBD\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
+        {"\xC1\xBF\xE0\x9F\x80\xF4\x90\x80\x80\xF5\x80\x80\x80",
+         "\\u00C1\\u00BF\\u00E0\\u009F\\u0080\\u00F4\\u0090\\u0080\\u0080\\u00F5\\u0080\\u0080\\u0080"},
         {"\xF3\x80\x80\xC0", "\\u00F3\\u0080\\u0080\\u00C0"},
     };
     for (const auto &[text, escaped] : strings)
