@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# The test command of a mutation run, run from the root of a copy of the
-# project with one fault planted in src/: bash tests/mutation_test.sh BUILD
-# Runs the Linux suite of BUILD; a fault it does not catch also faces the
-# Windows build (in BUILD-windows) and its tests under Wine (BUILD-wine).
+# A mutation run's test command (bash tests/mutation_test.sh BUILD, in the copy with the fault): the
+# Linux suite of BUILD; a fault it misses also faces the Windows build (BUILD-windows) under Wine (BUILD-wine).
 set -u
 build=$(realpath "$1")
 ctest --test-dir "$build" -j2 --stop-on-failure -E "Windows|wine" >/dev/null || exit 1

@@ -29,7 +29,9 @@ int RunBist(Chip &chip, BistMode mode, std::span<const uint8_t> image, const Acc
         chip.clock().SleepMs(kBistPollIntervalMs);
         chip.SelectPage(PAGE_FLASH);
         uint8_t bytes[2] = {0, 0};
-        last_read_failed = chip.ReadRegisters(BIST_STATUS, bytes) < 0;
+        const TransferWatch watch(chip);
+        chip.ReadRegisters(BIST_STATUS, bytes);
+        last_read_failed = watch.SawFailure();
         const uint16_t status = static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
         if (!BistFinished(status))
             continue;

@@ -41,7 +41,6 @@ ParsedImage ParseDat(std::span<const uint8_t> file)
 std::string FormatDat(std::span<const uint8_t> image)
 {
     std::string out;
-    out.reserve(image.size() * 9);
     for (uint8_t b : image) {
         for (int bit = 7; bit >= 0; --bit)
             out += static_cast<char>('0' + ((b >> bit) & 1));

@@ -52,7 +52,7 @@ std::optional<std::vector<ListedDevice>> IicLink::ListDevices()
         return std::nullopt;
     std::vector<ListedDevice> devices;
     for (const AdapterEntry &entry : *adapters)
-        devices.push_back(ListedDevice{"", 0, "", false, entry.device_key});
+        devices.emplace_back().id = entry.device_key;
     return devices;
 }
 

@@ -77,7 +77,6 @@ bool UsbLink::LoadLibrary()
 
 std::optional<std::vector<UsbDeviceEntry>> UsbLink::AcceptedDevices(unsigned &enumerated)
 {
-    enumerated = 0;
     if (!api_.init())
         return std::nullopt;
     NameVendorToLibrary();
@@ -107,7 +106,7 @@ std::optional<std::vector<ListedDevice>> UsbLink::ListDevices()
         return std::nullopt;
     std::vector<ListedDevice> devices;
     for (const UsbDeviceEntry &entry : *entries)
-        devices.push_back(ListedDevice{"", 0, "", false, entry.product_id & 0xFFFFu});
+        devices.emplace_back().id = entry.product_id & 0xFFFFu;
     return devices;
 }
 

@@ -50,8 +50,8 @@ private:
     bool ProductIdAccepted(uint32_t product_id) const;
     bool LoadLibrary();
     // The enumerated devices whose product ID the link accepts, and in
-    // enumerated how many there were in all; nullopt when the library cannot
-    // enumerate.
+    // enumerated how many there were in all; nullopt (enumerated untouched)
+    // when the library cannot enumerate.
     std::optional<std::vector<UsbDeviceEntry>> AcceptedDevices(unsigned &enumerated);
     void SwitchToUpdateMode();
 

@@ -17,7 +17,7 @@ namespace qz {
 static std::string ExecutableFolder()
 {
     char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path);  // no NUL added
     if (n <= 0)
         return {};
     std::string full(path, static_cast<size_t>(n));

@@ -88,6 +88,7 @@ TEST_P(StandInTest, OpenTakesTheFirstFreeBoardAndCapturesEverySetUpWrite)
         EXPECT_TRUE(Read("ftdi_writes.log").starts_with(c.log + (c.error ? "" : kSync)))
             << Read("ftdi_writes.log");
     }
+    EXPECT_EQ(clock.slept_ms, 3 * (50 + 20 + 30) + 50u);  // after the bit mode, the bus set-up, loopback off
     close(fd);
 }
 
@@ -98,8 +99,9 @@ TEST_P(StandInTest, TransfersReachTheChipAtItsAddressAndARefusedByteIsNotWritten
 {
     const struct { const char *boards, *chip; std::vector<Op> ops; } kCases[] = {
         {"", "i2c_address 0xA6\n", {{'W', kChip, 0, {0x50}, kW, "Invalid ACK"}, {'W', 0xA6, 0, {0x50}, 1}}},
-        {"nack_write_byte 2\n", "scratch 0x5A\n",
-         {{'W', kChip, 0x66, {0x11}, kW, "Invalid ACK"}, {'R', kChip, 0x66, {0x5A}, 1}}}};
+        {"nack_write_byte 2\nshort_reply_at 8\n", "scratch 0x5A\n",
+         {{'W', kChip, 0x66, {0x11}, kW, "Invalid ACK"}, {'R', kChip, 0x66, {0x5A}, 1},
+          {'R', kChip, 0x66, {0x5A}, kR, "Fail to read data"}}}};
     for (const auto &c : kCases) {
         SCOPED_TRACE(c.boards);
         ASSERT_TRUE(Open(c.boards, c.chip)) << link->last_error();

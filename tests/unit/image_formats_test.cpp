@@ -81,6 +81,7 @@ TEST(ImageFormatsTest, SRecordFiles)
         {"S104000511E5\nS104000512E4\n", 0, {}, 2, "byte at 0x0005 given twice with different values"},
         {"S104000511E5\nS5030002FA\nS9030000FC\n", 0, {}, 2, "record count 2, 1 data records seen"},
         {"S104000511E5\n", 0, {}, 1, "no end record"},
+        {"", 0, {}, 1, "no end record"},
         {"S9030000FC\nS104000511E5\n", 0, {}, 2, "data after the end record"},
     });
 }
