@@ -170,15 +170,15 @@ TEST_F(WindowsE2eTest, ResultsAreTheExitCodeUnchanged)
     EXPECT_EQ(Run({"-B"}).exit_code, -282);
 }
 
-// Libraries are loaded from the executable's folder (and, for FTDI's, the
-// system folder) only: a library planted in the current folder never runs.
+// Libraries come from the executable's folder (FTDI's from the system folder
+// too): one planted in the current folder never runs, even with it on PATH.
 TEST_F(WindowsE2eTest, LibrariesComeFromTheExecutablesFolderOnly)
 {
     chip.Create();
     fs::copy_file(kWindowsBin + "/QZ_USB.dll", chip.dir / "QZ_USB.dll");
     fs::copy_file(kWindowsBin + "/QZ_IICGPIO.dll", chip.dir / "QZ_IICGPIO.dll");
     const std::string marker = chip.Path("planted_library_ran"), lonely = ExeFolderWith({});
-    setenv("QZSIM_LOAD_MARKER", marker.c_str(), 1);
+    setenv("QZSIM_LOAD_MARKER", marker.c_str(), 1), setenv("WINEPATH", (WindowsPath(chip.dir) + "\\").c_str(), 1);
     const WindowsRun planted = Run({"-R", "out.bin"}, lonely);
     EXPECT_EQ(planted.out, Console(kBannerText + "Can't load QZ_USB.dll\nCan't load QZ_USB.dll\nCould not find chip(-258)\n"));
     EXPECT_EQ(planted.exit_code, -258);
@@ -190,7 +190,7 @@ TEST_F(WindowsE2eTest, LibrariesComeFromTheExecutablesFolderOnly)
     EXPECT_FALSE(fs::exists(chip.Path("out.bin")));
 
     const WindowsRun beside = Run({"-R", "out.bin"}, kWindowsBin + "/qzupgrade.exe");
-    unsetenv("QZSIM_LOAD_MARKER");
+    unsetenv("QZSIM_LOAD_MARKER"), unsetenv("WINEPATH");
     EXPECT_EQ(beside.exit_code, 32768) << beside.out;
     EXPECT_TRUE(fs::exists(marker));
 
