@@ -42,6 +42,7 @@ bool ParseVariant(const std::string &n, ChipVariant *out) {
         {"locked", ChipVariant::Locked},
         {"blank", ChipVariant::Blank},
         {"foreign-info", ChipVariant::ForeignInfo},
+        {"info-bad-sum", ChipVariant::InfoBadSum},
         {"no-eeprom", ChipVariant::NoEeprom},
         {"eeprom-other-kind", ChipVariant::EepromOtherKind},
         {"eeprom-protected", ChipVariant::EepromProtected},
@@ -117,6 +118,7 @@ GeneratedChip GenerateChip(const GenerateOptions &o) {
         flash[kInfo + 20] ^= 0xA5;
     }
     FixChecksums(flash);
+    if (o.variant == ChipVariant::InfoBadSum) flash[kInfoSum] ^= 0x01;
 
     ChipFacts &f = g.facts;
     f.fw_version = chip_version;

@@ -20,7 +20,7 @@ int Usage() {
         "usage:\n"
         "  qzsim create <folder> [--image <out.bin>] [--variant <v>] [--version <x.y.z>]\n"
         "               [--chip-version <x.y.z>] [--seed <n>] [--svid <n>] [--svid2 <n>] [--pid <n>] [--trace]\n"
-        "      variants: normal locked blank foreign-info no-eeprom eeprom-other-kind eeprom-protected\n"
+        "      variants: normal locked blank foreign-info info-bad-sum no-eeprom eeprom-other-kind eeprom-protected\n"
         "  qzsim facts <folder> <key> [values...]   set a fact (no values: remove it)\n"
         "  qzsim facts <folder> +<key> <values...>  add one more line of a repeatable fact\n"
         "  qzsim version <folder>                   running and stored firmware versions\n"
