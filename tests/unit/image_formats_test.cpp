@@ -72,22 +72,22 @@ TEST(ImageFormatsTest, SRecordFiles)
         {"S70500000000FA\n", 0, {}},
         {"S104000511E5\nS1070000010G0304EE\n", 0, {}, 2, "bad character 'G' at column 12"},
         {"S4030000FC\n", 0, {}, 1, "unknown record type S4"},
-        {"Sx030000FC\n", 0, {}, 1, "bad character 'x' at column 2"},
+        {"S5040000AA51\n", 0, {}, 1, "record type S5 holds no data"}, {"X", 0, {}, 1, "bad character 'X' at column 1"},
+        {"S9040000AA51\n", 0, {}, 1, "record type S9 holds no data"},
+        {"Sx030000FC\n", 0, {}, 1, "bad character 'x' at column 2"}, {"S\n", 0, {}, 1, "record too short"},
         {"S107000001020304EF\n", 0, {}, 1, "bad checksum 0xEF, expected 0xEE"},
         {"S108000001020304EE\n", 0, {}, 1, "length field says 8 bytes, the line holds 7"},
-        {"S1020000\n", 0, {}, 1, "record too short"},
+        {"S1020000\n", 0, {}, 1, "record too short"}, {"S1\n", 0, {}, 1, "record too short"},
         {"S1048000007B\n", 0, {}, 1, "address 0x8000 outside 0x0000-0x7FFF"},
         {"S3060001000000F8\n", 0, {}, 1, "address 0x10000 outside 0x0000-0x7FFF"},
         {"S104000511E5\nS104000512E4\n", 0, {}, 2, "byte at 0x0005 given twice with different values"},
         {"S104000511E5\nS5030002FA\nS9030000FC\n", 0, {}, 2, "record count 2, 1 data records seen"},
-        {"S104000511E5\n", 0, {}, 1, "no end record"},
         {"", 0, {}, 1, "no end record"},
         {"S9030000FC\nS104000511E5\n", 0, {}, 2, "data after the end record"},
     });
 }
 
-// The line model of .dat files is the fuzzer's; here the reader's 35-character
-// pieces, NULs, and the image's size limit.
+// .dat files: the reader's 35-character pieces, NULs, the size limit (the fuzzer has the line model).
 TEST(ImageFormatsTest, DatReadsLikeTheLineReader)
 {
     const std::string blank34(34, ' ');
