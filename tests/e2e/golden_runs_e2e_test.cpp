@@ -38,7 +38,7 @@ struct GoldenCase {
     std::vector<std::vector<std::string>> facts;             // qzsim facts words ("+key" adds a line)
     std::vector<std::string> ftdi_lines;                     // lines of ftdi.txt
     std::vector<std::pair<std::string, std::string>> files;  // name, kind
-    std::string library;                                     // VARIANT/FILE: a stand-in library variant
+    std::vector<std::string> libraries;                      // VARIANT/FILE: stand-in library variants
     std::vector<std::string> before;                         // a run of the tool that sets the case up
     std::string same_as;                                     // a case whose record this one must equal
     bool timed = false;
@@ -104,9 +104,10 @@ GoldenCase ParseCase(const std::string &line)
             c.files.emplace_back(words[0], words[1]);
         } else if (TakePrefix(fact, "library:")) {
             const std::vector<std::string> words = Words(fact);
-            if (words.size() != 2)
-                return c.error = "library: VARIANT FILE", c;
-            c.library = words[0] + "/" + words[1];
+            if (words.empty() || words.size() % 2 != 0)
+                return c.error = "library: VARIANT FILE [VARIANT FILE...]", c;
+            for (size_t i = 0; i < words.size(); i += 2)
+                c.libraries.push_back(words[i] + "/" + words[i + 1]);
         } else if (TakePrefix(fact, "before:")) {
             c.before = Words(fact);
         } else if (TakePrefix(fact, "same:")) {
@@ -174,10 +175,7 @@ std::string ReadText(const std::string &path)
 
 std::string Digest(const std::string &bytes) { return std::to_string(bytes.size()) + " bytes, fnv1a64 " + Fnv1a64(bytes); }
 
-std::string FileDigest(const fs::path &path)
-{
-    return fs::is_regular_file(path) ? Digest(ReadText(path.string())) : "absent";
-}
+std::string FileDigest(const fs::path &path) { return fs::is_regular_file(path) ? Digest(ReadText(path)) : "absent"; }
 
 std::vector<std::string> Lines(const std::string &text)
 {
@@ -382,12 +380,13 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
         fs::remove(chip.chip + "/" + file);
 
     RunOptions options;
-    if (!c.library.empty()) {
-        // A copy of the tool alone in a folder with the variant library.
-        const fs::path folder = chip.dir / "tool", library = std::string(QZ_BIN_DIR) + "/variants/" + c.library;
+    if (!c.libraries.empty()) {
+        // A copy of the tool alone in a folder with the variant libraries.
+        const fs::path folder = chip.dir / "tool";
         fs::create_directories(folder);
         fs::copy_file(QZ_TOOL_PATH, folder / "qzupgrade");
-        fs::copy_file(library, folder / library.filename());
+        for (const fs::path library : c.libraries)
+            fs::copy_file(QZ_BIN_DIR "/variants" / library, folder / library.filename());
         options.tool = (folder / "qzupgrade").string();
     }
     options.chip_dir = chip.chip;
