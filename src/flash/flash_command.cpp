@@ -1,7 +1,5 @@
 #include "flash/flash_command.h"
 
-#include <algorithm>
-
 #include "chip/register_map.h"
 #include "core/error_codes.h"
 
@@ -38,12 +36,11 @@ int IssueFlashCommand(Chip &chip, uint8_t command, uint8_t word_count, uint16_t 
     return WaitFlashFinished(chip);
 }
 
-int ReadFlashPiece(Chip &chip, uint16_t word_address, std::span<uint8_t> dest)
+void ReadFlashPiece(Chip &chip, uint16_t word_address, std::span<uint8_t> dest)
 {
     chip.SelectPage(PAGE_FLASH);
-    if (const int fault = IssueFlashCommand(chip, FLASH_OP_READ, static_cast<uint8_t>(dest.size() / 2), word_address))
-        return fault;
-    return std::min(chip.ReadRegisters(FLASH_RDATA, dest), 0);
+    if (IssueFlashCommand(chip, FLASH_OP_READ, static_cast<uint8_t>(dest.size() / 2), word_address) == 0)
+        chip.ReadRegisters(FLASH_RDATA, dest);
 }
 
 }  // namespace qz

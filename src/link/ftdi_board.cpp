@@ -16,7 +16,7 @@ FtdiBoardPick ChooseFtdiBoard(std::span<const FtdiBoard> boards, const DeviceCho
         for (size_t i = 0; i < boards.size(); ++i)
             if (!boards[i].open_elsewhere)
                 return {Outcome::Chosen, i};
-        return {boards.empty() ? Outcome::Absent : Outcome::OpenElsewhere, 0};
+        return {boards.empty() ? Outcome::Absent : Outcome::OpenElsewhere};
     }
     std::optional<size_t> found;
     if (choice.by == DeviceChoice::By::Index) {
@@ -29,7 +29,7 @@ FtdiBoardPick ChooseFtdiBoard(std::span<const FtdiBoard> boards, const DeviceCho
                 found = i;
     }
     if (!found)
-        return {Outcome::Absent, 0};
+        return {Outcome::Absent};
     return {boards[*found].open_elsewhere ? Outcome::OpenElsewhere : Outcome::Chosen, *found};
 }
 
