@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -74,6 +75,8 @@ struct Library {
     // Boards left open by a second ftdi_usb_open_dev on the same context:
     // libusb keeps them claimed until the process ends.
     std::vector<std::unique_ptr<libusb_device_handle>> orphans;
+    // Device lists not yet freed, with the context that found them.
+    std::map<ftdi_device_list *, ftdi_context *> lists;
 };
 
 Library &L()
@@ -168,6 +171,12 @@ QZSIM_EXPORT void ftdi_free(ftdi_context *ftdi)
     {
         std::lock_guard<std::mutex> guard(L().mutex);
         CloseDevice(ftdi);
+        // libftdi leaves a list to its caller: one still held leaks.
+        std::erase_if(L().lists, [ftdi](const auto &entry) {
+            if (entry.second == ftdi)
+                std::fputs("libftdi (simulated): ftdi_free with a device list not freed by ftdi_list_free\n", stderr);
+            return entry.second == ftdi;
+        });
     }
     delete ftdi;
 }
@@ -218,6 +227,8 @@ QZSIM_EXPORT int ftdi_usb_find_all(ftdi_context *ftdi, ftdi_device_list **devlis
         tail = &(*tail)->next;
         ++count;
     }
+    if (*devlist)
+        L().lists[*devlist] = ftdi;
     return count;
 }
 
@@ -226,6 +237,7 @@ QZSIM_EXPORT void ftdi_list_free(ftdi_device_list **devlist)
     if (!devlist)
         return;
     std::lock_guard<std::mutex> guard(L().mutex);
+    L().lists.erase(*devlist);
     for (ftdi_device_list *node = *devlist; node;) {
         ftdi_device_list *next = node->next;
         Unref(node->dev);
