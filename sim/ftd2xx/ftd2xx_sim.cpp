@@ -47,6 +47,7 @@ struct Library {
     std::vector<std::unique_ptr<Device>> devices;
     std::vector<FT_DEVICE_LIST_INFO_NODE> list;
     bool list_ready = false;
+    bool list_fails = false;  // ftdi.txt's list_fail, as the list was built
 };
 
 Library &L()
@@ -76,7 +77,9 @@ void BuildList()
     lib.list_ready = true;
     std::string folder;
     FtdiFacts facts;
-    if (!LoadBoardList(kLibrary, &folder, &facts) || facts.no_devices)
+    const bool loaded = LoadBoardList(kLibrary, &folder, &facts);
+    lib.list_fails = loaded && facts.list_fail;
+    if (!loaded || facts.no_devices)
         return;
     for (const BoardFact &board : facts.boards) {
         FT_DEVICE_LIST_INFO_NODE node{};
@@ -134,12 +137,10 @@ QZSIM_EXPORT FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE *dest, DWOR
     if (!dest || !num_devs)
         return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(L().mutex);
-    std::string folder;
-    FtdiFacts facts;
-    if (LoadBoardList(kLibrary, &folder, &facts) && facts.list_fail)
-        return FT_OTHER_ERROR;
     if (!L().list_ready)
         BuildList();
+    if (L().list_fails)
+        return FT_OTHER_ERROR;
     std::copy(L().list.begin(), L().list.end(), dest);
     *num_devs = static_cast<DWORD>(L().list.size());
     return FT_OK;
