@@ -18,6 +18,8 @@ void PrintBanner(Console &console)
                   "===================================================\n");
 }
 
+void PrintVersion(Console &console) { console.Write("qzupgrade " QZ_VERSION "\n"); }
+
 void PrintUsage(Console &console, const char *program)
 {
     console.Print("Usage: %s [configuration] <command>\n", program);
@@ -381,6 +383,10 @@ std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args
         const char *arg = reader.at(index);
         if (std::strcmp(arg, "--help") == 0) {
             PrintUsage(console, program);
+            return RunResult::Success();
+        }
+        if (std::strcmp(arg, "--version") == 0) {
+            PrintVersion(console);
             return RunResult::Success();
         }
         if (arg[0] != '-' || arg[1] == '\0') {

@@ -13,6 +13,8 @@ inline constexpr char kDumpAccessCode[] = "QZDBG";
 
 void PrintBanner(Console &console);
 void PrintUsage(Console &console, const char *program);
+// "qzupgrade 2.3.0"
+void PrintVersion(Console &console);
 
 // Reads the configuration options and the command with its arguments,
 // printing what the options print ("D::..." lines, "Target VendorID",

@@ -127,8 +127,9 @@ RunResult ListDevices(const Invocation &run, Environment &env)
     return RunResult::Success();
 }
 
-// Appends the run's line to the log; a log that cannot be kept ends the run
-// with ERR_OUTPUT_FILE whatever the command did.
+// Appends the run's line to the log. A log that cannot be kept turns a
+// success into ERR_OUTPUT_FILE, so that a station that keeps no record
+// notices; a failed command keeps its own result.
 RunResult KeepLog(const std::string &path, const RunRecord &record, RunResult result, uint32_t elapsed_ms,
                   Environment &env)
 {
@@ -139,7 +140,7 @@ RunResult KeepLog(const std::string &path, const RunRecord &record, RunResult re
         return result;
     env.errors.Print(status == WriteStatus::CannotOpen ? "error openning log %s\n" : "error writing log %s\n",
                      path.c_str());
-    return RunResult::Failure(ERR_OUTPUT_FILE);
+    return result.succeeded() ? RunResult::Failure(ERR_OUTPUT_FILE) : result;
 }
 
 }  // namespace
@@ -177,7 +178,7 @@ RunResult RunCommand(const Invocation &run, Environment &env, RunRecord &record)
 RunResult RunTool(std::span<char *const> args, Environment &env)
 {
     if (args.size() == 2 && std::string_view(args[1]) == "--version") {
-        env.console.Write("qzupgrade " QZ_VERSION "\n");
+        PrintVersion(env.console);
         return RunResult::Success();
     }
     RunRecord record;

@@ -4,6 +4,7 @@
 
 int main(int argc, char **argv)
 {
+    qz::KeepRunningWhenOutputFails();
     qz::SystemConsole console;
     qz::SystemConsole errors(qz::StandardStream::Error);
     qz::SystemClock clock;

@@ -14,7 +14,7 @@ namespace qz {
 // The image a run loaded, as its log line names it.
 struct ImageRecord {
     std::string path;
-    size_t size = 0;  // bytes of the file
+    uint64_t size = 0;  // bytes of the whole file
     uint32_t crc32 = 0;
     std::string fw1, fw2;  // "1.2.3"
 };

@@ -14,6 +14,13 @@ enum class WriteStatus {
     CannotWrite,  // not every byte reached the file (disk full, failing close)
 };
 
+// What a read gave: the bytes from the start of the file, and the size of
+// the whole file (which may be more than was read).
+struct FileContent {
+    std::vector<uint8_t> bytes;
+    uint64_t size = 0;
+};
+
 // The files a run reads and writes. Paths are UTF-8. A named pipe or socket
 // is refused as if it could not be opened: opening one waits, for ever when
 // nobody comes.
@@ -22,11 +29,16 @@ public:
     virtual ~FileSystem() = default;
     // Up to limit bytes from the start of the file; nullopt when it cannot be
     // opened. A read error ends the bytes early.
-    virtual std::optional<std::vector<uint8_t>> Read(const std::string &path, size_t limit) = 0;
+    virtual std::optional<FileContent> Read(const std::string &path, size_t limit) = 0;
+    // Replaces the file with bytes as a whole: the new content goes to a
+    // file beside it that takes its name only once complete, so a failed
+    // write leaves an existing file as it was and no part of a new one. A
+    // target that is not a regular file (a folder, a device) cannot be opened.
     virtual WriteStatus Write(const std::string &path, std::span<const uint8_t> bytes) = 0;
-    // Adds bytes at the end of the file (created when missing) with one
-    // write on a file opened for appending, so that the bytes of processes
-    // appending to the same file side by side never interleave.
+    // Adds bytes at the end of the file (created when missing) under an
+    // exclusive lock, so that the records of processes appending side by
+    // side never interleave; a write that falls short is cut off again, so
+    // the file never keeps a part of a record.
     virtual WriteStatus Append(const std::string &path, std::span<const uint8_t> bytes) = 0;
 };
 

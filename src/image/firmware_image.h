@@ -16,9 +16,9 @@ struct FirmwareImage {
     ImageBytes bytes{};
     size_t loaded = 0;
     size_t first_uncovered = 0;
-    // The file it came from: its size and IEEE CRC-32 (of at most the bytes
-    // read: 32768 for a binary image).
-    size_t file_size = 0;
+    // The file it came from: its whole size and the IEEE CRC-32 of the bytes
+    // read (at most 32768 of a binary image).
+    uint64_t file_size = 0;
     uint32_t file_crc32 = 0;
 
     // The customer block's SVID1 and product ID, which name the USB device.

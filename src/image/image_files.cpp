@@ -31,7 +31,7 @@ std::optional<FirmwareImage> LoadImage(FileSystem &files, Console &console, cons
         console.Print("Fail to open file %s\n", path.c_str());
         return std::nullopt;
     }
-    const ParsedImage parsed = Parse(format, *content);
+    const ParsedImage parsed = Parse(format, content->bytes);
     if (!parsed.ok()) {
         console.Print("Image %s, line %d: %s\n", path.c_str(), static_cast<int>(parsed.error_line),
                       parsed.error.c_str());
@@ -40,9 +40,11 @@ std::optional<FirmwareImage> LoadImage(FileSystem &files, Console &console, cons
     if (parsed.loaded == 0) {
         if (format == ImageFormat::Binary)
             console.Print("error reading %s(%ld)\n", path.c_str(), 0L);
+        else if (format != ImageFormat::Dat)
+            console.Print("Image %s: no data records\n", path.c_str());
         return std::nullopt;
     }
-    FirmwareImage image{parsed.bytes, parsed.loaded, IMAGE_SIZE, content->size(), Crc32(*content)};
+    FirmwareImage image{parsed.bytes, parsed.loaded, IMAGE_SIZE, content->size, Crc32(content->bytes)};
     for (size_t i = 0; i < IMAGE_SIZE && image.first_uncovered == IMAGE_SIZE; ++i) {
         if (!parsed.covered[i])
             image.first_uncovered = i;

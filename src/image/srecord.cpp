@@ -18,7 +18,7 @@ struct ReadState {
 
 std::string ReadRecord(const RecordLine &line, ParsedImage &image, ReadState &state)
 {
-    if (line.text[0] != 'S')
+    if (line.text[0] != 'S' && line.text[0] != 's')
         return BadCharacter(line.text[0], line.column);
     if (line.text.size() < 2)
         return "record too short";

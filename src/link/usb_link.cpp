@@ -39,13 +39,18 @@ bool UsbLink::LookUpEntryPoints()
            api_.write_reg_map;
 }
 
+// --index counts the devices as --list shows them, which has no image: the
+// image's SVID and product ID narrow only a choice that names no index, so an
+// index never lands on another device because an image was given.
+bool UsbLink::ImageNarrows() const { return device_.by != DeviceChoice::By::Index; }
+
 void UsbLink::NameVendorToLibrary()
 {
     if (!api_.customer_device)
         return;
     if (choice_.svid != kUnsetSvid)
         api_.customer_device(static_cast<uint32_t>(choice_.svid) & 0xFFFFu);
-    else if (choice_.image_svid != kUnsetSvid)
+    else if (choice_.image_svid != kUnsetSvid && ImageNarrows())
         api_.customer_device(static_cast<uint32_t>(choice_.image_svid) & 0xFFFFu);
 }
 
@@ -54,7 +59,7 @@ bool UsbLink::ProductIdAccepted(uint32_t product_id) const
     const uint32_t id = product_id & 0xFFFFu;
     return id == (static_cast<uint32_t>(choice_.pid) & 0xFFFFu) ||
            id == (static_cast<uint32_t>(choice_.alt_pid) & 0xFFFFu) ||
-           id == (static_cast<uint32_t>(choice_.image_pid) & 0xFFFFu);
+           (ImageNarrows() && id == (static_cast<uint32_t>(choice_.image_pid) & 0xFFFFu));
 }
 
 void UsbLink::SwitchToUpdateMode()

@@ -46,6 +46,7 @@ private:
         decltype(&QZ_USB_GetDeviceDescriptor) get_device_descriptor = nullptr;
     };
     bool LookUpEntryPoints();
+    bool ImageNarrows() const;
     void NameVendorToLibrary();
     bool ProductIdAccepted(uint32_t product_id) const;
     bool LoadLibrary();

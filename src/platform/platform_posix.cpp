@@ -1,8 +1,12 @@
 #ifndef _WIN32
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cerrno>
 #include <climits>
@@ -74,12 +78,50 @@ WriteStatus AppendOnce(const std::string &path, std::span<const uint8_t> bytes)
     const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return WriteStatus::CannotOpen;
-    ssize_t written = -1;
+    struct stat before {};
+    if (fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
+        close(fd);
+        return WriteStatus::CannotOpen;
+    }
+    int locked = -1;
     do {
-        written = write(fd, bytes.data(), bytes.size());
-    } while (written < 0 && errno == EINTR);
-    const bool closed = close(fd) == 0;
-    return written == static_cast<ssize_t>(bytes.size()) && closed ? WriteStatus::Written : WriteStatus::CannotWrite;
+        locked = flock(fd, LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
+    // The size under the lock: another process may have appended meanwhile.
+    const bool sized = fstat(fd, &before) == 0;
+    size_t done = 0;
+    while (locked == 0 && sized && done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    const bool whole = done == bytes.size();
+    if (!whole && done > 0) {
+        [[maybe_unused]] const int cut = ftruncate(fd, before.st_size);  // reported as not written either way
+    }
+    const bool closed = close(fd) == 0;  // also releases the lock
+    return whole && closed ? WriteStatus::Written : WriteStatus::CannotWrite;
+}
+
+uint64_t OpenFileSize(FILE *file)
+{
+    struct stat info {};
+    return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+}
+
+bool FlushToDisk(FILE *file) { return fsync(fileno(file)) == 0; }
+
+bool RenameOver(const std::string &from, const std::string &to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+
+unsigned ProcessId() { return static_cast<unsigned>(getpid()); }
+
+void KeepRunningWhenOutputFails()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 int HostExitStatus(const RunResult &result) { return result.PosixExitStatus(); }
@@ -91,9 +133,11 @@ std::vector<std::string> CommandLineArguments(int argc, char **argv) { return {a
 
 void SystemConsole::Emit(std::string_view text)
 {
+    if (closed_)
+        return;
     FILE *stream = stream_ == StandardStream::Error ? stderr : stdout;
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
+    const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    closed_ = std::fflush(stream) != 0 || !written;
 }
 
 }  // namespace qz

@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <io.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -137,19 +139,53 @@ int64_t SystemWallClock::UnixSeconds()
     return static_cast<int64_t>(ticks / kTicksPerSecond) - kSeconds1601To1970;
 }
 
-// FILE_APPEND_DATA alone makes every WriteFile go to the end of the file as
-// one piece, as O_APPEND does.
+// Writes go to the end as the size was under the lock; every process that
+// appends takes the same lock, so records never interleave.
 WriteStatus AppendOnce(const std::string &path, std::span<const uint8_t> bytes)
 {
-    HANDLE file = CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return WriteStatus::CannotOpen;
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return WriteStatus::CannotOpen;
+    }
+    OVERLAPPED whole_file{};
+    const bool locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole_file);
+    LARGE_INTEGER size{};
+    const bool at_end = locked && GetFileSizeEx(file, &size) && SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
     DWORD written = 0;
-    const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    const BOOL closed = CloseHandle(file);
-    return ok && closed && written == bytes.size() ? WriteStatus::Written : WriteStatus::CannotWrite;
+    const bool whole = at_end && WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                       written == bytes.size();
+    if (at_end && !whole && SetFilePointerEx(file, size, nullptr, FILE_BEGIN))
+        SetEndOfFile(file);
+    if (locked)
+        UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole_file);
+    const bool closed = CloseHandle(file);
+    return whole && closed ? WriteStatus::Written : WriteStatus::CannotWrite;
 }
+
+static HANDLE HandleOf(FILE *file) { return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))); }
+
+uint64_t OpenFileSize(FILE *file)
+{
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(HandleOf(file), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+}
+
+bool FlushToDisk(FILE *file) { return FlushFileBuffers(HandleOf(file)); }
+
+bool RenameOver(const std::string &from, const std::string &to)
+{
+    return MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+unsigned ProcessId() { return static_cast<unsigned>(GetCurrentProcessId()); }
+
+// Windows has no signal for a closed pipe: the write fails, and the console
+// stops printing.
+void KeepRunningWhenOutputFails() {}
 
 // Windows keeps the whole int: the result is the exit status unchanged.
 int HostExitStatus(const RunResult &result) { return result.WindowsValue(); }
@@ -175,6 +211,8 @@ std::vector<std::string> CommandLineArguments(int argc, char **argv)
 // a file or pipe gets the UTF-8 bytes, lines ending in "\r\n" as always.
 void SystemConsole::Emit(std::string_view text)
 {
+    if (closed_)
+        return;
     const bool error = stream_ == StandardStream::Error;
     FILE *stream = error ? stderr : stdout;
     HANDLE out = GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
@@ -183,11 +221,11 @@ void SystemConsole::Emit(std::string_view text)
         std::fflush(stream);
         const std::wstring wide = Widen(std::string(text));
         DWORD written = 0;
-        WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        closed_ = !WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
         return;
     }
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
+    const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    closed_ = std::fflush(stream) != 0 || !written;
 }
 
 }  // namespace qz

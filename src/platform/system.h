@@ -23,14 +23,29 @@ public:
 
 class SystemFiles final : public FileSystem {
 public:
-    std::optional<std::vector<uint8_t>> Read(const std::string &path, size_t limit) override;
+    std::optional<FileContent> Read(const std::string &path, size_t limit) override;
     WriteStatus Write(const std::string &path, std::span<const uint8_t> bytes) override;
     WriteStatus Append(const std::string &path, std::span<const uint8_t> bytes) override;
 };
 
-// The host's append: POSIX open with O_APPEND and one write; Windows a wide
-// path opened with FILE_APPEND_DATA and one WriteFile.
+// The host's append under an exclusive lock on the file (POSIX flock,
+// Windows LockFileEx): note the size, write, and cut the file back to that
+// size when the write fell short. A target that is no regular file cannot be
+// opened.
 WriteStatus AppendOnce(const std::string &path, std::span<const uint8_t> bytes);
+
+// The size of an open file, 0 when the system cannot tell.
+uint64_t OpenFileSize(FILE *file);
+// Asks the system to put what was written to file on the disk.
+bool FlushToDisk(FILE *file);
+// Renames from over to, replacing a file named to in one step.
+bool RenameOver(const std::string &from, const std::string &to);
+unsigned ProcessId();
+
+// A run goes on when its output goes away: writing into a closed pipe, or
+// past a file size limit, must not end the process in the middle of
+// programming a chip (POSIX signals SIGPIPE and SIGXFSZ are ignored).
+void KeepRunningWhenOutputFails();
 
 // The process exit status for a run's result: Windows keeps the whole int,
 // POSIX hosts get the 8-bit mapping.
@@ -45,10 +60,13 @@ public:
     explicit SystemConsole(StandardStream stream = StandardStream::Output) : stream_(stream) {}
 
 protected:
+    // After a write that fails (the reader of a pipe has gone) nothing more
+    // is printed; the run itself goes on.
     void Emit(std::string_view text) override;
 
 private:
     StandardStream stream_;
+    bool closed_ = false;
 };
 
 // The command line as UTF-8 strings (on Windows read in UTF-16, so that no

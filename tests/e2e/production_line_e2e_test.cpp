@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <future>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -65,6 +66,99 @@ TEST(ProductionLineE2eTest, LogNamesTheLinkTheBoardAndTheError)
     EXPECT_EQ(lines[0]["device"], nlohmann::json::parse(R"({"serial":"FTB","location":"0x2B","index":1})"));
     EXPECT_EQ(lines[0]["error"], "chip_not_found");
     EXPECT_EQ(lines[0]["exit_status"], 102);
+}
+
+}  // namespace
+
+namespace {
+
+// A run whose output or files fail as a station's do: the words before the
+// tool are a bash script that gets the tool as $0 and its arguments as $@.
+ToolRun RunUnder(const ChipFixture &chip, const std::string &script, const std::vector<std::string> &args)
+{
+    RunOptions options;
+    options.chip_dir = chip.chip;
+    options.work_dir = chip.dir.string();
+    options.launcher = {"bash", "-c", script};
+    return RunQzupgrade(args, options);
+}
+
+// A reader that goes away after the first lines: the command runs to its
+// end, its log line is written, and its status is the command's own.
+TEST(ProductionLineE2eTest, AClosedOutputPipeNeverStopsTheCommand)
+{
+    const std::vector<std::vector<std::string>> commands = {
+        {"-M", "firmware.bin"}, {"-C", "-M", "firmware.bin"}, {"-F", "-X", "0x1234,0x5678"}};
+    for (const auto &command : commands) {
+        SCOPED_TRACE(command[0]);
+        ChipFixture chip;
+        chip.Create();
+        std::vector<std::string> args = {"--log", "run.log"};
+        args.insert(args.end(), command.begin(), command.end());
+        const ToolRun run = RunUnder(chip, "\"$0\" \"$@\" | head -c 200 >/dev/null; echo \"status=${PIPESTATUS[0]}\"",
+                                     args);
+        EXPECT_EQ(run.out, "status=0\n");
+        const std::vector<nlohmann::json> lines = LogLines(chip.Path("run.log"));
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0]["result"], 0);
+        if (command.back() == "firmware.bin") {
+            EXPECT_EQ(chip.Flash(), chip.Image());
+        }
+    }
+}
+
+// A log that fills its disk keeps no part of the line, and the next run's
+// line is whole. A success becomes 104; a failed command keeps its status.
+TEST(ProductionLineE2eTest, ALogWriteThatFallsShortLeavesTheLogAsItWas)
+{
+    ChipFixture chip;
+    chip.Create();
+    // Every line names the log, longer than the 1024-byte limit.
+    std::string log = chip.Path("");
+    for (int i = 0; i < 6; ++i)
+        log += std::string(200, 'l') + "/";
+    log += "run.log";
+    fs::create_directories(fs::path(log).parent_path());
+    const std::string limited = "ulimit -f 1; exec \"$0\" \"$@\"";
+    const ToolRun full = RunUnder(chip, limited, {"-C", "--log", log, "--list"});
+    EXPECT_EQ(full.status, 104);
+    EXPECT_NE(full.out.find("error writing log " + log), std::string::npos) << full.out;
+    EXPECT_EQ(fs::file_size(log), 0u);
+    chip.Fact("iic_adapter", {"none"});
+    EXPECT_EQ(RunUnder(chip, limited, {"-C", "--log", log, "-X", "0x1234"}).status, 102);
+    // The log gives the size of the whole file, also of a binary image
+    // longer than the flash.
+    Bytes longer = chip.Image();
+    longer.resize(40000, 0x5A);
+    std::ofstream(chip.Path("long.bin"), std::ios::binary).write(reinterpret_cast<const char *>(longer.data()), 40000);
+    EXPECT_EQ(chip.Run({"-C", "--log", log, "-V", "long.bin"}).status, 5);
+    const std::vector<nlohmann::json> lines = LogLines(log);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["image"]["size"], 40000);
+}
+
+// A read-out that cannot be written whole leaves no file that would load as
+// an image, and an older file of that name as it was.
+TEST(ProductionLineE2eTest, AReadOutIsSavedWholeOrNotAtAll)
+{
+    ChipFixture chip;
+    chip.Create();
+    const Bytes old = {'o', 'l', 'd'};
+    std::ofstream(chip.Path("old.bin"), std::ios::binary).write("old", 3);
+    for (const std::string name : {"old.bin", "new.bin", "new.hex"}) {
+        SCOPED_TRACE(name);
+        const ToolRun run = RunUnder(chip, "ulimit -f 8; exec \"$0\" \"$@\"", {"-C", "-R", name});
+        EXPECT_EQ(run.status, 104);
+        EXPECT_NE(run.out.find("error writing " + name), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(ChipFixture::ReadFile(chip.Path("old.bin")), old);
+    std::vector<std::string> left;
+    for (const auto &entry : fs::directory_iterator(chip.dir))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"chip", "firmware.bin", "old.bin"}));
+    EXPECT_EQ(chip.Run({"-C", "-R", "old.bin"}).status, 0);
+    EXPECT_EQ(chip.ReadFile(chip.Path("old.bin")), chip.Flash());
 }
 
 }  // namespace

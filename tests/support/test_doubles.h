@@ -36,13 +36,15 @@ public:
     std::map<std::string, std::vector<uint8_t>> files;
     int writes = 0;
 
-    std::optional<std::vector<uint8_t>> Read(const std::string &path, size_t limit) override
+    std::optional<qz::FileContent> Read(const std::string &path, size_t limit) override
     {
         const auto found = files.find(path);
         if (found == files.end())
             return std::nullopt;
         const auto &bytes = found->second;
-        return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(std::min(limit, bytes.size())));
+        return qz::FileContent{
+            std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(std::min(limit, bytes.size()))),
+            bytes.size()};
     }
     qz::WriteStatus Write(const std::string &path, std::span<const uint8_t> bytes) override
     {

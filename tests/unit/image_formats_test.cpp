@@ -69,6 +69,7 @@ TEST(ImageFormatsTest, SRecordFiles)
         {"S00600004844521B\r\n\r\n  S107000001020304EE\r\nS206007FFEaabb17 \r\nS306000000105594\r\n"
          "S5030003F9\r\nS9030000FC\r\n", 7, {{0, 1}, {3, 4}, {0x7FFE, 0xAA}, {0x7FFF, 0xBB}, {0x10, 0x55}}},
         {"S104000511E5\nS104000511E5\nS604000002F9\nS804000000FB", 1, {{5, 0x11}}},
+        {"s104000511e5\ns9030000fc\n", 1, {{5, 0x11}}},
         {"S70500000000FA\n", 0, {}},
         {"S104000511E5\nS1070000010G0304EE\n", 0, {}, 2, "bad character 'G' at column 12"},
         {"S4030000FC\n", 0, {}, 1, "unknown record type S4"},
