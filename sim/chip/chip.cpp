@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "flash/access_key.h"
-
 namespace qzsim {
 
 using namespace reg;
@@ -34,8 +32,7 @@ std::vector<Key4> Chip::AcceptedKeys() const {
     if (facts_.accepted_keys) return *facts_.accepted_keys;
     uint32_t word = static_cast<uint32_t>(flash_[0x7FEA]) | static_cast<uint32_t>(flash_[0x7FEB]) << 8 |
                     static_cast<uint32_t>(flash_[0x7FEC]) << 16 | static_cast<uint32_t>(flash_[0x7FED]) << 24;
-    return {DeriveImageKey(word), Key4{qz::kDefaultAccessKey[0], qz::kDefaultAccessKey[1], qz::kDefaultAccessKey[2],
-                                       qz::kDefaultAccessKey[3]}};
+    return {DeriveImageKey(word), kFactoryAccessKey};
 }
 
 uint32_t Chip::weak_cell_programs(uint16_t address) const {

@@ -215,5 +215,7 @@ private:
 
 // The access key for an image key word (info block bytes 10-13, little-endian).
 Key4 DeriveImageKey(uint32_t key_word);
+// Every chip accepts this key besides its image's, in KEY_DATA order.
+inline constexpr Key4 kFactoryAccessKey = {0x3C, 0xA5, 0x5A, 0xC3};
 
 }  // namespace qzsim

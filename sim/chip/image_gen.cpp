@@ -4,7 +4,6 @@
 #include <random>
 
 #include "chip.h"
-#include "flash/access_key.h"
 
 namespace qzsim {
 
@@ -124,7 +123,7 @@ GeneratedChip GenerateChip(const GenerateOptions &o) {
     f.fw_version = chip_version;
     f.version_from_flash = true;
     const Key4 image_key = DeriveImageKey(InfoKeyWord(flash.data()));
-    const Key4 default_key{qz::kDefaultAccessKey[0], qz::kDefaultAccessKey[1], qz::kDefaultAccessKey[2], qz::kDefaultAccessKey[3]};
+    const Key4 default_key = kFactoryAccessKey;
     f.accepted_keys = std::vector<Key4>{image_key, default_key};
 
     if (o.variant == ChipVariant::Locked || o.variant == ChipVariant::Blank) {

@@ -22,7 +22,7 @@
 #include "board_list.h"
 #include "ftdi_board.h"
 #include "ftdi_facts.h"
-#include "link/ftd2xx_api.h"
+#include "ftd2xx_api.h"
 
 #include "library_export.h"
 

@@ -11,7 +11,7 @@
 
 #include "chip_folder.h"
 #include "chip_i2c_target.h"
-#include "link/qz_iicgpio_api.h"
+#include "qz_iicgpio_api.h"
 
 #include "library_export.h"
 

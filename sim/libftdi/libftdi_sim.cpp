@@ -21,7 +21,7 @@
 #include "board_list.h"
 #include "ftdi_board.h"
 #include "ftdi_facts.h"
-#include "link/libftdi_api.h"
+#include "libftdi_api.h"
 
 #include "library_export.h"
 

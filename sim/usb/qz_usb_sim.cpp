@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "chip_folder.h"
-#include "link/qz_usb_api.h"
+#include "qz_usb_api.h"
 
 #include "library_export.h"
 

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "core/clock.h"
-#include "link/ftd2xx_api.h"
+#include "link/api/ftd2xx_api.h"
 #include "link/ftdi_driver.h"
 #include "link/mpsse_stream.h"
 #include "platform/library.h"

@@ -3,7 +3,7 @@
 
 #include "core/console.h"
 #include "link/chip_link.h"
-#include "link/qz_iicgpio_api.h"
+#include "link/api/qz_iicgpio_api.h"
 #include "platform/library.h"
 
 namespace qz {

@@ -3,7 +3,7 @@
 
 #include "core/clock.h"
 #include "link/ftdi_driver.h"
-#include "link/libftdi_api.h"
+#include "link/api/libftdi_api.h"
 #include "platform/library.h"
 
 namespace qz {

@@ -5,7 +5,7 @@
 #include "core/console.h"
 #include "link/chip_link.h"
 #include "link/link_settings.h"
-#include "link/qz_usb_api.h"
+#include "link/api/qz_usb_api.h"
 #include "platform/library.h"
 
 namespace qz {

@@ -17,7 +17,7 @@
 #ifdef QZSIM_LIBFTDI_LIBRARY
 #include <dlfcn.h>
 
-#include "link/libftdi_api.h"
+#include "libftdi_api.h"
 constexpr const char *kLibftdi = QZSIM_LIBFTDI_LIBRARY;
 #else
 constexpr const char *kLibftdi = nullptr;

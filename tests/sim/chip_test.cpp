@@ -7,7 +7,6 @@
 
 #include "chip.h"
 #include "chip_i2c_target.h"
-#include "flash/access_key.h"
 
 namespace qzsim::testing {
 namespace {
@@ -15,8 +14,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using B = uint8_t;
 
-const Key4 kBuiltInKey{qz::kDefaultAccessKey[0], qz::kDefaultAccessKey[1], qz::kDefaultAccessKey[2],
-                       qz::kDefaultAccessKey[3]};
+const Key4 kBuiltInKey{0x3C, 0xA5, 0x5A, 0xC3};
 
 // PAGE_SELECT, then blocks on the selected page.
 struct Host {

@@ -10,8 +10,8 @@
 
 #include "chip_folder.h"
 #include "image_gen.h"
-#include "link/qz_iicgpio_api.h"
-#include "link/qz_usb_api.h"
+#include "qz_iicgpio_api.h"
+#include "qz_usb_api.h"
 #include "trace.h"
 
 namespace qzsim::testing {
