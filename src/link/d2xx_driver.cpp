@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "link/entry_points.h"
+
 namespace qz {
 
 // A backlog larger than the buffer is read in pieces; a device that keeps
@@ -14,25 +16,23 @@ static constexpr uint8_t kBitModeMaskNone = 0;
 static constexpr uint8_t kBitModeReset = 0x00;
 static constexpr uint8_t kBitModeMpsse = 0x02;
 
-// All thirteen are looked up before any is tested.
 bool D2xxDriver::LookUpEntryPoints()
 {
-    library_->LookUp(api_.create_device_info_list, "FT_CreateDeviceInfoList");
-    library_->LookUp(api_.get_device_info_list, "FT_GetDeviceInfoList");
-    library_->LookUp(api_.reset_device, "FT_ResetDevice");
-    library_->LookUp(api_.get_queue_status, "FT_GetQueueStatus");
-    library_->LookUp(api_.set_usb_parameters, "FT_SetUSBParameters");
-    library_->LookUp(api_.set_chars, "FT_SetChars");
-    library_->LookUp(api_.set_timeouts, "FT_SetTimeouts");
-    library_->LookUp(api_.set_latency_timer, "FT_SetLatencyTimer");
-    library_->LookUp(api_.set_bit_mode, "FT_SetBitMode");
-    library_->LookUp(api_.open_ex, "FT_OpenEx");
-    library_->LookUp(api_.close, "FT_Close");
-    library_->LookUp(api_.read, "FT_Read");
-    library_->LookUp(api_.write, "FT_Write");
-    return api_.create_device_info_list && api_.get_device_info_list && api_.reset_device &&
-           api_.get_queue_status && api_.set_usb_parameters && api_.set_chars && api_.set_timeouts &&
-           api_.set_latency_timer && api_.set_bit_mode && api_.open_ex && api_.close && api_.read && api_.write;
+    return EntryPoints(*library_)
+        .Required(api_.create_device_info_list, "FT_CreateDeviceInfoList")
+        .Required(api_.get_device_info_list, "FT_GetDeviceInfoList")
+        .Required(api_.reset_device, "FT_ResetDevice")
+        .Required(api_.get_queue_status, "FT_GetQueueStatus")
+        .Required(api_.set_usb_parameters, "FT_SetUSBParameters")
+        .Required(api_.set_chars, "FT_SetChars")
+        .Required(api_.set_timeouts, "FT_SetTimeouts")
+        .Required(api_.set_latency_timer, "FT_SetLatencyTimer")
+        .Required(api_.set_bit_mode, "FT_SetBitMode")
+        .Required(api_.open_ex, "FT_OpenEx")
+        .Required(api_.close, "FT_Close")
+        .Required(api_.read, "FT_Read")
+        .Required(api_.write, "FT_Write")
+        .complete();
 }
 
 LibraryLoad D2xxDriver::Load()

@@ -1,6 +1,7 @@
 #include "link/iic_link.h"
 
 #include "core/error_codes.h"
+#include "link/entry_points.h"
 #include "link/maker_library.h"
 #include "link/pieces.h"
 
@@ -12,16 +13,16 @@ static constexpr int kIicBlockFlags = 0;
 
 bool IicLink::LookUpEntryPoints()
 {
-    library_->LookUp(api_.init, "QZ_IICGPIO_Init");
-    library_->LookUp(api_.get_device_count, "QZ_IICGPIO_GetEnumeratedDeviceCount");
-    library_->LookUp(api_.get_device, "QZ_IICGPIO_GetEnumeratedDevice");
-    library_->LookUp(api_.open, "QZ_IICGPIO_Open");
-    library_->LookUp(api_.close, "QZ_IICGPIO_Close");
-    library_->LookUp(api_.set_clock, "QZ_IIC_SetClock");
-    library_->LookUp(api_.read_block, "QZ_IIC_ReadBlock");
-    library_->LookUp(api_.write_block, "QZ_IIC_WriteBlock");
-    return api_.init && api_.get_device_count && api_.get_device && api_.open && api_.close && api_.set_clock &&
-           api_.read_block && api_.write_block;
+    return EntryPoints(*library_)
+        .Required(api_.init, "QZ_IICGPIO_Init")
+        .Required(api_.get_device_count, "QZ_IICGPIO_GetEnumeratedDeviceCount")
+        .Required(api_.get_device, "QZ_IICGPIO_GetEnumeratedDevice")
+        .Required(api_.open, "QZ_IICGPIO_Open")
+        .Required(api_.close, "QZ_IICGPIO_Close")
+        .Required(api_.set_clock, "QZ_IIC_SetClock")
+        .Required(api_.read_block, "QZ_IIC_ReadBlock")
+        .Required(api_.write_block, "QZ_IIC_WriteBlock")
+        .complete();
 }
 
 std::optional<std::vector<AdapterEntry>> IicLink::Adapters()

@@ -9,36 +9,35 @@
 
 #include <array>
 
+#include "link/entry_points.h"
+
 namespace qz {
 
 static constexpr unsigned char kBitModeMaskNone = 0;
 static constexpr int kStringBytes = 128;
 
+// libftdi1 before 1.5 has ftdi_usb_purge_buffers in place of ftdi_tcioflush.
 bool LibftdiDriver::LookUpEntryPoints()
 {
-    library_->LookUp(api_.new_context, "ftdi_new");
-    library_->LookUp(api_.free_context, "ftdi_free");
-    library_->LookUp(api_.usb_find_all, "ftdi_usb_find_all");
-    library_->LookUp(api_.list_free, "ftdi_list_free");
-    library_->LookUp(api_.usb_get_strings2, "ftdi_usb_get_strings2");
-    library_->LookUp(api_.usb_open_dev, "ftdi_usb_open_dev");
-    library_->LookUp(api_.usb_close, "ftdi_usb_close");
-    library_->LookUp(api_.usb_reset, "ftdi_usb_reset");
-    library_->LookUp(api_.purge, "ftdi_tcioflush");
-    if (!api_.purge)
-        library_->LookUp(api_.purge, "ftdi_usb_purge_buffers");
-    library_->LookUp(api_.read_data_set_chunksize, "ftdi_read_data_set_chunksize");
-    library_->LookUp(api_.write_data_set_chunksize, "ftdi_write_data_set_chunksize");
-    library_->LookUp(api_.set_event_char, "ftdi_set_event_char");
-    library_->LookUp(api_.set_error_char, "ftdi_set_error_char");
-    library_->LookUp(api_.set_latency_timer, "ftdi_set_latency_timer");
-    library_->LookUp(api_.set_bitmode, "ftdi_set_bitmode");
-    library_->LookUp(api_.read_data, "ftdi_read_data");
-    library_->LookUp(api_.write_data, "ftdi_write_data");
-    return api_.new_context && api_.free_context && api_.usb_find_all && api_.list_free && api_.usb_get_strings2 &&
-           api_.usb_open_dev && api_.usb_close && api_.usb_reset && api_.purge && api_.read_data_set_chunksize &&
-           api_.write_data_set_chunksize && api_.set_event_char && api_.set_error_char && api_.set_latency_timer &&
-           api_.set_bitmode && api_.read_data && api_.write_data;
+    return EntryPoints(*library_)
+        .Required(api_.new_context, "ftdi_new")
+        .Required(api_.free_context, "ftdi_free")
+        .Required(api_.usb_find_all, "ftdi_usb_find_all")
+        .Required(api_.list_free, "ftdi_list_free")
+        .Required(api_.usb_get_strings2, "ftdi_usb_get_strings2")
+        .Required(api_.usb_open_dev, "ftdi_usb_open_dev")
+        .Required(api_.usb_close, "ftdi_usb_close")
+        .Required(api_.usb_reset, "ftdi_usb_reset")
+        .RequiredEither(api_.purge, "ftdi_tcioflush", "ftdi_usb_purge_buffers")
+        .Required(api_.read_data_set_chunksize, "ftdi_read_data_set_chunksize")
+        .Required(api_.write_data_set_chunksize, "ftdi_write_data_set_chunksize")
+        .Required(api_.set_event_char, "ftdi_set_event_char")
+        .Required(api_.set_error_char, "ftdi_set_error_char")
+        .Required(api_.set_latency_timer, "ftdi_set_latency_timer")
+        .Required(api_.set_bitmode, "ftdi_set_bitmode")
+        .Required(api_.read_data, "ftdi_read_data")
+        .Required(api_.write_data, "ftdi_write_data")
+        .complete();
 }
 
 LibraryLoad LibftdiDriver::Load()

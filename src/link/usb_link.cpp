@@ -3,6 +3,7 @@
 #include <array>
 
 #include "core/error_codes.h"
+#include "link/entry_points.h"
 #include "link/maker_library.h"
 #include "link/pieces.h"
 
@@ -24,19 +25,18 @@ static constexpr size_t kDescriptorBcdDevice = 12;
 
 bool UsbLink::LookUpEntryPoints()
 {
-    library_->LookUp(api_.customer_device, "QZ_USB_Customer_Device");
-    library_->LookUp(api_.init, "QZ_USB_Init");
-    library_->LookUp(api_.get_device_count, "QZ_USB_GetEnumeratedDeviceCount");
-    library_->LookUp(api_.get_device, "QZ_USB_GetEnumeratedDevice");
-    library_->LookUp(api_.open, "QZ_USB_Open");
-    library_->LookUp(api_.close, "QZ_USB_Close");
-    library_->LookUp(api_.read_reg_map, "QZ_USB_ReadRegMap");
-    library_->LookUp(api_.write_reg_map, "QZ_USB_WriteRegMap");
-    library_->LookUp(api_.get_last_error, "QZ_USB_GetLastError");
-    library_->LookUp(api_.get_device_descriptor, "QZ_USB_GetDeviceDescriptor");
-    // The vendor naming, the last error and the descriptor are optional.
-    return api_.init && api_.get_device_count && api_.get_device && api_.open && api_.close && api_.read_reg_map &&
-           api_.write_reg_map;
+    return EntryPoints(*library_)
+        .Optional(api_.customer_device, "QZ_USB_Customer_Device")
+        .Required(api_.init, "QZ_USB_Init")
+        .Required(api_.get_device_count, "QZ_USB_GetEnumeratedDeviceCount")
+        .Required(api_.get_device, "QZ_USB_GetEnumeratedDevice")
+        .Required(api_.open, "QZ_USB_Open")
+        .Required(api_.close, "QZ_USB_Close")
+        .Required(api_.read_reg_map, "QZ_USB_ReadRegMap")
+        .Required(api_.write_reg_map, "QZ_USB_WriteRegMap")
+        .Optional(api_.get_last_error, "QZ_USB_GetLastError")
+        .Optional(api_.get_device_descriptor, "QZ_USB_GetDeviceDescriptor")
+        .complete();
 }
 
 // --index counts the devices as --list shows them, which has no image: the
