@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/console.h"
+
 namespace qz {
 
 // Which device a link opens: --serial and --location name an FT232H board,
@@ -17,6 +19,22 @@ struct DeviceChoice {
     uint32_t location = 0;
     size_t index = 0;
 };
+
+// Where a link that numbers its devices (USB, the I2C adapter) finds the one
+// the choice names among count accepted ones: the N-th for --index, else the
+// first. nullopt when there is none; a named index prints
+// "<device> index N not found".
+inline std::optional<size_t> ChooseByIndex(const DeviceChoice &choice, size_t count, Console &console,
+                                           const char *device)
+{
+    const bool by_index = choice.by == DeviceChoice::By::Index;
+    const size_t index = by_index ? choice.index : 0;
+    if (index < count)
+        return index;
+    if (by_index)
+        console.Print("%s index %u not found\n", device, static_cast<unsigned>(index));
+    return std::nullopt;
+}
 
 // The device a link opened, for the run's record.
 struct OpenedDevice {

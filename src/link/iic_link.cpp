@@ -64,19 +64,14 @@ bool IicLink::Open()
     const std::optional<std::vector<AdapterEntry>> adapters = Adapters();
     if (!adapters)
         return false;
-    // Without a choice the first adapter is the one taken.
-    const bool by_index = device_.by == DeviceChoice::By::Index;
-    const size_t index = by_index ? device_.index : 0;
-    if (index >= adapters->size()) {
-        if (by_index)
-            console_.Print("I2C adapter index %u not found\n", static_cast<unsigned>(index));
+    const std::optional<size_t> index = ChooseByIndex(device_, adapters->size(), console_, "I2C adapter");
+    if (!index)
         return false;
-    }
-    const AdapterEntry &entry = (*adapters)[index];
+    const AdapterEntry &entry = (*adapters)[*index];
     if (!api_.open(entry.device_key, entry.word1, &adapter_handle_))
         return false;
     opened_.emplace();
-    opened_->index = index;
+    opened_->index = *index;
     api_.set_clock(adapter_handle_, kIicClockCode);
     return true;
 }

@@ -123,22 +123,19 @@ bool UsbLink::Open()
     const std::optional<std::vector<UsbDeviceEntry>> accepted = AcceptedDevices(enumerated);
     if (!accepted)
         return false;
-    const bool by_index = device_.by == DeviceChoice::By::Index;
-    const size_t index = by_index ? device_.index : 0;
-    if (index >= accepted->size()) {
-        if (by_index)
-            console_.Print("USB Billboard device index %u not found\n", static_cast<unsigned>(index));
-        else if (enumerated != 0)
+    const std::optional<size_t> index = ChooseByIndex(device_, accepted->size(), console_, "USB Billboard device");
+    if (!index) {
+        if (device_.by != DeviceChoice::By::Index && enumerated != 0)
             console_.Write("No USB Billboard Device\n");
         return false;
     }
-    const UsbDeviceEntry chosen = (*accepted)[index];
+    const UsbDeviceEntry chosen = (*accepted)[*index];
     if (!api_.open(chosen.device_key, chosen.product_id)) {
         console_.Write("Fail to open USB Billboard device\n");
         return false;
     }
     opened_.emplace();
-    opened_->index = index;
+    opened_->index = *index;
     if (api_.get_device_descriptor) {
         // Cleared first: a failed descriptor read gives version 0.
         std::array<uint8_t, kDescriptorSize> descriptor{};
