@@ -8,6 +8,8 @@
 namespace qz {
 
 static constexpr size_t kPieceBytes = 64;
+static_assert(WriteTransactionBytes(kPieceBytes) <= kMpsseBufferBytes);
+static_assert(ReadTransactionBytes(kPieceBytes) <= kMpsseBufferBytes);
 
 // Replies carry one acknowledge bit in bit 0: 0 ACK, 1 NACK.
 static constexpr uint8_t kReplyNackBit = 0x01;

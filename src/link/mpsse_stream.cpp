@@ -1,14 +1,8 @@
 #include "link/mpsse_stream.h"
 
-namespace qz {
+#include <cstdlib>
 
-// Repeating a level command holds that level for longer: these counts are
-// the only timing of the start and stop conditions.
-static constexpr int kStartIdleRepeats = 12;
-static constexpr int kStartConditionRepeats = 4;
-static constexpr int kStopLowRepeats = 12;
-static constexpr int kStopClockHighRepeats = 4;
-static constexpr int kStopIdleRepeats = 4;
+namespace qz {
 
 // A one-bit write sends bit 7 of its byte.
 static constexpr uint8_t kBitOutAck = 0x00;
@@ -18,8 +12,11 @@ static constexpr uint8_t kOneUnit = 0x00;
 
 void MpsseStream::Append(std::initializer_list<uint8_t> bytes)
 {
+    // The transfers' sizes are checked against the buffer at compile time;
+    // getting here would be a fault of the tool, never a reason to send a
+    // stream with bytes missing.
     if (length_ + bytes.size() > bytes_.size())
-        return;
+        std::abort();
     for (uint8_t b : bytes)
         bytes_[length_++] = b;
 }

@@ -39,9 +39,38 @@ inline constexpr uint8_t DIR_SDA_RELEASED = PIN_SCL | PIN_GPIOL0;             //
 
 inline constexpr size_t kMpsseBufferBytes = 1024;
 
+// Repeating a level command holds that level for longer: these counts are
+// the only timing of the start and stop conditions.
+inline constexpr size_t kStartIdleRepeats = 12;
+inline constexpr size_t kStartConditionRepeats = 4;
+inline constexpr size_t kStopLowRepeats = 12;
+inline constexpr size_t kStopClockHighRepeats = 4;
+inline constexpr size_t kStopIdleRepeats = 4;
+
+// Stream bytes of each step: a level command is 3 bytes, a byte out or in
+// with its acknowledge bit 12.
+inline constexpr size_t kPinsBytes = 3;
+inline constexpr size_t kI2cStartBytes = kPinsBytes * (kStartIdleRepeats + kStartConditionRepeats + 1);
+inline constexpr size_t kI2cStopBytes = kPinsBytes * (kStopLowRepeats + kStopClockHighRepeats + kStopIdleRepeats);
+inline constexpr size_t kByteStepBytes = 12;
+inline constexpr size_t kSendImmediateBytes = 1;
+
+// The stream of a register write of count bytes: START, address, register,
+// the data, STOP.
+constexpr size_t WriteTransactionBytes(size_t count)
+{
+    return kI2cStartBytes + (2 + count) * kByteStepBytes + kSendImmediateBytes + kI2cStopBytes;
+}
+// A register read of count bytes: START, address, register, repeated START,
+// read address, the data, SDA driven, STOP.
+constexpr size_t ReadTransactionBytes(size_t count)
+{
+    return 2 * kI2cStartBytes + (3 + count) * kByteStepBytes + kSendImmediateBytes + kPinsBytes + kI2cStopBytes;
+}
+
 // The MPSSE command stream of one FT_Write: the I2C protocol steps as
-// functions, the pin levels in one place. Nothing past the buffer is ever
-// queued (a 64-byte transfer takes at most 970 of the 1024 bytes).
+// functions, the pin levels in one place. The transfers check at compile time
+// that their longest stream fits the buffer.
 class MpsseStream {
 public:
     void Clear() { length_ = 0; }

@@ -116,6 +116,26 @@ TEST_P(StandInTest, TransfersReachTheChipAtItsAddressAndARefusedByteIsNotWritten
     }
 }
 
+// The largest pieces go out as one stream each, of the size the transfers
+// check against the buffer at compile time.
+TEST_P(StandInTest, AWholePieceIsOneStreamOfItsComputedSize)
+{
+    ASSERT_TRUE(Open(""));
+    Bytes piece(64);
+    EXPECT_EQ(link->WriteBlock(kChip, 0x10, piece), 64);
+    EXPECT_EQ(link->ReadBlock(kChip, 0x10, piece), 64);
+    link->Close();
+    std::vector<size_t> sizes;
+    std::istringstream log(Read("ftdi_writes.log"));
+    for (std::string line; std::getline(log, line);) {
+        if (line.starts_with("> "))
+            sizes.push_back(line.size() / 3);
+    }
+    ASSERT_GE(sizes.size(), 2u);
+    EXPECT_EQ(sizes[sizes.size() - 2], qz::WriteTransactionBytes(64));
+    EXPECT_EQ(sizes.back(), qz::ReadTransactionBytes(64));
+}
+
 #ifdef QZSIM_LIBFTDI_LIBRARY
 INSTANTIATE_TEST_SUITE_P(Library, StandInTest, testing::Bool(),
                          [](const auto &info) { return info.param ? "libftdi" : "d2xx"; });
