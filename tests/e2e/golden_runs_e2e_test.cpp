@@ -2,9 +2,11 @@
 // Each line of tests/golden/cases.txt is one case (its header says how): a
 // fresh simulated chip (fixed seed, tracing on), the case's facts, one run of
 // the tool. Its record must equal tests/golden/expected/<name>.txt: exit
-// status; digests of the chip's trace, state, flash and EEPROM, of the files
-// the stand-ins and the run wrote, and of the output, shown with each run of
-// three or more progress steps shortened to its first and last step.
+// status; digests of the chip's trace, state, flash and EEPROM, the state
+// itself, the ranges of the flash and the EEPROM that the run changed and
+// that differ from the image, digests of the files the stand-ins and the run
+// wrote, and the output, shown with each run of three or more progress steps
+// shortened to its first and last step.
 // A "timed" case ends in a wait bounded by time, whose polls the machine's
 // speed counts: its trace is compared with immediately repeated blocks of up
 // to 64 lines squashed, its state without the counters of polls.
@@ -226,15 +228,67 @@ const std::set<std::string> kPollCounters = {
     "usb_transfers", "usb_failed", "i2c_address_phases", "i2c_nacks", "i2c_bus_bytes",
     "iic_transfers", "iic_failed"};
 
-std::string StateDigest(const std::string &path, bool timed)
+// state.txt as its digest, then line by line; a timed case's without the
+// counters of polls.
+std::string StateRecord(const std::string &path, bool timed)
 {
-    if (!timed || !fs::is_regular_file(path))
-        return FileDigest(path);
+    if (!fs::is_regular_file(path))
+        return "absent\n";
     std::string text;
     for (const auto &line : Lines(ReadText(path)))
-        if (!kPollCounters.count(line.substr(0, line.find(' '))))
+        if (!timed || !kPollCounters.count(line.substr(0, line.find(' '))))
             text += line + "\n";
-    return "without the poll counters, fnv1a64 " + Fnv1a64(text);
+    std::string record = timed ? "without the poll counters, fnv1a64 " + Fnv1a64(text) + "\n" : FileDigest(path) + "\n";
+    for (const auto &line : Lines(text))
+        record += "  " + line + "\n";
+    return record;
+}
+
+// The memory a chip file stands for: a missing flash.bin is erased (0x00), a
+// missing eeprom.bin blank (0xFF).
+std::string ChipMemory(const std::string &path, char missing)
+{
+    return fs::is_regular_file(path) ? ReadText(path) : std::string(32768, missing);
+}
+
+// Where two memories differ, as ranges ("0x0000-0x70FF, 0x7F10 (28929
+// bytes)"; at most eight ranges named), or "nothing".
+std::string DifferingRanges(const std::string &a, const std::string &b)
+{
+    std::vector<std::pair<size_t, size_t>> ranges;
+    size_t bytes = 0;
+    for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+        if (i < a.size() && i < b.size() && a[i] == b[i])
+            continue;
+        ++bytes;
+        if (!ranges.empty() && ranges.back().second + 1 == i)
+            ranges.back().second = i;
+        else
+            ranges.emplace_back(i, i);
+    }
+    if (ranges.empty())
+        return "nothing";
+    std::string text;
+    char range[32];
+    for (size_t r = 0; r < std::min<size_t>(ranges.size(), 8); ++r) {
+        const auto [first, last] = ranges[r];
+        std::snprintf(range, sizeof range, first == last ? "0x%04zX" : "0x%04zX-0x%04zX", first, last);
+        text += (r ? ", " : "") + std::string(range);
+    }
+    if (ranges.size() > 8)
+        text += " and " + std::to_string(ranges.size() - 8) + " more ranges";
+    return text + " (" + std::to_string(bytes) + " bytes)";
+}
+
+// A chip memory's digest, what the run changed in it, and where it differs
+// from the case's image.
+std::string MemoryRecord(const std::string &path, char missing, const std::string &before, const std::string *image)
+{
+    const std::string after = ChipMemory(path, missing);
+    std::string record = FileDigest(path) + "\n  changed by the run: " + DifferingRanges(before, after) + "\n";
+    if (image)
+        record += "  differs from the image: " + DifferingRanges(*image, after.substr(0, image->size())) + "\n";
+    return record;
 }
 
 void ReplaceAll(std::string &text, const std::string &from, const std::string &to)
@@ -393,7 +447,12 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
     options.work_dir = dir;
     options.launcher = {"timeout", "-k", "5", "120"};
     const auto files_before = FolderFiles(chip.dir, chip.chip), chip_before = FolderFiles(chip.chip);
+    const std::string flash_before = ChipMemory(chip.chip + "/flash.bin", '\x00');
+    const std::string eeprom_before = ChipMemory(chip.chip + "/eeprom.bin", '\xFF');
     const ToolRun run = RunQzupgrade(arguments(c.args), options);
+    const bool names_image = std::any_of(c.args.begin(), c.args.end(),
+                                         [](const std::string &arg) { return arg.find("{image}") != std::string::npos; });
+    const std::string image = ReadText(chip.image);
 
     std::string out = run.out;
     ReplaceAll(out, dir, "<dir>");
@@ -401,9 +460,10 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
     std::ostringstream record;
     record << "status: " << run.status << '\n';
     record << "trace.txt: " << TraceDigest(chip.chip + "/trace.txt", c.timed) << '\n';
-    record << "state.txt: " << StateDigest(chip.chip + "/state.txt", c.timed) << '\n';
-    record << "flash.bin: " << FileDigest(chip.chip + "/flash.bin") << '\n';
-    record << "eeprom.bin: " << FileDigest(chip.chip + "/eeprom.bin") << '\n';
+    record << "state.txt: " << StateRecord(chip.chip + "/state.txt", c.timed);
+    record << "flash.bin: " << MemoryRecord(chip.chip + "/flash.bin", '\x00', flash_before, names_image ? &image : nullptr);
+    record << "eeprom.bin: "
+           << MemoryRecord(chip.chip + "/eeprom.bin", '\xFF', eeprom_before, names_image ? &image : nullptr);
     // Files of the stand-ins: the FT232H capture, a waveform.
     record << NewFiles(chip_before, FolderFiles(chip.chip), {"trace.txt", "state.txt", "flash.bin", "eeprom.bin"});
     record << NewFiles(files_before, FolderFiles(chip.dir, chip.chip));
@@ -436,7 +496,8 @@ TEST_P(GoldenRunTest, Matches)
         return;
     }
     ASSERT_TRUE(fs::exists(path)) << path << " is missing: record it with QZ_GOLDEN_UPDATE=1";
-    EXPECT_EQ(ReadText(path), Header(c.name) + actual) << "case " << c.name << " differs from " << path;
+    EXPECT_EQ(ReadText(path), Header(c.name) + actual)
+        << "case " << c.name << " differs from " << path << "; its chip and files are kept in " << chip.dir.string();
 }
 
 INSTANTIATE_TEST_SUITE_P(Golden, GoldenRunTest, testing::ValuesIn(Cases()),
