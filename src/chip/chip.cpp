@@ -35,6 +35,15 @@ int Chip::RaiseFault(int code)
     return fault_;
 }
 
+int Chip::FailureSoFar(const char *outcome)
+{
+    if (fault_ == 0 && link_failures_ != 0) {
+        fault_ = first_link_error_;
+        console_.Print("\n%s(%d): %s\n", kLinkFailureText, fault_, outcome);
+    }
+    return fault_;
+}
+
 int Chip::WaitFault(int timeout_code, bool last_read_failed)
 {
     return RaiseFault(last_read_failed ? last_link_error_ : timeout_code);
