@@ -184,8 +184,10 @@ std::string Verdict(const Outcome &o, const Outcome &healthy, const Bytes &flash
 std::string Label(const std::vector<std::string> &command)
 {
     std::string label;
-    for (const std::string &arg : command)
-        label += arg.starts_with("--") ? arg : arg.substr(0, 2);
+    for (const std::string &arg : command) {
+        if (arg.starts_with("-"))
+            label += arg.starts_with("--") ? arg : arg.substr(0, 2);
+    }
     return label;
 }
 
