@@ -61,8 +61,13 @@ public:
     // returned (its key, its lock, its blocks, its EEPROM) or to change it:
     // 0 while every transfer of the run came through and no wait expired.
     // Otherwise the run's fault: a failed transfer is raised as one, with
-    // the link's first error and the line "Link failure(<code>): <outcome>".
-    int FailureSoFar(const char *outcome = kChipLeftUnchanged);
+    // the link's first error.
+    int FailureSoFar();
+    // What a link failure means at this point of the run, added to its line
+    // ("Link failure(<code>): <outcome>"): "chip left unchanged" until a
+    // procedure is about to change the chip, which sets nullptr (no
+    // outcome); a read-out sets its own.
+    void set_link_failure_outcome(const char *outcome) { link_failure_outcome_ = outcome; }
     // The fault of a status wait that expired: when its last status read
     // failed on the link, the link stopped answering and its error is the
     // cause; when the chip kept answering, the chip did not finish
@@ -94,6 +99,7 @@ private:
     int first_link_error_ = 0;
     int last_link_error_ = 0;
     int fault_ = 0;
+    const char *link_failure_outcome_ = kChipLeftUnchanged;
 };
 
 // Whether a transfer failed on the link since the watch began: bytes read

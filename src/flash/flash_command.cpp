@@ -31,6 +31,8 @@ int IssueFlashCommand(Chip &chip, uint8_t command, uint8_t word_count, uint16_t 
 {
     if (chip.fault())
         return chip.fault();
+    if (command != FLASH_OP_READ)
+        chip.set_link_failure_outcome(nullptr);  // the flash may change from here on
     chip.WriteRegisters(FLASH_CMD, MakeFlashCommandBlock(command, word_count, word_address));
     if (!program_data.empty())
         chip.WriteRegisters(FLASH_WDATA, program_data);

@@ -108,6 +108,8 @@ int PreprogramAndErase(Session &session, uint16_t word_address, size_t count, Er
     // it back would destroy the chip's own data.
     if (const int fault = chip.FailureSoFar())
         return fault;
+    // From here on the flash or the EEPROM changes.
+    chip.set_link_failure_outcome(nullptr);
     if (options.complement_preprogram) {
         // The complement pass runs even when the flash is not to be programmed.
         if (const int fault = FlashComplementPreprogram(chip, word_address, count))

@@ -6,18 +6,18 @@
 
 namespace qz {
 
-static constexpr const char *kReadOutNotSaved = "read-out not saved";
 
 int ReadOutFlash(Session &session, ImageBytes &out)
 {
     Chip &chip = session.chip;
+    chip.set_link_failure_outcome("read-out not saved");
     const UnlockResult unlock = FlashUnlock(chip, {}, session.options.access_key);
     if (chip.fault())
         return chip.fault();
     // A key status that did not come through says nothing about the key.
     if (chip.link_failures()) {
         RestartCore(chip);
-        return chip.FailureSoFar(kReadOutNotSaved);
+        return chip.FailureSoFar();
     }
     // Without an accepted key a protected flash reads as zeros: saved, they
     // would pass for the chip's firmware. A locked chip's flash is open.
@@ -29,7 +29,7 @@ int ReadOutFlash(Session &session, ImageBytes &out)
     if (const int read = FlashRead(chip, 0x0000, out); read < 0)
         return read;
     RestartCore(chip);
-    return chip.FailureSoFar(kReadOutNotSaved);
+    return chip.FailureSoFar();
 }
 
 }  // namespace qz

@@ -274,13 +274,15 @@ bool EndsEarlyPhase(const LinkTransfer &t)
            t.Is('R', qz::PAGE_FLASH, qz::BIST_STATUS);
 }
 
-std::string EarlyVerdict(const Outcome &o, const Outcome &healthy, const qzsim::GeneratedChip &chip, int link_code)
+std::string EarlyVerdict(const Outcome &o, const Outcome &healthy, const qzsim::GeneratedChip &chip, int link_code,
+                         bool read_out)
 {
     const std::string last = LastLine(o.out);
     if (o.runaway)
         return "ran away";
     if (o.result == RunResult::Failure(link_code)) {
-        if (last.find("Link failure(" + std::to_string(link_code) + ")") == std::string::npos)
+        if (last != "Link failure(" + std::to_string(link_code) + "): " +
+                        (read_out ? "read-out not saved" : "chip left unchanged"))
             return "the link's code but the last line is '" + last + "'";
         if (o.flash != chip.flash || o.eeprom != chip.eeprom || !o.saved.empty())
             return "the link's code, but the chip changed or a read-out was saved";
@@ -339,7 +341,7 @@ TEST_P(FaultSweepTest, OneFailedTransferBeforeTheFirstChangeEndsWithTheLinkOrAsC
                 const Outcome o = RunOnce(target, model, args, [at](SimLink &link) { link.fail_only = at; },
                                           RunawayLimit(healthy.transfers));
                 const std::string verdict =
-                    EarlyVerdict(o, healthy, target, read ? model.read_error : model.write_error);
+                    EarlyVerdict(o, healthy, target, read ? model.read_error : model.write_error, args[0] == "-Rout.bin");
                 ++cases;
                 if (csv.is_open())
                     csv << model.name << ',' << Label(args) << ",fails_once_early," << (at < end ? "early" : "verify")
