@@ -36,6 +36,11 @@ int IssueFlashCommand(Chip &chip, uint8_t command, uint8_t word_count, uint16_t 
     chip.WriteRegisters(FLASH_CMD, MakeFlashCommandBlock(command, word_count, word_address));
     if (!program_data.empty())
         chip.WriteRegisters(FLASH_WDATA, program_data);
+    // A program or erase whose page, block or data did not arrive would run
+    // with what the previous command left there: at another address, with
+    // other data.
+    if (command != FLASH_OP_READ && chip.FailedSincePageSelect())
+        return chip.RaiseFault(chip.last_link_error());
     chip.WriteRegister(FLASH_CMD, command | FLASH_START);
     chip.WriteRegister(FLASH_CMD, command);
     return WaitFlashFinished(chip, chip.FailedSincePageSelect());
