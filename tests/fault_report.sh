@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Runs the in-process fault sweep (tests/unit/fault_sweep_test.cpp) of the
-# build DIR (default build) with seed N (default the tests' own) and prints its
-# cases per link, command and fault kind, the results they ended with, and
-# every case that did not end as required (then exits non-zero).
+# Runs the in-process fault sweeps (tests/unit/fault_sweep_test.cpp: the
+# seeded faults in every phase, and fails_once_early, one failed transfer at
+# every transfer before the first change) of the build DIR (default build)
+# with seed N (default the tests' own) and prints their cases per link,
+# command and fault kind, the results they ended with, and every case that
+# did not end as required (then exits non-zero).
 # Usage: bash tests/fault_report.sh [--build DIR] [--seed N]
 set -uo pipefail
 cd "$(dirname "$0")/.."

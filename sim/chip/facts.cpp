@@ -202,6 +202,8 @@ bool ParseChipFacts(const std::vector<FactLine> &lines, ChipFacts *f, std::strin
             if (!r.One(&f->usb_fail_writes_from)) return false;
         } else if (k == "usb_vanish_from") {
             if (!r.One(&f->usb_vanish_from)) return false;
+        } else if (k == "usb_fail_at") {
+            if (!r.One(&f->usb_fail_at)) return false;
         } else if (k == "i2c_nack_address_from") {
             if (!r.One(&f->i2c_nack_address_from)) return false;
         } else if (k == "i2c_nack_data_from") {
@@ -216,6 +218,8 @@ bool ParseChipFacts(const std::vector<FactLine> &lines, ChipFacts *f, std::strin
             if (!r.Flag(&f->iic_init_fail)) return false;
         } else if (k == "iic_fail_from") {
             if (!r.One(&f->iic_fail_from)) return false;
+        } else if (k == "iic_fail_at") {
+            if (!r.One(&f->iic_fail_at)) return false;
         } else if (k == "trace") {
             if (!r.Flag(&f->trace)) return false;
         } else {
@@ -263,6 +267,7 @@ std::string FormatChipFacts(const ChipFacts &f) {
     o << "usb_fail_reads_from " << f.usb_fail_reads_from << "\n";
     o << "usb_fail_writes_from " << f.usb_fail_writes_from << "\n";
     o << "usb_vanish_from " << f.usb_vanish_from << "\n";
+    o << "usb_fail_at " << f.usb_fail_at << "\n";
     o << "i2c_nack_address_from " << f.i2c_nack_address_from << "\n";
     o << "i2c_nack_data_from " << f.i2c_nack_data_from << "\n";
     if (f.iic_adapters) {
@@ -272,6 +277,7 @@ std::string FormatChipFacts(const ChipFacts &f) {
     }
     o << "iic_init_fail " << flag(f.iic_init_fail) << "\n";
     o << "iic_fail_from " << f.iic_fail_from << "\n";
+    o << "iic_fail_at " << f.iic_fail_at << "\n";
     o << "trace " << flag(f.trace) << "\n";
     return o.str();
 }

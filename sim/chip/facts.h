@@ -87,6 +87,7 @@ struct ChipFacts {
     uint32_t usb_fail_reads_from = 0;   // 0 = never; else transfer number (1-based)
     uint32_t usb_fail_writes_from = 0;
     uint32_t usb_vanish_from = 0;
+    uint32_t usb_fail_at = 0;  // 0 = never; else the one transfer that fails
 
     uint32_t i2c_nack_address_from = 0;  // 0 = never; else address phase number (1-based)
     uint32_t i2c_nack_data_from = 0;     // 0 = never; else written byte number (1-based)
@@ -94,6 +95,7 @@ struct ChipFacts {
     std::optional<std::vector<AdapterFact>> iic_adapters;  // unset: one default adapter
     bool iic_init_fail = false;
     uint32_t iic_fail_from = 0;  // 0 = never; else block call number (1-based)
+    uint32_t iic_fail_at = 0;    // 0 = never; else the one block call that fails
 
     bool trace = false;
 };

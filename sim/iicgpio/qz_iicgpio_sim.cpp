@@ -54,7 +54,7 @@ bool TransferAllowed(uint32_t handle) {
     qzsim::ChipStats &st = s.chip->stats();
     const uint32_t n = ++st.iic_transfers;
     const uint32_t fail_from = s.chip->facts().iic_fail_from;
-    if (fail_from != 0 && n >= fail_from) {
+    if ((fail_from != 0 && n >= fail_from) || n == s.chip->facts().iic_fail_at) {
         ++st.iic_failed;
         return false;
     }

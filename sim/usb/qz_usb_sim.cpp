@@ -82,7 +82,7 @@ bool TransferAllowed(bool is_read) {
     const uint32_t n = ++st.usb_transfers;
     if (f.usb_vanish_from != 0 && n >= f.usb_vanish_from) s.vanished = true;
     const uint32_t fail_from = is_read ? f.usb_fail_reads_from : f.usb_fail_writes_from;
-    if (s.vanished || (fail_from != 0 && n >= fail_from)) {
+    if (s.vanished || (fail_from != 0 && n >= fail_from) || n == f.usb_fail_at) {
         ++st.usb_failed;
         s.last_error = s.vanished ? kDeviceGone : kTransferFailed;
         return false;

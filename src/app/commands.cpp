@@ -26,6 +26,7 @@ RunResult RunOnChip(const Invocation &run, const LinkSettings &link_settings, En
         record.chip_version = connect.running_version;
         Session session{chip, run.program, env.files};
         result = procedure(session);
+        record.eeprom = session.eeprom;
     }
     link->Close();
     return result;
@@ -159,6 +160,10 @@ RunResult RunCommand(const Invocation &run, Environment &env, RunRecord &record)
             return ProgramWholeImage(session, image, WholeImageMode::AsLoaded);
         });
     case Command::Verify:
+        if (!run.program.program_flash && !run.program.program_eeprom) {
+            env.console.Write("Nothing to verify: -0 and -2 leave out both the flash and the EEPROM\n");
+            return RunResult::Failure(ERR_PARAMETER);
+        }
         return ProgramFromImage(run, env, record, ImageExtent::AnySize, VerifyFirmware);
     case Command::ReadOut:
         return ReadOut(run, env, record);

@@ -64,6 +64,19 @@ static std::string ErrorName(const RunResult &result)
     return JsonString(error ? error->name : "unknown");
 }
 
+static std::string EepromJson(const std::optional<EepromFinding> &finding)
+{
+    if (!finding)
+        return "null";
+    switch (*finding) {
+    case EepromFinding::Found: return JsonString("found");
+    case EepromFinding::OtherKind: return JsonString("other_kind");
+    case EepromFinding::WriteProtected: return JsonString("write_protected");
+    case EepromFinding::Absent: break;
+    }
+    return JsonString("absent");
+}
+
 static std::string DeviceJson(const std::optional<OpenedDevice> &device)
 {
     if (!device)
@@ -119,7 +132,8 @@ std::string FormatRunLog(const RunRecord &record, const RunResult &result, uint3
     } else {
         line.Null("chip_version");
     }
-    return line.Number("result", result.WindowsValue())
+    return line.Raw("eeprom", EepromJson(record.eeprom))
+               .Number("result", result.WindowsValue())
                .Number("exit_status", result.PosixExitStatus())
                .Raw("error", ErrorName(result))
                .Number("flash_differences", verified ? differences & 0xFFFFu : 0)

@@ -8,6 +8,7 @@
 #include "image/firmware_image.h"
 #include "link/device_choice.h"
 #include "link/link_settings.h"
+#include "procedures/session.h"
 
 namespace qz {
 
@@ -29,6 +30,7 @@ struct RunRecord {
     std::optional<OpenedDevice> device;
     std::optional<ImageRecord> image;
     std::optional<int> chip_version;  // e.g. 0x1203 for V1.2.3
+    std::optional<EepromFinding> eeprom;  // what the EEPROM search concluded
 };
 
 // "2026-03-01T12:00:00Z"

@@ -30,8 +30,18 @@ int Chip::RaiseFault(int code)
         fault_ = code;
         const ErrorInfo *error = FindError(code);
         const char *text = error && error->fault_text ? error->fault_text : kLinkFailureText;
-        console_.Print("\n%s(%d)\n", text, code);
+        if (text == kLinkFailureText && link_failure_outcome_)
+            console_.Print("\n%s(%d): %s\n", text, code, link_failure_outcome_);
+        else
+            console_.Print("\n%s(%d)\n", text, code);
     }
+    return fault_;
+}
+
+int Chip::FailureSoFar()
+{
+    if (fault_ == 0 && link_failures_ != 0)
+        RaiseFault(first_link_error_);
     return fault_;
 }
 

@@ -8,6 +8,8 @@
 
 namespace qz {
 
+inline constexpr const char *kChipLeftUnchanged = "chip left unchanged";
+
 // The chip's register map over an open link, and what one run learns about
 // it on the way: the link transfers that failed, and the sticky hardware
 // fault.
@@ -26,7 +28,11 @@ public:
 
     // Each returns what the link returned: the byte count or the link's
     // negative error code.
-    int SelectPage(uint8_t page) { return WriteRegister(PAGE_SELECT, page); }
+    int SelectPage(uint8_t page)
+    {
+        failures_at_page_select_ = link_failures_;
+        return WriteRegister(PAGE_SELECT, page);
+    }
     int WriteRegister(uint8_t reg, uint8_t value) { return WriteRegisters(reg, std::span<const uint8_t>(&value, 1)); }
     int WriteRegisters(uint8_t reg, std::span<const uint8_t> bytes);
     int ReadRegisters(uint8_t reg, std::span<uint8_t> bytes);
@@ -39,6 +45,9 @@ public:
     }
 
     uint32_t link_failures() const { return link_failures_; }
+    // Whether a transfer failed since the last page select, the select
+    // included: a command set up there may never have reached the chip.
+    bool FailedSincePageSelect() const { return link_failures_ != failures_at_page_select_; }
     int first_link_error() const { return first_link_error_; }
     int last_link_error() const { return last_link_error_; }
 
@@ -48,6 +57,17 @@ public:
     // Records code as the run's fault, printing one line for the first one
     // only. Returns the fault that holds for the run.
     int RaiseFault(int code);
+    // Called where a step is about to draw a conclusion from what the chip
+    // returned (its key, its lock, its blocks, its EEPROM) or to change it:
+    // 0 while every transfer of the run came through and no wait expired.
+    // Otherwise the run's fault: a failed transfer is raised as one, with
+    // the link's first error.
+    int FailureSoFar();
+    // What a link failure means at this point of the run, added to its line
+    // ("Link failure(<code>): <outcome>"): "chip left unchanged" until a
+    // procedure is about to change the chip, which sets nullptr (no
+    // outcome); a read-out sets its own.
+    void set_link_failure_outcome(const char *outcome) { link_failure_outcome_ = outcome; }
     // The fault of a status wait that expired: when its last status read
     // failed on the link, the link stopped answering and its error is the
     // cause; when the chip kept answering, the chip did not finish
@@ -75,9 +95,11 @@ private:
     Console &console_;
     Clock &clock_;
     uint32_t link_failures_ = 0;
+    uint32_t failures_at_page_select_ = 0;
     int first_link_error_ = 0;
     int last_link_error_ = 0;
     int fault_ = 0;
+    const char *link_failure_outcome_ = kChipLeftUnchanged;
 };
 
 // Whether a transfer failed on the link since the watch began: bytes read

@@ -12,7 +12,9 @@ namespace qz {
 static constexpr uint16_t kEepromTestAddress = EEPROM_TEST_BYTE_ADDRESS;
 static constexpr uint8_t kEepromAddressBytes = 3;  // write address byte, memory address high, low
 
-static int WaitBridgeEnded(Chip &chip)
+// As the flash command's wait: a command whose writes failed on the link
+// ends its wait with the link's error.
+static int WaitBridgeEnded(Chip &chip, bool command_write_failed)
 {
     const uint32_t start = chip.clock().NowMs();
     for (uint32_t polls = 1;; ++polls) {
@@ -22,7 +24,7 @@ static int WaitBridgeEnded(Chip &chip)
         if (status & (I2CM_STATUS_NACK | I2CM_STATUS_DONE))
             return status;
         if (chip.WaitExpired(start, polls, kBridgeStatusTimeoutMs, kBridgeStatusMinPolls))
-            return chip.WaitFault(ERR_BRIDGE_TIMEOUT, read_failed);
+            return chip.WaitFault(ERR_BRIDGE_TIMEOUT, read_failed || command_write_failed);
     }
 }
 
@@ -35,7 +37,7 @@ int EepromTransfer(Chip &chip, uint8_t cmd, uint8_t len)
     chip.WriteRegisters(I2CM_CMD, command);
     chip.WriteRegister(I2CM_GO, 0x01);
     chip.WriteRegister(I2CM_GO, 0x00);
-    return WaitBridgeEnded(chip);
+    return WaitBridgeEnded(chip, chip.FailedSincePageSelect());
 }
 
 int EepromWaitReady(Chip &chip)
@@ -44,6 +46,8 @@ int EepromWaitReady(Chip &chip)
     for (uint32_t probes = 1;; ++probes) {
         if (chip.fault())
             return chip.fault();
+        // A probe that lost a transfer proves nothing about the write cycle.
+        const TransferWatch probe(chip);
         chip.SelectPage(PAGE_I2C_MASTER);
         chip.WriteRegister(I2CM_WDATA, EEPROM_WRITE_ADDRESS);
         const int status = EepromTransfer(chip, CMD_START_WRITE, 1);
@@ -55,7 +59,7 @@ int EepromWaitReady(Chip &chip)
         if (!(status & I2CM_STATUS_NACK))
             return 0;
         if (chip.WaitExpired(start, probes, kEepromBusyTimeoutMs, kEepromBusyMinProbes))
-            return chip.RaiseFault(ERR_EEPROM_BUSY);
+            return chip.WaitFault(ERR_EEPROM_BUSY, probe.SawFailure());
     }
 }
 
@@ -119,8 +123,15 @@ int EepromWriteTest(Chip &chip)
     EepromRead(chip, kEepromTestAddress, std::span<uint8_t>(&check, 1));
     if (chip.fault())
         return chip.fault();
-    if (WriteTestByte(chip, old) < 0)
-        return chip.fault();
+    // The test value must not stay: a restore that lost a transfer is made
+    // once more.
+    for (int restores = 0; restores < 2; ++restores) {
+        const TransferWatch restore(chip);
+        if (WriteTestByte(chip, old) < 0)
+            return chip.fault();
+        if (!restore.SawFailure())
+            break;
+    }
     return check == test ? 1 : 0;
 }
 

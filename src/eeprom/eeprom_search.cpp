@@ -24,14 +24,17 @@ static int AddressAnswers(Chip &chip, uint8_t timing_offset)
     return status == I2CM_STATUS_DONE ? 1 : 0;
 }
 
-// 1 with the timing found, 0 when none answered, or the fault.
-static int FindTiming(Chip &chip, uint8_t &timing_offset, EepromProbe probe)
+// 1 with the timing found, 0 when none answered, or the fault; stops at a
+// failed transfer. answered: some address answered whose write test failed.
+static int FindTiming(Chip &chip, uint8_t &timing_offset, EepromProbe probe, bool &answered)
 {
     for (timing_offset = 0; timing_offset < kTimingTableBytes; timing_offset += kTimingEntryBytes) {
         int found = AddressAnswers(chip, timing_offset);
-        if (found == 1 && probe == EepromProbe::WriteTest)
+        if (found == 1 && probe == EepromProbe::WriteTest) {
+            answered = true;
             found = EepromWriteTest(chip);
-        if (found != 0)
+        }
+        if (found != 0 || chip.link_failures())
             return found;
     }
     return 0;
@@ -50,26 +53,31 @@ EepromSearchResult EepromSearch(Chip &chip, EepromProbe probe)
     const std::array<uint8_t, 2> ctrl_go = {0x00, 0x00};
     chip.WriteRegisters(I2CM_CTRL, ctrl_go);
 
-    const int found = FindTiming(chip, result.timing_offset, probe);
-    if (found < 0) {
-        result.status = found;
+    bool answered = false;
+    const int found = FindTiming(chip, result.timing_offset, probe, answered);
+    if (const int fault = chip.FailureSoFar()) {
+        result.status = fault;
         return result;
     }
     if (found == 0) {
         chip.console().Write("Search....0000  done!\n");
+        // Only an EEPROM that can be written counts as found.
+        if (answered) {
+            chip.console().Write("EEPROM answers but is write-protected: not mirrored\n");
+            result.finding = EepromFinding::WriteProtected;
+        }
         result.status = ERR_NO_EEPROM;
         return result;
     }
-    // A failed transfer leaves the block as read, to be judged below; only
-    // a fault ends the search.
     EepromRead(chip, INFO_BLOCK_OFFSET, result.info);
-    if (chip.fault()) {
-        result.status = chip.fault();
+    if (const int fault = chip.FailureSoFar()) {
+        result.status = fault;
         return result;
     }
     const bool own_kind = static_cast<int8_t>(result.info[INFO_EEPROM_KIND]) > 0;
     chip.console().Print(own_kind ? "Search....FF%02d  done!\n" : "Search....AA%02d  done!\n", result.timing_offset);
     result.status = own_kind ? 0 : ERR_INFO_MISMATCH;
+    result.finding = own_kind ? EepromFinding::Found : EepromFinding::OtherKind;
     return result;
 }
 

@@ -16,8 +16,9 @@ FlashCommandBlock MakeFlashCommandBlock(uint8_t command, uint8_t word_count, uin
 // Starts one flash command on page 5 (the caller has selected it) and waits
 // for FLASH_STATUS to report it finished. program_data, for FLASH_OP_PROGRAM,
 // goes to FLASH_WDATA between the block and the start byte. Returns 0, or
-// the run's hardware fault without touching the chip once one has been
-// raised.
+// the run's fault without touching the chip once one has been raised. A
+// program or erase is never started after a transfer failed since the page
+// select: the link's error becomes the run's fault.
 int IssueFlashCommand(Chip &chip, uint8_t command, uint8_t word_count, uint16_t word_address,
                       std::span<const uint8_t> program_data = {});
 

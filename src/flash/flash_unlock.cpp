@@ -11,12 +11,16 @@ namespace qz {
 inline constexpr uint16_t INFO_BLOCK_WORD_ADDRESS = WordAddress(INFO_BLOCK_OFFSET);
 
 // Writes key to KEY_DATA; when the chip accepts it, reads the chip's info
-// block. Returns 0, ERR_NO_ACCESS_KEY ("  error inf" printed) or the fault.
+// block. Returns 0, ERR_NO_ACCESS_KEY ("  error inf" printed) or the run's
+// fault (a failed transfer raised as one).
 static int TryAccessKey(Chip &chip, const AccessKey &key, InfoBlock &chip_info)
 {
     chip.SelectPage(PAGE_KEY);
     chip.WriteRegisters(KEY_DATA, key);
-    if (!(chip.ReadRegister(KEY_STATUS) & KEY_STATUS_ACCEPTED)) {
+    const uint8_t key_status = chip.ReadRegister(KEY_STATUS);
+    if (const int fault = chip.FailureSoFar())
+        return fault;
+    if (!(key_status & KEY_STATUS_ACCEPTED)) {
         chip.console().Write("  error inf\n");
         return ERR_NO_ACCESS_KEY;
     }
@@ -34,7 +38,13 @@ UnlockResult FlashUnlock(Chip &chip, std::span<const uint8_t> image, const Acces
     chip.WriteRegister(FLASH_MODE, FLASH_MODE_UNLOCK);
     chip.WriteRegister(FLASH_SETUP, FLASH_SETUP_UNLOCK);
     chip.SelectPage(PAGE_KEY);
-    if (chip.ReadRegister(LOCK_STATUS) & LOCK_STATUS_LOCKED) {
+    const uint8_t lock_status = chip.ReadRegister(LOCK_STATUS);
+    // Neither the lock nor a key is judged from a transfer that failed.
+    if (const int fault = chip.FailureSoFar()) {
+        result.status = fault;
+        return result;
+    }
+    if (lock_status & LOCK_STATUS_LOCKED) {
         result.status = ERR_LOCKED;
         return result;
     }

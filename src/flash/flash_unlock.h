@@ -13,7 +13,9 @@ using InfoBlock = std::array<uint8_t, INFO_BLOCK_SIZE>;
 
 struct UnlockResult {
     // 0 when a key was accepted and chip_info read; ERR_LOCKED (no key
-    // tried), ERR_NO_ACCESS_KEY, or the run's hardware fault.
+    // tried), ERR_NO_ACCESS_KEY, or the run's fault: a wait that expired,
+    // or a transfer that failed on the link (raised as the fault before the
+    // lock or a key is judged).
     int status = 0;
     // The chip's info block (flash 0x7FE0-0x7FFF) as the accepted key read
     // it; all zero without one.

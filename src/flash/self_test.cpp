@@ -23,6 +23,10 @@ int RunBist(Chip &chip, BistMode mode, std::span<const uint8_t> image, const Acc
     chip.WriteRegister(BIST_MODE, static_cast<uint8_t>(mode) | BIST_MODE_BASE);
     for (uint8_t value : FLASH_MODE_BIST_START)
         chip.WriteRegister(FLASH_MODE, value);
+    // A test whose set-up or start lost a transfer may never have started:
+    // its polls would end as a chip that never finishes.
+    if (const int fault = chip.FailureSoFar())
+        return fault;
     bool last_read_failed = false;
     for (int i = 0; i < kBistMaxPolls; ++i) {
         chip.console().Print("\rBist......%d", i);

@@ -19,7 +19,8 @@ enum class BistMode : uint8_t {
 // -B: runs the chip's built-in self test, also on a locked chip or without an
 // accepted key. image (may be empty) lends its key to the unlock. Returns 0
 // (passed), ERR_SELF_TEST_FAILED, ERR_SELF_TEST_TIMEOUT (never finished
-// within its polls), or the run's hardware fault from the unlock.
+// within its polls), or the run's fault: a wait of the unlock that expired,
+// or a transfer before the polls that failed on the link.
 int RunBist(Chip &chip, BistMode mode, std::span<const uint8_t> image, const AccessKey &access_key);
 
 }  // namespace qz

@@ -14,15 +14,15 @@ RunResult ProgramCustomerSvid(Session &session, uint16_t svid1, uint16_t svid2)
     Chip &chip = session.chip;
     // A locked chip goes on: its flash is open without a key.
     const UnlockResult unlock = FlashUnlock(chip, {}, session.options.access_key);
-    if (chip.fault())
-        return RunResult::Failure(chip.fault());
+    if (const int fault = chip.FailureSoFar())
+        return RunResult::Failure(fault);
     if (unlock.status == ERR_NO_ACCESS_KEY) {
         chip.console().Write("No access key accepted: customer block left unchanged\n");
         return RunResult::Failure(ERR_NO_ACCESS_KEY);
     }
     bool eeprom_found = false;
     if (session.options.program_eeprom) {
-        const EepromSearchResult search = EepromSearch(chip);
+        const EepromSearchResult search = SearchEeprom(session);
         if (chip.fault())
             return RunResult::Failure(chip.fault());
         eeprom_found = search.status == 0;

@@ -16,25 +16,20 @@ FirmwareAreaCheck CheckFirmwareArea(Session &session, FirmwareImage &image, Eepr
 {
     Chip &chip = session.chip;
     const UnlockResult unlock = FlashUnlock(chip, image.bytes, session.options.access_key);
-    if (chip.fault())
-        return {RunResult::Failure(chip.fault())};
+    if (const int fault = chip.FailureSoFar())
+        return {RunResult::Failure(fault)};
     if (unlock.status != 0)
         return {Refuse(chip, unlock.status)};
     if (const int check = CheckInfoBlock(unlock.chip_info, image.bytes); check != 0)
         return {Refuse(chip, check)};
     if (!session.options.program_eeprom)
         return {};
-    const EepromSearchResult search = EepromSearch(chip, probe);
+    const EepromSearchResult search = SearchEeprom(session, probe);
     if (chip.fault())
         return {RunResult::Failure(chip.fault())};
     if (search.status == ERR_INFO_MISMATCH)
         return {Refuse(chip, search.status)};
-    const bool eeprom_found = search.status == 0;
-    if (!eeprom_found && !session.options.program_flash) {
-        chip.console().Write(" do nothing!\n");
-        return {RunResult::Success()};
-    }
-    return {std::nullopt, eeprom_found};
+    return {std::nullopt, search.status == 0};
 }
 
 }  // namespace qz

@@ -106,10 +106,10 @@ int PreprogramAndErase(Session &session, uint16_t word_address, size_t count, Er
     // What was read from the chip so far (key and tail blocks, customer
     // block, info block) may be stale after a failed transfer; programming
     // it back would destroy the chip's own data.
-    if (chip.link_failures()) {
-        chip.console().Print("\nLink failure(%d): chip left unchanged\n", chip.first_link_error());
-        return chip.first_link_error();
-    }
+    if (const int fault = chip.FailureSoFar())
+        return fault;
+    // From here on the flash or the EEPROM changes.
+    chip.set_link_failure_outcome(nullptr);
     if (options.complement_preprogram) {
         // The complement pass runs even when the flash is not to be programmed.
         if (const int fault = FlashComplementPreprogram(chip, word_address, count))

@@ -6,12 +6,19 @@
 
 namespace qz {
 
+
 int ReadOutFlash(Session &session, ImageBytes &out)
 {
     Chip &chip = session.chip;
+    chip.set_link_failure_outcome("read-out not saved");
     const UnlockResult unlock = FlashUnlock(chip, {}, session.options.access_key);
     if (chip.fault())
         return chip.fault();
+    // A key status that did not come through says nothing about the key.
+    if (chip.link_failures()) {
+        RestartCore(chip);
+        return chip.FailureSoFar();
+    }
     // Without an accepted key a protected flash reads as zeros: saved, they
     // would pass for the chip's firmware. A locked chip's flash is open.
     if (unlock.status == ERR_NO_ACCESS_KEY) {
@@ -22,11 +29,7 @@ int ReadOutFlash(Session &session, ImageBytes &out)
     if (const int read = FlashRead(chip, 0x0000, out); read < 0)
         return read;
     RestartCore(chip);
-    if (chip.link_failures()) {
-        chip.console().Print("\nLink failure(%d): read-out not saved\n", chip.first_link_error());
-        return chip.first_link_error();
-    }
-    return 0;
+    return chip.FailureSoFar();
 }
 
 }  // namespace qz

@@ -1,8 +1,10 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 
 #include "chip/chip.h"
 #include "core/files.h"
+#include "eeprom/eeprom_search.h"
 #include "flash/access_key.h"
 #include "flash/flash_read_erase.h"
 
@@ -22,11 +24,18 @@ struct ProgramOptions {
 };
 
 // What a procedure works with: the connected chip, the options, and the
-// files it may write.
+// files it may write; and what it tells the run's record.
 struct Session {
     Chip &chip;
     const ProgramOptions &options;
     FileSystem &files;
+    // What the EEPROM search concluded; unset when none ran or it ended on a
+    // fault.
+    std::optional<EepromFinding> eeprom = std::nullopt;
 };
+
+// The EEPROM search of a programming command or a verify; notes what it
+// concluded in the session.
+EepromSearchResult SearchEeprom(Session &session, EepromProbe probe = EepromProbe::WriteTest);
 
 }  // namespace qz

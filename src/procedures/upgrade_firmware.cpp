@@ -9,6 +9,10 @@ RunResult UpgradeFirmware(Session &session, FirmwareImage &image)
     const FirmwareAreaCheck check = CheckFirmwareArea(session, image, EepromProbe::WriteTest);
     if (check.end)
         return *check.end;
+    if (session.eeprom && !check.eeprom_found && !session.options.program_flash) {
+        session.chip.console().Write(" do nothing!\n");
+        return RunResult::Success();
+    }
     if (const int status = PreprogramAndErase(session, kFirmwareWordAddress, FIRMWARE_AREA_SIZE, EraseExtent::Range))
         return RunResult::Failure(status);
     return ProgramVerifyAndRestart(session, kFirmwareWordAddress,

@@ -1,3 +1,4 @@
+#include "core/error_codes.h"
 #include "procedures/firmware_area.h"
 #include "procedures/program_and_verify.h"
 #include "procedures/procedures.h"
@@ -11,15 +12,20 @@ static RunResult CompareFirmwareArea(Session &session, FirmwareImage &image)
     if (check.end)
         return *check.end;
     const RangeTargets targets{.flash = session.options.program_flash, .eeprom = check.eeprom_found};
+    // A verify that compared nothing found no difference, but no equality either.
     if (!targets.flash && !targets.eeprom) {
-        session.chip.console().Write(" do nothing!\n");
-        return RunResult::Success();
+        session.chip.console().Write("No EEPROM found: nothing to verify\n");
+        return RunResult::Failure(ERR_NO_EEPROM);
     }
     const VerifyOutcome verify = VerifyRange(
         session.chip, kFirmwareWordAddress,
         std::span<const uint8_t>(image.bytes).subspan(FIRMWARE_AREA_OFFSET, FIRMWARE_AREA_SIZE), targets);
     if (verify.fault)
         return RunResult::Failure(verify.fault);
+    // A piece that lost a transfer counts as different; here it is no
+    // difference of the chip's.
+    if (const int fault = session.chip.FailureSoFar())
+        return RunResult::Failure(fault);
     return RunResult::Verify(verify.differences);
 }
 

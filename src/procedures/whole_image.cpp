@@ -17,10 +17,9 @@ static constexpr const char *kChipDumpFile = "chiptmp.bin";
 static int TakeKeyBlockFromChip(Session &session, ImageBytes &image)
 {
     Chip &chip = session.chip;
-    const int read =
-        FlashRead(chip, WordAddress(KEY_BLOCK_OFFSET), std::span<uint8_t>(image).subspan(KEY_BLOCK_OFFSET, KEY_BLOCK_SIZE));
-    if (read < 0)
-        return read;
+    FlashRead(chip, WordAddress(KEY_BLOCK_OFFSET), std::span<uint8_t>(image).subspan(KEY_BLOCK_OFFSET, KEY_BLOCK_SIZE));
+    if (const int fault = chip.FailureSoFar())
+        return fault;
     uint8_t *stored = image.data() + KEY_CHECKSUM_OFFSET;
     const uint16_t sum = Checksum16(std::span<const uint8_t>(image).subspan(KEY_BLOCK_OFFSET, KEY_DATA_SIZE));
     const uint16_t chip_sum = GetLe16(stored);
@@ -36,8 +35,8 @@ RunResult ProgramWholeImage(Session &session, FirmwareImage &image, WholeImageMo
 {
     Chip &chip = session.chip;
     const UnlockResult unlock = FlashUnlock(chip, image.bytes, session.options.access_key);
-    if (chip.fault())
-        return RunResult::Failure(chip.fault());
+    if (const int fault = chip.FailureSoFar())
+        return RunResult::Failure(fault);
     // A locked chip has no data of its own to keep.
     if (unlock.status == ERR_LOCKED)
         mode = WholeImageMode::AsLoaded;
@@ -49,7 +48,7 @@ RunResult ProgramWholeImage(Session &session, FirmwareImage &image, WholeImageMo
     }
     bool eeprom_found = false;
     if (session.options.program_eeprom) {
-        const EepromSearchResult search = EepromSearch(chip);
+        const EepromSearchResult search = SearchEeprom(session);
         if (chip.fault())
             return RunResult::Failure(chip.fault());
         eeprom_found = search.status != ERR_NO_EEPROM;
@@ -62,10 +61,10 @@ RunResult ProgramWholeImage(Session &session, FirmwareImage &image, WholeImageMo
         CheckInfoBlock(unlock.chip_info, image.bytes);
         if (const int fault = TakeKeyBlockFromChip(session, image.bytes))
             return RunResult::Failure(fault);
-        const int read = FlashRead(chip, WordAddress(TAIL_BLOCK_OFFSET),
-                                   std::span<uint8_t>(image.bytes).subspan(TAIL_BLOCK_OFFSET, TAIL_BLOCK_SIZE));
-        if (read < 0)
-            return RunResult::Failure(read);
+        FlashRead(chip, WordAddress(TAIL_BLOCK_OFFSET),
+                  std::span<uint8_t>(image.bytes).subspan(TAIL_BLOCK_OFFSET, TAIL_BLOCK_SIZE));
+        if (const int fault = chip.FailureSoFar())
+            return RunResult::Failure(fault);
     }
     if (session.options.dump_images)
         SaveImage(session.files, chip.console(), kChipDumpFile, image.bytes);

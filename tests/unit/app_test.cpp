@@ -61,9 +61,19 @@ TEST(AppTest, RunsEndWithTheirResultLineAndChip)
          [](const ToolBench &b) {
              const Bytes &log = b.files.files.at("run.log");
              const std::string line(log.begin(), log.end());
-             return line.find("\"fw1\":\"1.2.3\",\"fw2\":\"1.2.3\"},\"chip_version\":\"1.2.3\"") != std::string::npos &&
+             return line.find("\"fw1\":\"1.2.3\",\"fw2\":\"1.2.3\"},\"chip_version\":\"1.2.3\",\"eeprom\":\"found\"") !=
+                        std::string::npos &&
                     line.find("\"flash_differences\":1,\"eeprom_differences\":1,") != std::string::npos &&
                     b.sim.stats().flash_programs == 0 && b.sim.eeprom().write_cycles() == 0;
+         }},
+        // An EEPROM that answers but takes no write is left out, and said so.
+        {{"--log", "run.log", "-0", "-U", "fw.bin"}, qzsim::ChipVariant::EepromProtected, [](ToolBench &) {},
+         RunResult::Success(), "Search....0000  done!\nEEPROM answers but is write-protected: not mirrored\n do nothing!\n",
+         1, 0,
+         [](const ToolBench &b) {
+             const Bytes &log = b.files.files.at("run.log");
+             return std::string(log.begin(), log.end()).find("\"eeprom\":\"write_protected\",\"result\":0,") !=
+                    std::string::npos;
          }},
     };
     for (const Case &c : cases) {

@@ -21,7 +21,8 @@ TEST(EepromTest, SearchTriesEveryTimingAndClassifiesTheEeprom)
         {3, true, false, 0x80, true, qz::ERR_INFO_MISMATCH, "Search....AA12  done!\n"},
         {0, false, false, 0x05, false, qz::ERR_NO_EEPROM, "Search....0000  done!\n"},
         {kNoTiming, true, false, 0x05, false, qz::ERR_NO_EEPROM, "Search....0000  done!\n"},
-        {0, true, true, 0x05, false, qz::ERR_NO_EEPROM, "Search....0000  done!\n"},
+        {0, true, true, 0x05, false, qz::ERR_NO_EEPROM,
+         "Search....0000  done!\nEEPROM answers but is write-protected: not mirrored\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);

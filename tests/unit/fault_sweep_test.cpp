@@ -6,6 +6,11 @@
 // is exactly as after the healthy run (for -R: the saved file is the flash),
 // a last line that states the result, no verify "done!" in a failed run, and
 // the flash untouched where the chip was never found or only read.
+// A second sweep fails one read or one write once, the link going on, at
+// every transfer from the end of the connect (whose retry is its own) to the
+// first change or bulk read of each command and its -0 and -2 variants, and
+// for --verify at seeded transfers of its compare too: each case ends with
+// the link's code and the chip unchanged, or as the clean run does.
 // QZ_FAULT_SWEEP_SEED picks another seed; QZ_FAULT_SWEEP_CSV names a file
 // that receives one line per case (tests/fault_report.sh reads it).
 #include <gtest/gtest.h>
@@ -175,19 +180,38 @@ std::string Verdict(const Outcome &o, const Outcome &healthy, const Bytes &flash
     return "";
 }
 
+// "-U", "-0-U", "--verify": the command's options as the report groups them.
+std::string Label(const std::vector<std::string> &command)
+{
+    std::string label;
+    for (const std::string &arg : command) {
+        if (arg.starts_with("-"))
+            label += arg.starts_with("--") ? arg : arg.substr(0, 2);
+    }
+    return label;
+}
+
+uint64_t SweepSeed()
+{
+    const char *seed_text = std::getenv("QZ_FAULT_SWEEP_SEED");
+    return seed_text && *seed_text ? std::strtoull(seed_text, nullptr, 0) : 0x5EED0485;
+}
+
+std::ofstream CsvFile()
+{
+    const char *csv_path = std::getenv("QZ_FAULT_SWEEP_CSV");
+    return csv_path && *csv_path ? std::ofstream(csv_path, std::ios::app) : std::ofstream();
+}
+
 class FaultSweepTest : public testing::TestWithParam<LinkModel> {};
 
 TEST_P(FaultSweepTest, EveryFaultEndsAsRequired)
 {
     const LinkModel &model = GetParam();
-    const char *seed_text = std::getenv("QZ_FAULT_SWEEP_SEED");
-    const uint64_t seed = seed_text && *seed_text ? std::strtoull(seed_text, nullptr, 0) : 0x5EED0485;
+    const uint64_t seed = SweepSeed();
     std::mt19937_64 random(seed ^ std::hash<std::string>{}(model.name));
     const qzsim::GeneratedChip chip = qzsim::GenerateChip({});
-    const char *csv_path = std::getenv("QZ_FAULT_SWEEP_CSV");
-    std::ofstream csv;
-    if (csv_path && *csv_path)
-        csv.open(csv_path, std::ios::app);
+    std::ofstream csv = CsvFile();
     int cases = 0, failures = 0;
     for (const auto &[command, cases_per_fault] : kCommands) {
         const bool read_only = command[0].starts_with("-R");
@@ -229,6 +253,103 @@ TEST_P(FaultSweepTest, EveryFaultEndsAsRequired)
                 if (!verdict.empty() && ++failures <= 10)
                     ADD_FAILURE() << model.name << ' ' << command[0] << ' ' << kFaultNames[f] << " at transfer " << at
                                   << " (" << phase.name << ", seed " << seed << "): " << verdict;
+            }
+        }
+    }
+    EXPECT_EQ(failures, 0) << "of " << cases << " cases";
+    EXPECT_GE(cases, 1000);
+}
+
+// Where the checks before the first change end: the first program or erase
+// command, EEPROM page write, flash read-out or compare from address 0,
+// EEPROM compare, or self-test poll.
+bool EndsEarlyPhase(const LinkTransfer &t)
+{
+    const bool from_zero = t.bytes.size() == 5 && t.bytes[3] == 0 && t.bytes[4] == 0;
+    return StartsProgram(t) || StartsFlashCommand(t, qz::FLASH_OP_ERASE_SECTOR) ||
+           StartsFlashCommand(t, qz::FLASH_OP_ERASE_ALL) ||
+           (IsFlashCommand(t, 5, qz::FLASH_OP_READ) && from_zero) ||
+           (t.Is('W', qz::PAGE_I2C_MASTER, qz::I2CM_WDATA) &&
+            (t.bytes.size() == 3 + qz::EEPROM_PAGE_BYTES || t.bytes == Bytes{qz::EEPROM_WRITE_ADDRESS, 0, 0})) ||
+           t.Is('R', qz::PAGE_FLASH, qz::BIST_STATUS);
+}
+
+std::string EarlyVerdict(const Outcome &o, const Outcome &healthy, const qzsim::GeneratedChip &chip, int link_code,
+                         bool read_out)
+{
+    const std::string last = LastLine(o.out);
+    if (o.runaway)
+        return "ran away";
+    if (o.result == RunResult::Failure(link_code)) {
+        if (last != "Link failure(" + std::to_string(link_code) + "): " +
+                        (read_out ? "read-out not saved" : "chip left unchanged"))
+            return "the link's code but the last line is '" + last + "'";
+        if (o.flash != chip.flash || o.eeprom != chip.eeprom || !o.saved.empty())
+            return "the link's code, but the chip changed or a read-out was saved";
+        return "";
+    }
+    if (o.result != healthy.result || last != LastLine(healthy.out) || o.flash != healthy.flash ||
+        o.eeprom != healthy.eeprom || o.saved != healthy.saved)
+        return "ended with " + std::to_string(o.result.WindowsValue()) + ", '" + last + "', not as a clean run";
+    return "";
+}
+
+TEST_P(FaultSweepTest, OneFailedTransferBeforeTheFirstChangeEndsWithTheLinkOrAsClean)
+{
+    const LinkModel &model = GetParam();
+    std::mt19937_64 random(SweepSeed() ^ std::hash<std::string>{}(model.name));
+    qzsim::GeneratedChip chip = qzsim::GenerateChip({});
+    // --verify compares a chip that holds the image.
+    qzsim::GeneratedChip upgraded = chip;
+    std::copy_n(chip.image.begin(), qz::FIRMWARE_AREA_SIZE, upgraded.flash.begin());
+    std::copy_n(chip.image.begin(), qz::FIRMWARE_AREA_SIZE, upgraded.eeprom.begin());
+    std::ofstream csv = CsvFile();
+    int cases = 0, failures = 0;
+    for (const char *variant : {"", "-0", "-2"}) {
+        for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+                 {"-Ufw.bin"}, {"-Wfw.bin"}, {"-Mfw.bin"}, {"-X0x1234,0x5678"}, {"-Rout.bin"}, {"-B"},
+                 {"--verify", "fw.bin"}}) {
+            const bool verify = args[0] == "--verify";
+            if (*variant && (args[0] == "-Rout.bin" || args[0] == "-B"))
+                continue;
+            if (*variant)
+                args.insert(args.begin(), variant);
+            const qzsim::GeneratedChip &target = verify ? upgraded : chip;
+            std::vector<LinkTransfer> transfers;
+            const Outcome healthy = RunOnce(target, model, args, [&](SimLink &link) {
+                link.after_transfer = [&](const LinkTransfer &t) { transfers.push_back(t); };
+            }, SIZE_MAX);
+            ASSERT_TRUE(healthy.result.succeeded()) << Label(args) << "\n" << healthy.out;
+            const auto version_read = std::find_if(transfers.begin(), transfers.end(), [](const LinkTransfer &t) {
+                return t.Is('R', qz::PAGE_STATUS, qz::FW_VERSION);
+            });
+            ASSERT_NE(version_read, transfers.end());
+            const auto first = static_cast<uint32_t>(version_read - transfers.begin()) + 2;
+            // The first change begins with its page select.
+            auto change = std::find_if(version_read, transfers.end(), EndsEarlyPhase);
+            while (change != transfers.end() && !change->Is('W', change->page, qz::PAGE_SELECT))
+                --change;
+            const auto end = static_cast<uint32_t>(change - transfers.begin()) + 1;
+            std::vector<uint32_t> positions;
+            for (uint32_t at = first; at < end; ++at)
+                positions.push_back(at);
+            for (int i = 0; verify && i < 40; ++i)
+                positions.push_back(
+                    std::uniform_int_distribution<uint32_t>(end, static_cast<uint32_t>(transfers.size()))(random));
+            for (const uint32_t at : positions) {
+                const bool read = transfers[at - 1].op == 'R';
+                const Outcome o = RunOnce(target, model, args, [at](SimLink &link) { link.fail_only = at; },
+                                          RunawayLimit(healthy.transfers));
+                const std::string verdict =
+                    EarlyVerdict(o, healthy, target, read ? model.read_error : model.write_error, args[0] == "-Rout.bin");
+                ++cases;
+                if (csv.is_open())
+                    csv << model.name << ',' << Label(args) << ",fails_once_early," << (at < end ? "early" : "verify")
+                        << ',' << at << ',' << o.result.WindowsValue() << ',' << (verdict.empty() ? "ok" : "FAILED")
+                        << '\n';
+                if (!verdict.empty() && ++failures <= 10)
+                    ADD_FAILURE() << model.name << ' ' << Label(args) << " fails once at transfer " << at << " ("
+                                  << (read ? "read" : "write") << "): " << verdict;
             }
         }
     }
