@@ -7,14 +7,30 @@
 
 namespace qz {
 
+static std::filesystem::file_type TypeOf(const std::string &path)
+{
+    std::error_code error;
+    const auto type = std::filesystem::status(std::u8string(path.begin(), path.end()), error).type();
+    return error ? std::filesystem::file_type::not_found : type;
+}
+
 // Opening a FIFO (named pipe) or a socket waits for the other end, for ever
 // when nobody comes. Anything else, missing paths included, is left to fopen.
 static bool WouldBlockOnOpen(const std::string &path)
 {
-    std::error_code error;
-    const auto type = std::filesystem::status(std::u8string(path.begin(), path.end()), error).type();
-    return !error && (type == std::filesystem::file_type::fifo || type == std::filesystem::file_type::socket);
+    const auto type = TypeOf(path);
+    return type == std::filesystem::file_type::fifo || type == std::filesystem::file_type::socket;
 }
+
+// What is written must land in a file: a device such as /dev/null takes the
+// bytes and keeps nothing. A path not there yet becomes a file.
+static bool IsNoFileToWrite(const std::string &path)
+{
+    const auto type = TypeOf(path);
+    return type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular;
+}
+
+std::string SystemFiles::ResolvedName(const std::string &path) { return FinalFileName(path); }
 
 std::optional<std::vector<uint8_t>> SystemFiles::Read(const std::string &path, size_t limit)
 {
@@ -36,7 +52,7 @@ std::optional<std::vector<uint8_t>> SystemFiles::Read(const std::string &path, s
 
 WriteStatus SystemFiles::Write(const std::string &path, std::span<const uint8_t> bytes)
 {
-    FILE *file = WouldBlockOnOpen(path) ? nullptr : OpenFile(path, "wb");
+    FILE *file = IsNoFileToWrite(path) ? nullptr : OpenFile(path, "wb");
     if (!file)
         return WriteStatus::CannotOpen;
     // A short write or a failing close (a full disk shows up there) must not
@@ -49,7 +65,7 @@ WriteStatus SystemFiles::Write(const std::string &path, std::span<const uint8_t>
 
 WriteStatus SystemFiles::Append(const std::string &path, std::span<const uint8_t> bytes)
 {
-    return WouldBlockOnOpen(path) ? WriteStatus::CannotOpen : AppendOnce(path, bytes);
+    return IsNoFileToWrite(path) ? WriteStatus::CannotOpen : AppendOnce(path, bytes);
 }
 
 }  // namespace qz
