@@ -25,7 +25,7 @@ static ParsedImage Parse(ImageFormat format, std::span<const uint8_t> content)
 
 std::optional<FirmwareImage> LoadImage(FileSystem &files, Console &console, const std::string &path)
 {
-    const ImageFormat format = FormatForPath(path);
+    const ImageFormat format = FormatForPath(files.ResolvedName(path));
     const auto content = files.Read(path, format == ImageFormat::Binary ? IMAGE_SIZE : kTextFileLimit);
     if (!content) {
         console.Print("Fail to open file %s\n", path.c_str());
@@ -59,7 +59,7 @@ std::optional<FirmwareImage> LoadImage(FileSystem &files, Console &console, cons
 int SaveImage(FileSystem &files, Console &console, const std::string &path, std::span<const uint8_t> bytes)
 {
     std::string text;
-    switch (FormatForPath(path)) {
+    switch (FormatForPath(files.ResolvedName(path))) {
     case ImageFormat::Dat: text = FormatDat(bytes); break;
     case ImageFormat::IntelHex: text = FormatIntelHex(bytes); break;
     case ImageFormat::SRecord: text = FormatSRecord(bytes); break;

@@ -37,17 +37,8 @@ bool D2xxDriver::LookUpEntryPoints()
 
 LibraryLoad D2xxDriver::Load()
 {
-    for (const char *name : {primary_, fallback_}) {
-        if (!name)
-            continue;
-        auto library = std::make_unique<SharedLibrary>(name);
-        if (library->loaded()) {
-            library_ = std::move(library);
-            loaded_name_ = name;
-            break;
-        }
-    }
-    if (!library_)
+    library_ = std::make_unique<SharedLibrary>(primary_, fallback_);
+    if (!library_->loaded())
         return LibraryLoad::NotFound;
     return LookUpEntryPoints() ? LibraryLoad::Loaded : LibraryLoad::EntryPointsMissing;
 }
@@ -180,7 +171,6 @@ void D2xxDriver::Close()
         device_ = nullptr;
     }
     library_.reset();
-    loaded_name_ = nullptr;
 }
 
 }  // namespace qz

@@ -20,8 +20,12 @@ public:
     }
     ~D2xxDriver() override { Close(); }
 
-    const char *library_name() const override { return loaded_name_ ? loaded_name_ : primary_; }
-    const char *fallback_name() const { return fallback_; }
+    const char *library_name() const override
+    {
+        return library_ && library_->loaded() ? library_->file_name() : primary_;
+    }
+    // After Load: the library, loaded or not, with the reason it did not load.
+    const SharedLibrary &library() const { return *library_; }
     LibraryLoad Load() override;
     bool ListBoards(std::vector<FtdiBoard> &boards) override;
     BoardOpen OpenBoard(size_t index) override;
@@ -53,7 +57,6 @@ private:
 
     const char *primary_;
     const char *fallback_;
-    const char *loaded_name_ = nullptr;
     Clock &clock_;
     std::unique_ptr<SharedLibrary> library_;
     Api api_;

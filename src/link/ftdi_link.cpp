@@ -33,23 +33,21 @@ static constexpr uint8_t kIdleLevels = PIN_SCL | PIN_SDA_OUT;
 
 // D2XX first; libftdi1 where D2XX does not load (or where the run names it).
 // Without --ftdi-lib a failure prints nothing, as the link always has, except
+// a D2XX file found that would not load for a cause a user cannot guess, and
 // a libftdi1 that loads without the calls the link makes.
 std::unique_ptr<FtdiDriver> FtdiLink::LoadDriver()
 {
     const bool named = settings_.library != FtdiLibrary::Automatic;
-    const auto report = [&](LibraryLoad result, const char *name) {
-        PrintLibraryFailure(console_, result != LibraryLoad::NotFound, name);
-    };
     if (settings_.library != FtdiLibrary::Libftdi) {
         auto d2xx = std::make_unique<D2xxDriver>(names_.primary, names_.fallback, clock_);
         const LibraryLoad result = d2xx->Load();
         if (result == LibraryLoad::Loaded)
             return d2xx;
-        if (named) {
-            report(result, d2xx->library_name());
-            if (result == LibraryLoad::NotFound && names_.fallback)
-                report(result, names_.fallback);
-        }
+        const SharedLibrary &library = d2xx->library();
+        if (named)
+            PrintLibraryFailure(console_, library, names_.primary, names_.fallback);
+        else if (!library.cause().empty())
+            PrintLibraryFailure(console_, library, library.file_name());
         if (named || result == LibraryLoad::EntryPointsMissing || !names_.libftdi) {
             last_error_ = result == LibraryLoad::NotFound ? "Can't load ftd2xx.dll" : "APIs in ftd2xx.dll are missing";
             return nullptr;
@@ -59,8 +57,10 @@ std::unique_ptr<FtdiDriver> FtdiLink::LoadDriver()
     const LibraryLoad result = names_.libftdi ? libftdi->Load() : LibraryLoad::NotFound;
     if (result == LibraryLoad::Loaded)
         return libftdi;
-    if (named || result == LibraryLoad::EntryPointsMissing)
-        report(result, names_.libftdi ? names_.libftdi : "libftdi1");
+    if (named || result == LibraryLoad::EntryPointsMissing) {
+        const char *name = names_.libftdi ? names_.libftdi : "libftdi1";
+        console_.Print(result == LibraryLoad::NotFound ? "Can't load %s\n" : "APIs are missing in %s\n", name);
+    }
     last_error_ = result == LibraryLoad::NotFound ? "Can't load libftdi1" : "APIs in libftdi1 are missing";
     return nullptr;
 }

@@ -36,9 +36,10 @@ public:
 
     // True when open, in MPSSE mode, synchronised and clocked. Prints a line
     // for a board named by the device choice that cannot be opened, for a
-    // library the run named with --ftdi-lib, or a libftdi1 taken in D2XX's
-    // place that lacks entry points; other reasons stay in last_error() for
-    // a debugger.
+    // library the run named with --ftdi-lib, a D2XX file found that would
+    // not load for a cause the user cannot guess, or a libftdi1 taken in
+    // D2XX's place that lacks entry points; other reasons stay in
+    // last_error() for a debugger.
     bool Open() override;
     void Close() override;
     int WriteBlock(int dev, int reg, std::span<const uint8_t> data) override;

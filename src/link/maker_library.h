@@ -1,4 +1,5 @@
 #pragma once
+#include <cstring>
 #include <memory>
 
 #include "core/console.h"
@@ -6,11 +7,24 @@
 
 namespace qz {
 
-// The line a user sees for a library that would not load, or that loaded
-// without the entry points the link calls.
-inline void PrintLibraryFailure(Console &console, bool loaded, const char *name)
+// The line a user sees for a library that loaded without the entry points
+// the link calls, or for each name of one that would not load, with the
+// cause added where the file found would not load for a reason the user
+// cannot guess (see SharedLibrary::cause).
+inline void PrintLibraryFailure(Console &console, const SharedLibrary &library, const char *name,
+                                const char *alternative = nullptr)
 {
-    console.Print(loaded ? "APIs are missing in %s\n" : "Can't load %s\n", name);
+    if (library.loaded()) {
+        console.Print("APIs are missing in %s\n", library.file_name());
+        return;
+    }
+    for (const char *each : {name, alternative}) {
+        if (!each)
+            continue;
+        const bool with_cause =
+            library.file_name() && std::strcmp(library.file_name(), each) == 0 && !library.cause().empty();
+        console.Print("Can't load %s%s%s\n", each, with_cause ? ": " : "", with_cause ? library.cause().c_str() : "");
+    }
 }
 
 // Loads one of the chip maker's libraries into library and looks up its entry
@@ -24,7 +38,7 @@ bool LoadMakerLibrary(std::unique_ptr<SharedLibrary> &library, const char *name,
     const bool loaded = library->loaded();
     if (loaded && look_up())
         return true;
-    PrintLibraryFailure(console, loaded, name);
+    PrintLibraryFailure(console, *library, name);
     return false;
 }
 

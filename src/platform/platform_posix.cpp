@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <link.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -31,16 +32,33 @@ static std::string ExecutableFolder()
 
 // dlopen of a bare name searches LD_LIBRARY_PATH, the ld.so cache and the
 // system folders, never the current directory.
-SharedLibrary::SharedLibrary(const char *file_name)
+SharedLibrary::SharedLibrary(const char *file_name, const char *alternative)
 {
     const std::string folder = ExecutableFolder();
-    if (!folder.empty()) {
-        const std::string beside = folder + "/" + file_name;
-        if (access(beside.c_str(), F_OK) == 0)
-            handle_ = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const auto open = [&](const char *name, const std::string &path) {
+        handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle_) {
+            link_map *map = nullptr;
+            const bool found = dlinfo(handle_, RTLD_DI_LINKMAP, &map) == 0 && map && map->l_name;
+            file_name_ = name, path_ = found ? map->l_name : path, error_.clear();
+        } else if (error_.empty()) {
+            const char *reason = dlerror();
+            error_ = reason ? reason : "dlopen failed";
+            // A bare name that fails was most likely found nowhere.
+            if (path != name)
+                file_name_ = name, path_ = path;
+        }
+        return handle_ != nullptr;
+    };
+    for (const char *name : {file_name, alternative}) {
+        if (name && !folder.empty() && access((folder + "/" + name).c_str(), F_OK) == 0 &&
+            open(name, folder + "/" + name))
+            return;
     }
-    if (!handle_)
-        handle_ = dlopen(file_name, RTLD_NOW | RTLD_LOCAL);
+    for (const char *name : {file_name, alternative}) {
+        if (name && open(name, name))
+            return;
+    }
 }
 
 SharedLibrary::~SharedLibrary()
@@ -128,6 +146,9 @@ int HostExitStatus(const RunResult &result) { return result.PosixExitStatus(); }
 
 // Paths are bytes here: UTF-8 passes through unchanged.
 FILE *OpenFile(const std::string &path, const char *mode) { return std::fopen(path.c_str(), mode); }
+
+// The system opens the path as written.
+std::string FinalFileName(const std::string &path) { return path; }
 
 std::vector<std::string> CommandLineArguments(int argc, char **argv) { return {argv, argv + argc}; }
 

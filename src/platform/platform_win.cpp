@@ -1,6 +1,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <shellapi.h>
+#include <io.h>
 
 #include <io.h>
 
@@ -71,10 +72,19 @@ static std::wstring SystemFolder(UINT(WINAPI *get)(LPWSTR, UINT))
     return n > 0 && n < MAX_PATH ? std::wstring(path, n) : std::wstring{};
 }
 
+// A drive and a folder (C:\tools) or a share (\\server\share). Anything
+// else is read from the current folder or drive: ".\lib", "sub", "\lib",
+// "C:lib".
+static bool IsAbsolute(const std::wstring &path)
+{
+    const auto slash = [&](size_t i) { return i < path.size() && (path[i] == L'\\' || path[i] == L'/'); };
+    return (path.size() >= 3 && path[1] == L':' && slash(2)) || (slash(0) && slash(1));
+}
+
 // Folders searched for a library, in order: the executable's, System32, the
 // Windows folder, then PATH. The current folder is never among them, nor is
-// a PATH entry that names it: an image downloaded into a folder could have a
-// planted QZ_USB.dll beside it.
+// a PATH entry that names it or is read from it: an image downloaded into a
+// folder could have a planted QZ_USB.dll beside it or below it.
 static std::vector<std::wstring> LibraryFolders()
 {
     std::vector<std::wstring> folders = {ExecutableFolder(), SystemFolder(GetSystemDirectoryW),
@@ -86,28 +96,61 @@ static std::vector<std::wstring> LibraryFolders()
     for (size_t from = 0; from <= search.size();) {
         const size_t to = std::min(search.find(L';', from), search.size());
         const std::wstring entry = search.substr(from, to - from);
-        if (!entry.empty() && _wcsicmp(FullPath(entry).c_str(), current.c_str()) != 0)
+        if (IsAbsolute(entry) && _wcsicmp(FullPath(entry).c_str(), current.c_str()) != 0)
             folders.push_back(entry);
         from = to + 1;
     }
     return folders;
 }
 
+// The two failures a user cannot tell from a missing file.
+static std::string LoadFailureCause(DWORD error, const std::wstring &path)
+{
+    const std::string file = Narrow(path);
+    if (error == ERROR_BAD_EXE_FORMAT)
+        return file + " is not a 64-bit Windows DLL (error 193)";
+    if (error == ERROR_MOD_NOT_FOUND)
+        return file + " needs a DLL that is not found (error 126)";
+    return {};
+}
+
+static std::string SystemErrorText(DWORD error)
+{
+    wchar_t *text = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    std::wstring message = n ? std::wstring(text, n) : std::wstring();
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+        message.pop_back();
+    return "error " + std::to_string(error) + (message.empty() ? "" : ": " + Narrow(message));
+}
+
 // Each candidate is loaded by its full path; its own dependencies come from
 // its folder first (LOAD_WITH_ALTERED_SEARCH_PATH), and SetDllDirectoryW(L"")
-// takes the current folder out of the search that finds the rest.
-SharedLibrary::SharedLibrary(const char *file_name)
+// takes the current folder out of the search that finds the rest. A file
+// that is found but will not load is noted, and the search goes on.
+SharedLibrary::SharedLibrary(const char *file_name, const char *alternative)
 {
     SetDllDirectoryW(L"");
     for (const std::wstring &folder : LibraryFolders()) {
-        if (folder.empty())
-            continue;
-        const std::wstring candidate = folder + L"\\" + Widen(file_name);
-        if (GetFileAttributesW(candidate.c_str()) == INVALID_FILE_ATTRIBUTES)
-            continue;
-        handle_ = reinterpret_cast<void *>(LoadLibraryExW(candidate.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-        if (handle_)
-            return;
+        for (const char *name : {file_name, alternative}) {
+            if (folder.empty() || !name)
+                continue;
+            const std::wstring candidate = folder + L"\\" + Widen(name);
+            if (GetFileAttributesW(candidate.c_str()) == INVALID_FILE_ATTRIBUTES)
+                continue;
+            handle_ = reinterpret_cast<void *>(LoadLibraryExW(candidate.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+            if (handle_) {
+                file_name_ = name, path_ = Narrow(candidate), error_.clear(), cause_.clear();
+                return;
+            }
+            const DWORD error = GetLastError();
+            if (!file_name_)
+                file_name_ = name, path_ = Narrow(candidate), error_ = SystemErrorText(error),
+                cause_ = LoadFailureCause(error, candidate);
+        }
     }
 }
 
@@ -139,15 +182,28 @@ int64_t SystemWallClock::UnixSeconds()
     return static_cast<int64_t>(ticks / kTicksPerSecond) - kSeconds1601To1970;
 }
 
+// NUL, CON, AUX, PRN, COM1-9 and LPT1-9, with any extension and in any
+// folder, name devices: Windows makes such a path \\.\NAME.
+static bool NamesDevice(const std::wstring &path)
+{
+    const auto device = [](const std::wstring &text) { return text.rfind(L"\\\\.\\", 0) == 0; };
+    return device(FullPath(path)) && !device(path);
+}
+
+// A disk file, not a device or a pipe that a path in the \\.\ space names.
+static bool IsDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
+
 // Writes go to the end as the size was under the lock; every process that
 // appends takes the same lock, so records never interleave.
 WriteStatus AppendOnce(const std::string &path, std::span<const uint8_t> bytes)
 {
-    HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::wstring wide = Widen(path);
+    HANDLE file = NamesDevice(wide) ? INVALID_HANDLE_VALUE
+                                    : CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return WriteStatus::CannotOpen;
-    if (GetFileType(file) != FILE_TYPE_DISK) {
+    if (!IsDiskFile(file)) {
         CloseHandle(file);
         return WriteStatus::CannotOpen;
     }
@@ -190,7 +246,41 @@ void KeepRunningWhenOutputFails() {}
 // Windows keeps the whole int: the result is the exit status unchanged.
 int HostExitStatus(const RunResult &result) { return result.WindowsValue(); }
 
-FILE *OpenFile(const std::string &path, const char *mode) { return _wfopen(Widen(path).c_str(), Widen(mode).c_str()); }
+FILE *OpenFile(const std::string &path, const char *mode)
+{
+    const std::wstring wide = Widen(path);
+    if (NamesDevice(wide))
+        return nullptr;
+    FILE *file = _wfopen(wide.c_str(), Widen(mode).c_str());
+    if (file && !IsDiskFile(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file))))) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
+// The final path of the file the path opens: Windows has dropped trailing
+// dots and blanks and expanded a short name. A file not there yet gets the
+// full path's name, which has lost its trailing dots and blanks the same way.
+std::string FinalFileName(const std::string &path)
+{
+    const std::wstring wide = Widen(path);
+    if (NamesDevice(wide))
+        return path;
+    HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return Narrow(FullPath(wide));
+    std::wstring final_path(MAX_PATH, L'\0');
+    DWORD n = GetFinalPathNameByHandleW(file, final_path.data(), MAX_PATH, 0);
+    if (n >= MAX_PATH) {  // the size it needs
+        final_path.resize(n);
+        n = GetFinalPathNameByHandleW(file, final_path.data(), n, 0);
+    }
+    final_path.resize(n < final_path.size() ? n : 0);
+    CloseHandle(file);
+    return final_path.empty() ? Narrow(FullPath(wide)) : Narrow(final_path);
+}
 
 // The C runtime's argv is in the ANSI code page, where other characters are
 // lost; the wide command line keeps them.

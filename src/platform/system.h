@@ -23,6 +23,7 @@ public:
 
 class SystemFiles final : public FileSystem {
 public:
+    std::string ResolvedName(const std::string &path) override;
     std::optional<FileContent> Read(const std::string &path, size_t limit) override;
     WriteStatus Write(const std::string &path, std::span<const uint8_t> bytes) override;
     WriteStatus Append(const std::string &path, std::span<const uint8_t> bytes) override;
@@ -73,7 +74,12 @@ private:
 // character outside the ANSI code page is lost).
 std::vector<std::string> CommandLineArguments(int argc, char **argv);
 
-// fopen of a UTF-8 path.
+// fopen of a UTF-8 path. On Windows a device (NUL, CON, AUX, PRN, COM1-9,
+// LPT1-9, with any extension, or any handle that is not a disk file) is
+// refused as if it could not be opened.
 FILE *OpenFile(const std::string &path, const char *mode);
+
+// The name of the file the path opens (see FileSystem::ResolvedName).
+std::string FinalFileName(const std::string &path);
 
 }  // namespace qz

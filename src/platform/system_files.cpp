@@ -11,6 +11,15 @@ namespace fs = std::filesystem;
 
 static fs::path PathOf(const std::string &utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
+// What is written must land in a file: a device such as /dev/null takes the
+// bytes and keeps nothing. A path not there yet becomes a file.
+static bool IsNoFileToWrite(const std::string &path)
+{
+    std::error_code error;
+    const auto type = fs::status(PathOf(path), error).type();
+    return !error && type != fs::file_type::not_found && type != fs::file_type::regular;
+}
+
 // Opening a FIFO (named pipe) or a socket waits for the other end, for ever
 // when nobody comes. Anything else, missing paths included, is left to fopen.
 static bool WouldBlockOnOpen(const std::string &path)
@@ -19,6 +28,8 @@ static bool WouldBlockOnOpen(const std::string &path)
     const auto type = fs::status(PathOf(path), error).type();
     return !error && (type == fs::file_type::fifo || type == fs::file_type::socket);
 }
+
+std::string SystemFiles::ResolvedName(const std::string &path) { return FinalFileName(path); }
 
 std::optional<FileContent> SystemFiles::Read(const std::string &path, size_t limit)
 {
@@ -92,7 +103,7 @@ WriteStatus SystemFiles::Write(const std::string &path, std::span<const uint8_t>
 
 WriteStatus SystemFiles::Append(const std::string &path, std::span<const uint8_t> bytes)
 {
-    return WouldBlockOnOpen(path) ? WriteStatus::CannotOpen : AppendOnce(path, bytes);
+    return IsNoFileToWrite(path) ? WriteStatus::CannotOpen : AppendOnce(path, bytes);
 }
 
 }  // namespace qz

@@ -1,10 +1,12 @@
 // The Windows build (qzupgrade.exe and the stand-in DLLs) run under Wine:
 // every command on every link, exit statuses as the full 32-bit values a
 // Windows caller sees, DLLs found beside the executable, FTDI's fallback
-// name, Windows paths and the console's line ends.
+// name, DLLs that will not load, Windows paths, names Windows rewrites,
+// device names and the console's line ends.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
 
 #include "chip_fixture.h"
@@ -170,9 +172,35 @@ TEST_F(WindowsE2eTest, ResultsAreTheExitCodeUnchanged)
     EXPECT_EQ(Run({"-B"}).exit_code, -282);
 }
 
+// A file that fails to load for a cause the user cannot see: a QZ_USB.dll
+// built for 32-bit Windows (its machine type made i386), or one importing a
+// DLL that is nowhere (its msvcrt.dll import renamed).
+Bytes ThirtyTwoBitDll(Bytes dll)
+{
+    const size_t pe = dll[0x3C] | dll[0x3D] << 8;
+    dll[pe + 4] = 0x4C, dll[pe + 5] = 0x01;
+    return dll;
+}
+Bytes DllMissingADependency(Bytes dll)
+{
+    const std::string name = "msvcrt.dll";
+    const auto at = std::search(dll.begin(), dll.end(), name.begin(), name.end());
+    if (at != dll.end())
+        at[6] = 'q';
+    return dll;
+}
+
+void WriteFile(const fs::path &path, const Bytes &bytes)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+}
+
 // Libraries come from the executable's folder (FTDI's from the system folder
 // too): one planted in the current folder never runs, even with it on PATH.
-TEST_F(WindowsE2eTest, LibrariesComeFromTheExecutablesFolderOnly)
+// One test, as it changes System32.
+TEST_F(WindowsE2eTest, LibrariesAreSearchedAsTheReadmeSays)
 {
     chip.Create();
     fs::copy_file(kWindowsBin + "/QZ_USB.dll", chip.dir / "QZ_USB.dll");
@@ -212,6 +240,100 @@ TEST_F(WindowsE2eTest, LibrariesComeFromTheExecutablesFolderOnly)
     EXPECT_EQ(other_name.exit_code, 32768) << other_name.out;
     for (const char *name : {"system.bin", "path.bin", "other.bin"})
         EXPECT_EQ(ChipFixture::ReadFile(chip.Path(name)), chip.Flash()) << name;
+
+    // The tool's own folder is searched for both FTDI names before System32;
+    // PATH entries read from the current folder are skipped; a DLL found
+    // that will not load says why.
+    const Bytes usb = ChipFixture::ReadFile(kWindowsBin + "/QZ_USB.dll");
+    const Bytes ftdi = ChipFixture::ReadFile(kWindowsBin + "/ftd2xx64.dll");
+    const std::string exe_dir = WindowsPath(chip.dir / "exe"), banner = kBannerText;
+    const auto usb_fails = [&](const std::string &cause) {
+        const std::string line = "Can't load QZ_USB.dll" + cause + "\n";
+        return Console(banner + line + line + "Could not find chip(-258)\n");
+    };
+    struct Case {
+        std::string name;
+        std::vector<std::pair<std::string, Bytes>> files;  // below the case's folder ("system32/" for System32)
+        std::string path;                                  // WINEPATH
+        std::vector<std::string> args;
+        std::string out;  // empty: the read-out is saved
+    };
+    const Case cases[] = {
+        {"ftd2xx64.dll without entry points in System32, ftd2xx.dll beside the tool",
+         {{"system32/ftd2xx64.dll", usb}, {"exe/ftd2xx.dll", ftdi}}, "", {"-F", "-R", "out.bin"}, ""},
+        {"relative PATH entries", {{"sub/QZ_USB.dll", usb}, {"lib/QZ_USB.dll", usb}}, "sub;.\\lib;\\lib",
+         {"-R", "out.bin"}, usb_fails("")},
+        {"a 32-bit DLL", {{"exe/QZ_USB.dll", ThirtyTwoBitDll(usb)}}, "", {"-R", "out.bin"},
+         usb_fails(": " + exe_dir + "\\QZ_USB.dll is not a 64-bit Windows DLL (error 193)")},
+        {"a DLL whose own DLL is missing", {{"exe/QZ_USB.dll", DllMissingADependency(usb)}}, "", {"-R", "out.bin"},
+         usb_fails(": " + exe_dir + "\\QZ_USB.dll needs a DLL that is not found (error 126)")},
+        {"a 32-bit FTDI DLL, no library named", {{"exe/ftd2xx64.dll", ThirtyTwoBitDll(ftdi)}}, "",
+         {"-F", "-R", "out.bin"},
+         Console(banner + "Can't load ftd2xx64.dll: " + exe_dir +
+                 "\\ftd2xx64.dll is not a 64-bit Windows DLL (error 193)\n"
+                 "Can't load ftd2xx64.dll: " + exe_dir + "\\ftd2xx64.dll is not a 64-bit Windows DLL (error 193)\n"
+                 "Could not find chip(-258)\n")},
+    };
+    const fs::path system32 = fs::path(QZ_WINE_PREFIX) / "drive_c/windows";
+    const std::string relative_marker = chip.Path("library_below_current_folder_ran");
+    setenv("QZSIM_LOAD_MARKER", relative_marker.c_str(), 1);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(chip.dir / "exe"), fs::remove(chip.Path("out.bin"));
+        const std::string tool = ExeFolderWith({});
+        for (const auto &[name, bytes] : c.files)
+            WriteFile((name.starts_with("system32/") ? system32 : chip.dir) / name, bytes);
+        setenv("WINEPATH", c.path.c_str(), 1);
+        const WindowsRun run = Run(c.args, tool);
+        for (const auto &[name, bytes] : c.files)
+            fs::remove((name.starts_with("system32/") ? system32 : chip.dir) / name);
+        if (c.out.empty()) {
+            EXPECT_EQ(run.exit_code, 32768) << run.out;
+            EXPECT_TRUE(ChipFixture::ReadFile(chip.Path("out.bin")) == chip.Flash());
+        } else {
+            EXPECT_EQ(run.out, c.out);
+            EXPECT_EQ(run.exit_code, -258);
+        }
+    }
+    unsetenv("QZSIM_LOAD_MARKER"), unsetenv("WINEPATH");
+    EXPECT_FALSE(fs::exists(relative_marker));
+}
+
+// Windows opens "img.hex " and "img.hex." as img.hex, and a short name as
+// the long one: the file opened, not the name typed, decides the format.
+// A device name is no file to read out into.
+TEST_F(WindowsE2eTest, TheFileOpenedDecidesItsFormat)
+{
+    chip.Create();
+    const Bytes flash = chip.Flash();
+    for (const char *name : {"flash.hex", "firmware_image.srec"})
+        ASSERT_EQ(Run({"-C", "-R", name}).exit_code, 32768) << name;
+    RunOptions dir;
+    dir.tool = "cmd";
+    dir.work_dir = chip.dir.string();
+    dir.env = {"WINEPREFIX=" + std::string(QZ_WINE_PREFIX), "WINEDEBUG=-all"};
+    dir.launcher = {QZ_WINE64};
+    dir.real_clock = true;
+    std::smatch short_name;
+    const std::string listing = RunQzupgrade({"/c", "dir", "/x", "firmware_image.srec"}, dir).out;
+    ASSERT_TRUE(std::regex_search(listing, short_name, std::regex("[A-Z0-9]+~[A-Z0-9]+\\.SRE"))) << listing;
+    for (const std::string &image : {std::string("flash.hex "), std::string("flash.hex."), short_name.str()}) {
+        const WindowsRun run = Run({"-C", "-W", image});
+        EXPECT_EQ(run.exit_code, 0) << image << run.out.substr(run.out.size() - 80);
+        EXPECT_TRUE(chip.Flash() == flash) << image;
+    }
+    EXPECT_EQ(Run({"-C", "-R", "out.hex "}).exit_code, 32768);
+    EXPECT_TRUE(ChipFixture::ReadFile(chip.Path("out.hex")) == ChipFixture::ReadFile(chip.Path("flash.hex")));
+
+    const std::pair<std::vector<std::string>, std::string> devices[] = {
+        {{"-C", "-R", "nul.bin"}, "error openning nul.bin"},
+        {{"-C", "-R", "aux.hex"}, "error openning aux.hex"},
+        {{"--log", "NUL.log", "-V", "flash.hex"}, "error openning log NUL.log"}};
+    for (const auto &[args, line] : devices) {
+        const WindowsRun run = Run(args);
+        EXPECT_TRUE(run.out.ends_with(Console(line + "\n"))) << run.out.substr(run.out.size() - 80);
+        EXPECT_EQ(run.exit_code, -262);
+    }
 }
 
 // Names outside any one ANSI code page: CJK and accented letters in one

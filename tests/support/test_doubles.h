@@ -30,10 +30,12 @@ public:
     int64_t UnixSeconds() override { return 0; }
 };
 
-// Files in memory. Appends (a run's log) do not count as writes.
+// Files in memory. Appends (a run's log) do not count as writes. A path in
+// failing ends its writes and appends with that status, keeping nothing.
 class MemoryFiles final : public qz::FileSystem {
 public:
     std::map<std::string, std::vector<uint8_t>> files;
+    std::map<std::string, qz::WriteStatus> failing;
     int writes = 0;
 
     std::optional<qz::FileContent> Read(const std::string &path, size_t limit) override
@@ -49,11 +51,15 @@ public:
     qz::WriteStatus Write(const std::string &path, std::span<const uint8_t> bytes) override
     {
         ++writes;
+        if (failing.count(path))
+            return failing.at(path);
         files[path].assign(bytes.begin(), bytes.end());
         return qz::WriteStatus::Written;
     }
     qz::WriteStatus Append(const std::string &path, std::span<const uint8_t> bytes) override
     {
+        if (failing.count(path))
+            return failing.at(path);
         files[path].insert(files[path].end(), bytes.begin(), bytes.end());
         return qz::WriteStatus::Written;
     }

@@ -13,8 +13,8 @@ namespace {
 using qz::RunResult;
 
 // What the golden runs cannot reach: a failed open or probe and the wait
-// before the retry, one lost transfer in a read-out, and images that differ
-// from the chip's in its key and tail blocks.
+// before the retry, one lost transfer in a read-out, a disk that fills up,
+// and images that differ from the chip's in its key and tail blocks.
 TEST(AppTest, RunsEndWithTheirResultLineAndChip)
 {
     using Step = std::function<void(ToolBench &)>;
@@ -28,6 +28,13 @@ TEST(AppTest, RunsEndWithTheirResultLineAndChip)
     const Case cases[] = {
         {{"-R", "out.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &b) { b.link.fail_only = 1000; },
          RunResult::Failure(qz::ERR_ADAPTER_WRITE), "\nLink failure(-321): read-out not saved\n", 1, 0, not_saved},
+        // A disk that fills up under the read-out, or under the log.
+        {{"-R", "out.bin"}, qzsim::ChipVariant::Normal,
+         [](ToolBench &b) { b.files.failing["out.bin"] = qz::WriteStatus::CannotWrite; },
+         RunResult::Failure(qz::ERR_OUTPUT_FILE), "error writing out.bin\n", 1, 0, not_saved},
+        {{"--log", "run.log", "-R", "out.bin"}, qzsim::ChipVariant::Normal,
+         [](ToolBench &b) { b.files.failing["run.log"] = qz::WriteStatus::CannotWrite; },
+         RunResult::Failure(qz::ERR_OUTPUT_FILE), "error writing log run.log\n", 1, 0, saved},
         {{"-R", "out.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &b) { b.link.failing_opens = 1; },
          RunResult::ReadOutSaved(32768), "\rRead......7FE0  done!\n", 2, 100, saved},
         {{"-R", "out.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &b) { b.link.failing_opens = 2; },
