@@ -105,9 +105,10 @@ cmake --build --preset ci --target qzsim_ftd2xx >/dev/null
 mkdir -p "$scratch/chip" "$scratch/images/folder"
 printf 'board 0x11 serial FTA\nboard 0x22 serial FTB open\n' >"$scratch/chip/ftdi.txt"
 touch "$scratch/images/fw.hex" "$scratch/images/FW.BIN" "$scratch/images/notes.txt"
+stand_ins=$PWD/build-ci/bin
 complete_words() {
   (cd "$scratch/images" &&
-    PATH=$root/usr/bin:$PATH LD_LIBRARY_PATH=$OLDPWD/build-ci/bin QZSIM_CHIP=$scratch/chip \
+    PATH=$root/usr/bin:$PATH LD_LIBRARY_PATH=$stand_ins QZSIM_CHIP=$scratch/chip \
       bash --norc --noprofile -c '
         source /usr/share/bash-completion/bash_completion
         source "$1"; shift
