@@ -71,7 +71,7 @@ else()
     COMMAND ${QZ_GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/packaging/changelog > ${QZ_CHANGELOG}
     DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog
     VERBATIM)
-  add_custom_target(qzupgrade_man_page ALL DEPENDS ${QZ_MAN_PAGE} ${QZ_CHANGELOG})
+  add_custom_target(qzupgrade_package_docs ALL DEPENDS ${QZ_MAN_PAGE} ${QZ_CHANGELOG})
 
   install(TARGETS qzupgrade RUNTIME DESTINATION bin COMPONENT ${QZ_PACKAGE_COMPONENT})
   install(FILES ${QZ_MAN_PAGE} DESTINATION share/man/man1 COMPONENT ${QZ_PACKAGE_COMPONENT})
