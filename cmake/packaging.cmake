@@ -8,7 +8,12 @@ set(QZ_PACKAGE_COMPONENT tool)
 
 set(CPACK_PACKAGE_NAME qzupgrade)
 set(CPACK_PACKAGE_VENDOR "qzupgrade developers")
-set(CPACK_PACKAGE_CONTACT "qzupgrade developers")
+# Debian requires a contact address; replace it with the team's own
+# (-DQZ_PACKAGE_MAINTAINER=...), and in packaging/changelog.
+set(QZ_PACKAGE_MAINTAINER "qzupgrade developers <qzupgrade@example.org>" CACHE STRING
+  "Maintainer of the Debian package: Name <address>")
+set(CPACK_PACKAGE_CONTACT "${QZ_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QZ_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Programs the QZ4850 chip's flash and its mirror EEPROM")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
@@ -22,8 +27,29 @@ set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
+  # The version resource and the application manifest, from the version that
+  # --version prints.
+  enable_language(RC)
+  set(QZ_MANIFEST ${CMAKE_CURRENT_BINARY_DIR}/qzupgrade.exe.manifest)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/qzupgrade.exe.manifest.in ${QZ_MANIFEST} @ONLY)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/qzupgrade.rc.in
+    ${CMAKE_CURRENT_BINARY_DIR}/qzupgrade.rc @ONLY)
+  target_sources(qzupgrade PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/qzupgrade.rc)
+  set_property(SOURCE ${CMAKE_CURRENT_BINARY_DIR}/qzupgrade.rc APPEND PROPERTY OBJECT_DEPENDS ${QZ_MANIFEST})
+
+  # The man page as plain text, for readers without man.
+  find_program(QZ_GROFF groff REQUIRED)
+  set(QZ_MAN_TEXT ${CMAKE_CURRENT_BINARY_DIR}/qzupgrade.txt)
+  add_custom_command(OUTPUT ${QZ_MAN_TEXT}
+    COMMAND ${QZ_GROFF} -man -Tascii -P-cbou ${PROJECT_SOURCE_DIR}/packaging/qzupgrade.1 > ${QZ_MAN_TEXT}
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/qzupgrade.1
+    VERBATIM)
+  add_custom_target(qzupgrade_man_text ALL DEPENDS ${QZ_MAN_TEXT})
+
   install(TARGETS qzupgrade RUNTIME DESTINATION . COMPONENT ${QZ_PACKAGE_COMPONENT})
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT ${QZ_PACKAGE_COMPONENT})
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${QZ_MAN_TEXT} DESTINATION . COMPONENT ${QZ_PACKAGE_COMPONENT})
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION . RENAME LICENSE.txt
+    COMPONENT ${QZ_PACKAGE_COMPONENT})
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
@@ -40,10 +66,22 @@ else()
     COMMAND ${QZ_GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/packaging/qzupgrade.1 > ${QZ_MAN_PAGE}
     DEPENDS ${PROJECT_SOURCE_DIR}/packaging/qzupgrade.1
     VERBATIM)
-  add_custom_target(qzupgrade_man_page ALL DEPENDS ${QZ_MAN_PAGE})
+  set(QZ_CHANGELOG ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+  add_custom_command(OUTPUT ${QZ_CHANGELOG}
+    COMMAND ${QZ_GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/packaging/changelog > ${QZ_CHANGELOG}
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog
+    VERBATIM)
+  add_custom_target(qzupgrade_package_docs ALL DEPENDS ${QZ_MAN_PAGE} ${QZ_CHANGELOG})
 
   install(TARGETS qzupgrade RUNTIME DESTINATION bin COMPONENT ${QZ_PACKAGE_COMPONENT})
   install(FILES ${QZ_MAN_PAGE} DESTINATION share/man/man1 COMPONENT ${QZ_PACKAGE_COMPONENT})
+  # USB access for the plugdev group and the user at the seat, and completion.
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-qzupgrade.rules DESTINATION lib/udev/rules.d
+    COMPONENT ${QZ_PACKAGE_COMPONENT})
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/qzupgrade.bash-completion
+    DESTINATION share/bash-completion/completions RENAME qzupgrade COMPONENT ${QZ_PACKAGE_COMPONENT})
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${QZ_CHANGELOG} DESTINATION share/doc/qzupgrade
+    COMPONENT ${QZ_PACKAGE_COMPONENT})
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -51,6 +89,8 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # The FT232H link's library where FTDI's D2XX is not installed.
+  set(CPACK_DEBIAN_PACKAGE_SUGGESTS libftdi1-2)
   # The tool links only the C and C++ runtimes; the link libraries are opened
   # with dlopen and so are no dependency. dpkg-shlibdeps (and CPack's use of
   # "file") name the runtime versions; without them the packages are named
