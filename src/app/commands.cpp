@@ -6,6 +6,7 @@
 #include "core/error_codes.h"
 #include "image/image_files.h"
 #include "procedures/procedures.h"
+#include "procedures/programming_command.h"
 
 namespace qz {
 
@@ -40,11 +41,6 @@ LinkSettings WithImage(LinkSettings settings, const FirmwareImage &image)
     return settings;
 }
 
-enum class ImageExtent {
-    AnySize,  // -U: the firmware area is what counts
-    Whole,    // -W, -M: every byte goes to the chip
-};
-
 // Loads the command's image and notes it in the record.
 std::optional<FirmwareImage> LoadAndNoteImage(const std::string &path, Environment &env, RunRecord &record)
 {
@@ -54,16 +50,16 @@ std::optional<FirmwareImage> LoadAndNoteImage(const std::string &path, Environme
     return image;
 }
 
-// -U, -W, -M: the image must load before the chip is touched. A short file
-// would put zeros over the customer, key and info blocks: -W and -M refuse it.
-template <typename Procedure>
-RunResult ProgramFromImage(const Invocation &run, Environment &env, RunRecord &record, ImageExtent extent,
-                           Procedure procedure)
+// -U, -W, -M, --verify: the image must load before the chip is touched. A
+// short file would put zeros over the customer, key and info blocks: a
+// command that programs the whole flash refuses it.
+RunResult ProgramFromImage(const Invocation &run, Environment &env, RunRecord &record,
+                           const ProgrammingCommand &command)
 {
     std::optional<FirmwareImage> image = LoadAndNoteImage(*run.path, env, record);
     if (!image)
         return RunResult::ArgumentIndex(run.last_index);
-    if (extent == ImageExtent::Whole && image->first_uncovered < IMAGE_SIZE) {
+    if (command.bytes == IMAGE_SIZE && image->first_uncovered < IMAGE_SIZE) {
         if (image->loaded == image->first_uncovered)
             env.console.Print("Image %s holds %d bytes, not a whole image of %d: chip not touched\n",
                               run.path->c_str(), static_cast<int>(image->loaded), static_cast<int>(IMAGE_SIZE));
@@ -74,7 +70,7 @@ RunResult ProgramFromImage(const Invocation &run, Environment &env, RunRecord &r
         return RunResult::ArgumentIndex(run.last_index);
     }
     return RunOnChip(run, WithImage(run.link, *image), env, record,
-                     [&](Session &session) { return procedure(session, *image); });
+                     [&](Session &session) { return RunProgrammingCommand(session, command, {.image = image->bytes}); });
 }
 
 RunResult ReadOut(const Invocation &run, Environment &env, RunRecord &record)
@@ -150,28 +146,25 @@ RunResult RunCommand(const Invocation &run, Environment &env, RunRecord &record)
 {
     switch (run.command) {
     case Command::Upgrade:
-        return ProgramFromImage(run, env, record, ImageExtent::AnySize, UpgradeFirmware);
+        return ProgramFromImage(run, env, record, kUpgradeFirmware);
     case Command::WholeImage:
-        return ProgramFromImage(run, env, record, ImageExtent::Whole, [](Session &session, FirmwareImage &image) {
-            return ProgramWholeImage(session, image, WholeImageMode::KeepChipData);
-        });
+        return ProgramFromImage(run, env, record, kWholeImageKeepingChipData);
     case Command::WholeImageAsLoaded:
-        return ProgramFromImage(run, env, record, ImageExtent::Whole, [](Session &session, FirmwareImage &image) {
-            return ProgramWholeImage(session, image, WholeImageMode::AsLoaded);
-        });
+        return ProgramFromImage(run, env, record, kWholeImageAsLoaded);
     case Command::Verify:
         if (!run.program.program_flash && !run.program.program_eeprom) {
             env.console.Write("Nothing to verify: -0 and -2 leave out both the flash and the EEPROM\n");
             return RunResult::Failure(ERR_PARAMETER);
         }
-        return ProgramFromImage(run, env, record, ImageExtent::AnySize, VerifyFirmware);
+        return ProgramFromImage(run, env, record, kVerifyFirmware);
     case Command::ReadOut:
         return ReadOut(run, env, record);
     case Command::Version:
         return Version(run, env, record);
     case Command::CustomerSvid:
-        return RunOnChip(run, run.link, env, record,
-                         [&](Session &session) { return ProgramCustomerSvid(session, run.svid1, run.svid2); });
+        return RunOnChip(run, run.link, env, record, [&](Session &session) {
+            return RunProgrammingCommand(session, kCustomerSvid, {.image = {}, .svid1 = run.svid1, .svid2 = run.svid2});
+        });
     case Command::SelfTest:
         return SelfTest(run, env, record);
     case Command::List:
