@@ -94,7 +94,9 @@ RunResult Version(const Invocation &run, Environment &env, RunRecord &record)
     }
     LinkSettings settings = run.link;
     settings.usb.switch_to_update = false;
-    RunOnChip(run, settings, env, record, [](Session &) { return RunResult::Success(); });
+    // The version line is all it shows: whether a chip answered or not, -V ends as a parameter error.
+    [[maybe_unused]] const RunResult shown =
+        RunOnChip(run, settings, env, record, [](Session &) { return RunResult::Success(); });
     return RunResult::Failure(ERR_PARAMETER);
 }
 

@@ -5,7 +5,7 @@ namespace qz {
 
 // Opens the chip's link, closing and retrying once after 100 ms; on a link
 // that needs it, proves that a chip answers. Returns 0 or ERR_CHIP_NOT_FOUND.
-int Connect(Chip &chip);
+[[nodiscard]] int Connect(Chip &chip);
 
 // The scratch-register test: true when a chip answered.
 bool ProbeChip(Chip &chip);

@@ -6,7 +6,7 @@ namespace qz {
 // How a run ended. Windows hands the whole int to the caller as the exit
 // status; POSIX hosts keep only 8 bits, so there every kind maps to a status
 // of its own and no failure truncates to 0.
-class RunResult {
+class [[nodiscard]] RunResult {
 public:
     enum class Kind {
         Success,            // the command did its job

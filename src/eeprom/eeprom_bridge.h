@@ -18,7 +18,7 @@ int EepromTransfer(Chip &chip, uint8_t cmd, uint8_t len);
 
 // Probes the EEPROM's write address until it acknowledges, i.e. its write
 // cycle is over. Returns 0 or the fault.
-int EepromWaitReady(Chip &chip);
+[[nodiscard]] int EepromWaitReady(Chip &chip);
 
 // Random read of 1-32 bytes at address. Returns 0, the link's negative error
 // of the final I2CM_RDATA read (dest then holds no fresh data), or the run's
@@ -33,6 +33,6 @@ int EepromWriteBytes(Chip &chip, uint16_t address, std::span<const uint8_t> data
 // old value back. Returns 1 when the value read back, 0 when not, the run's
 // hardware fault, or the link's error when the old value could not be read
 // (then nothing was written).
-int EepromWriteTest(Chip &chip);
+[[nodiscard]] int EepromWriteTest(Chip &chip);
 
 }  // namespace qz

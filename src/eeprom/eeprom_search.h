@@ -36,6 +36,6 @@ enum class EepromProbe {
 // Finds the EEPROM over the five bus timings and classifies it by byte 23 of
 // its info block. Prints one result line, and a second one for an EEPROM
 // that answers but takes no write. Concludes nothing from a failed transfer.
-EepromSearchResult EepromSearch(Chip &chip, EepromProbe probe = EepromProbe::WriteTest);
+[[nodiscard]] EepromSearchResult EepromSearch(Chip &chip, EepromProbe probe = EepromProbe::WriteTest);
 
 }  // namespace qz

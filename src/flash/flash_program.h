@@ -15,11 +15,11 @@ inline constexpr int kMaxProgramPasses = 10;
 // right and has had min_passes passes: min(10, max(k + 1, min_passes))
 // passes, k being the first pass whose read-back was clean. After the first
 // clean read-back none follows. Returns 0 or the run's hardware fault.
-int ProgramPiece(Chip &chip, uint16_t word_address, std::span<const uint8_t> piece, int min_passes);
+[[nodiscard]] int ProgramPiece(Chip &chip, uint16_t word_address, std::span<const uint8_t> piece, int min_passes);
 
 // Reads the range and programs every piece back with the very bytes read. A
 // piece whose read failed on the link is never programmed: the link's error
 // becomes the run's fault. Returns 0 or the fault.
-int FlashComplementPreprogram(Chip &chip, uint16_t word_address, size_t count);
+[[nodiscard]] int FlashComplementPreprogram(Chip &chip, uint16_t word_address, size_t count);
 
 }  // namespace qz

@@ -21,10 +21,10 @@ struct EraseSettings {
 };
 
 // Erases the whole flash. Returns 0 or the fault.
-int FlashEraseAll(Chip &chip, const EraseSettings &settings);
+[[nodiscard]] int FlashEraseAll(Chip &chip, const EraseSettings &settings);
 
 // Erases the range sector by sector; a partial last sector is erased whole.
 // Returns 0 or the fault.
-int FlashEraseRange(Chip &chip, uint16_t word_address, size_t count, const EraseSettings &settings);
+[[nodiscard]] int FlashEraseRange(Chip &chip, uint16_t word_address, size_t count, const EraseSettings &settings);
 
 }  // namespace qz

@@ -25,6 +25,6 @@ struct UnlockResult {
 // Opens the flash: holds the core where the link does, prepares the
 // controller, refuses a locked chip, then tries the key derived from the
 // image's key word (image may be empty) and then access_key.
-UnlockResult FlashUnlock(Chip &chip, std::span<const uint8_t> image, const AccessKey &access_key);
+[[nodiscard]] UnlockResult FlashUnlock(Chip &chip, std::span<const uint8_t> image, const AccessKey &access_key);
 
 }  // namespace qz

@@ -21,6 +21,6 @@ enum class BistMode : uint8_t {
 // (passed), ERR_SELF_TEST_FAILED, ERR_SELF_TEST_TIMEOUT (never finished
 // within its polls), or the run's fault: a wait of the unlock that expired,
 // or a transfer before the polls that failed on the link.
-int RunBist(Chip &chip, BistMode mode, std::span<const uint8_t> image, const AccessKey &access_key);
+[[nodiscard]] int RunBist(Chip &chip, BistMode mode, std::span<const uint8_t> image, const AccessKey &access_key);
 
 }  // namespace qz

@@ -10,6 +10,6 @@ namespace qz {
 // -R: reads the whole flash into out. Returns 0 or an error code; nothing is
 // read out without an accepted key (the lock state aside), and a read-out
 // during which a transfer failed is not complete.
-int ReadOutFlash(Session &session, ImageBytes &out);
+[[nodiscard]] int ReadOutFlash(Session &session, ImageBytes &out);
 
 }  // namespace qz

@@ -19,7 +19,7 @@ struct RangeTargets {
 // Programs the range in 16-byte pieces, each min_passes times at least; with
 // targets.eeprom each finished 32-byte page goes to the EEPROM too (the
 // caller's data, not what the flash read back). Returns 0 or the fault.
-int ProgramRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> data, int min_passes,
+[[nodiscard]] int ProgramRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> data, int min_passes,
                  RangeTargets targets);
 
 // Compares the targets with data. Returns the differing bytes (flash in bits
@@ -29,7 +29,7 @@ struct VerifyOutcome {
     int fault = 0;
     uint32_t differences = 0;
 };
-VerifyOutcome VerifyRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> data, RangeTargets targets);
+[[nodiscard]] VerifyOutcome VerifyRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> data, RangeTargets targets);
 
 inline constexpr int kVerifyEepromShift = 16;
 
@@ -39,12 +39,12 @@ enum class EraseExtent { WholeFlash, Range };
 // erase, as the options allow. Refuses (the chip untouched) after any failed
 // link transfer: what was read from the chip may be stale. Returns 0 or an
 // error code.
-int PreprogramAndErase(Session &session, uint16_t word_address, size_t count, EraseExtent extent);
+[[nodiscard]] int PreprogramAndErase(Session &session, uint16_t word_address, size_t count, EraseExtent extent);
 
 // Programs the range (mirrored to the EEPROM when one was found), verifies
 // it, and on a clean end lets the core run again. With neither the flash nor
 // an EEPROM to program it says so and succeeds without a verify.
-RunResult ProgramVerifyAndRestart(Session &session, uint16_t word_address, std::span<const uint8_t> data,
+[[nodiscard]] RunResult ProgramVerifyAndRestart(Session &session, uint16_t word_address, std::span<const uint8_t> data,
                                   bool eeprom_found);
 
 // Where the link holds the core, lets it run again (CORE_CTRL 0xFF).

@@ -75,13 +75,15 @@ int CommandBytes(Session &session, const ProgrammingCommand &command, const Chec
 {
     switch (command.chip_data) {
     case ChipData::None: break;
-    case ChipData::KeyTailAndInfo:
+    case ChipData::KeyTailAndInfo: {
         if (checked.chip_locked)
             break;
-        CheckInfoBlock(checked.chip_info, input.image);
+        // The chip's info bytes go into the image whatever its kind: -W replaces it.
+        [[maybe_unused]] const int own_kind = CheckInfoBlock(checked.chip_info, input.image);
         if (const int fault = TakeKeyAndTailBlocks(session, input.image))
             return fault;
         break;
+    }
     case ChipData::CustomerBlock:
         if (const int read = ReadCustomerBlock(session.chip, input.svid1, input.svid2, customer_block))
             return read;

@@ -36,6 +36,6 @@ struct Session {
 
 // The EEPROM search of a programming command or a verify; notes what it
 // concluded in the session.
-EepromSearchResult SearchEeprom(Session &session, EepromProbe probe = EepromProbe::WriteTest);
+[[nodiscard]] EepromSearchResult SearchEeprom(Session &session, EepromProbe probe = EepromProbe::WriteTest);
 
 }  // namespace qz
