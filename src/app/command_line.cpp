@@ -41,7 +41,8 @@ void PrintUsage(Console &console, const char *program)
                   "  --verify <file>: Compare the chip's firmware with the image, writing nothing\n"
                   "  --log <file>: Append one JSON line about the run to the file\n"
                   "  --ftdi-lib d2xx|libftdi: FT232H library (default: D2XX, else libftdi; libftdi: Linux only)\n"
-                  "  --i2c-khz <10-1000>: FT232H clock in kHz (default 100; SCL runs at 2/3 of it)\n");
+                  "  --i2c-khz <10-1000>: FT232H clock in kHz (default 100; SCL runs at 2/3 of it)\n"
+                  "  --skip-unchanged: -U -W -M -X write only the flash sectors and EEPROM pages that differ\n");
 }
 
 namespace {
@@ -317,6 +318,10 @@ LongOption ApplyLongOption(const ArgumentReader &reader, int &index, Invocation 
 {
     const std::string_view arg = reader.at(index) + 2;
     const std::string_view name = arg.substr(0, arg.find('='));
+    if (name == "skip-unchanged" && name == arg) {
+        run.program.skip_unchanged = true;
+        return LongOption::Configuration;
+    }
     if (name == "list" && name == arg) {
         run.command = Command::List;
         run.last_index = index;
@@ -362,6 +367,16 @@ bool ChoiceFitsLink(const Invocation &run, Console &console)
     return false;
 }
 
+// --skip-unchanged changes what -U, -W, -M and -X write; with another
+// command it is a parameter error.
+bool SkipFitsCommand(const Invocation &run, bool programs, Console &console)
+{
+    if (!run.program.skip_unchanged || programs)
+        return true;
+    console.Write("Error parameter --skip-unchanged: it goes with -U, -W, -M or -X\n");
+    return false;
+}
+
 }  // namespace
 
 std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args, Console &console)
@@ -396,7 +411,7 @@ std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args
         if (arg[1] == '-') {
             const LongOption option = ApplyLongOption(reader, index, run);
             if (option == LongOption::Command) {
-                if (!ChoiceFitsLink(run, console))
+                if (!ChoiceFitsLink(run, console) || !SkipFitsCommand(run, false, console))
                     return RunResult::Failure(ERR_PARAMETER);
                 return run;
             }
@@ -407,7 +422,7 @@ std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args
                 return RunResult::Failure(ERR_PARAMETER);
             }
         } else if (IsCommandLetter(arg[1])) {
-            if (!ChoiceFitsLink(run, console))
+            if (!ChoiceFitsLink(run, console) || !SkipFitsCommand(run, std::strchr("UWMX", arg[1]) != nullptr, console))
                 return RunResult::Failure(ERR_PARAMETER);
             return ParseCommand(reader, index, run);
         } else if (!ApplyConfigurationOption(reader, index, run)) {

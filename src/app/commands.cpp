@@ -28,6 +28,7 @@ RunResult RunOnChip(const Invocation &run, const LinkSettings &link_settings, En
         Session session{chip, run.program, env.files};
         result = procedure(session);
         record.eeprom = session.eeprom;
+        record.written = session.written;
     }
     link->Close();
     return result;

@@ -138,6 +138,8 @@ std::string FormatRunLog(const RunRecord &record, const RunResult &result, uint3
                .Raw("error", ErrorName(result))
                .Number("flash_differences", verified ? differences & 0xFFFFu : 0)
                .Number("eeprom_differences", verified ? differences >> 16 : 0)
+               .Raw("flash_sectors_written", record.written ? std::to_string(record.written->flash_sectors) : "null")
+               .Raw("eeprom_pages_written", record.written ? std::to_string(record.written->eeprom_pages) : "null")
                .Raw("seconds", seconds)
                .Text() +
            "\n";

@@ -30,6 +30,7 @@ struct RunRecord {
     std::optional<OpenedDevice> device;
     std::optional<ImageRecord> image;
     std::optional<int> chip_version;  // e.g. 0x1203 for V1.2.3
+    std::optional<WrittenParts> written;  // what --skip-unchanged wrote
     std::optional<EepromFinding> eeprom;  // what the EEPROM search concluded
 };
 

@@ -6,6 +6,7 @@
 #include "flash/flash_unlock.h"
 #include "flash/info_block.h"
 #include "image/image_files.h"
+#include "procedures/changed_parts.h"
 #include "procedures/chip_data.h"
 
 namespace qz {
@@ -121,6 +122,8 @@ RunResult Run(Session &session, const ProgrammingCommand &command, CommandInput 
         return RunResult::Failure(failure);
     if (command.action == CommandAction::Compare)
         return Compare(session, command, bytes, checked.eeprom_found);
+    if (session.options.skip_unchanged)
+        return ProgramChangedParts(session, command.first_byte, bytes, checked.eeprom_found);
     const uint16_t word_address = WordAddress(command.first_byte);
     if (const int status = PreprogramAndErase(session, word_address, command.bytes, command.erase))
         return RunResult::Failure(status);

@@ -21,6 +21,13 @@ struct ProgramOptions {
     EraseSettings erase;                 // -E, -4
     AccessKey access_key = kDefaultAccessKey;  // -I
     bool dump_images = false;            // -D: write the diagnostic images
+    bool skip_unchanged = false;         // --skip-unchanged: write only the sectors and pages that differ
+};
+
+// What --skip-unchanged wrote: the flash sectors and EEPROM pages that differed.
+struct WrittenParts {
+    size_t flash_sectors = 0;
+    size_t eeprom_pages = 0;
 };
 
 // What a procedure works with: the connected chip, the options, and the
@@ -32,6 +39,8 @@ struct Session {
     // What the EEPROM search concluded; unset when none ran or it ended on a
     // fault.
     std::optional<EepromFinding> eeprom = std::nullopt;
+    // Set where --skip-unchanged compared the chip with the command's bytes.
+    std::optional<WrittenParts> written = std::nullopt;
 };
 
 // The EEPROM search of a programming command or a verify; notes what it

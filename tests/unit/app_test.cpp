@@ -47,6 +47,13 @@ TEST(AppTest, RunsEndWithTheirResultLineAndChip)
          [](const ToolBench &b) {
              return b.FlashHolds(0, 0x8000, b.files.files.at("other.bin")) && b.link.closes == 1;
          }},
+        {{"-C", "--skip-unchanged", "-Wother.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &) {}, RunResult::Success(),
+         "\rVerify....0680  done!\n", 1, 0,
+         [](const ToolBench &b) {
+             return b.files.writes == 0 && b.FlashHolds(0, 0x7890, b.generated.image) &&
+                    b.FlashHolds(0x7890, 0x7FE0, b.generated.flash) && b.FlashHolds(0x7FE4, 0x7FEA, b.generated.flash) &&
+                    b.sim.stats().flash_full_erases == 0;
+         }},
         {{"-C", "-Wother.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &) {}, RunResult::Success(),
          "\rVerify....7FE0  done!\n", 1, 0,
          [](const ToolBench &b) {
@@ -95,6 +102,43 @@ TEST(AppTest, RunsEndWithTheirResultLineAndChip)
     }
 }
 
+// --skip-unchanged writes exactly the flash sectors and EEPROM pages that
+// differ, ends as a full run would, and logs what it wrote.
+TEST(SkipUnchangedTest, WritesOnlyWhatDiffers)
+{
+    struct Case { std::vector<size_t> flash_flips, eeprom_flips; uint32_t sector_erases, eeprom_writes;
+                  std::string changed; };
+    const Case cases[] = {
+        {{}, {}, 0, 0, "Changed...0 of 113 sectors, 0 of 904 EEPROM pages\n"},
+        {{0x0100}, {}, 1, 0, "Changed...1 of 113 sectors, 0 of 904 EEPROM pages\n"},
+        {{}, {0x2000}, 0, 1, "Changed...0 of 113 sectors, 1 of 904 EEPROM pages\n"},
+        {{0x0100, 0x01FF, 0x7000}, {0x2000, 0x70FF}, 2, 2, "Changed...2 of 113 sectors, 2 of 904 EEPROM pages\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.changed);
+        ToolBench b;
+        std::copy_n(b.generated.image.begin(), 0x7100, b.sim.flash().begin());
+        std::copy_n(b.generated.image.begin(), 0x7100, b.sim.eeprom().data().begin());
+        for (size_t at : c.flash_flips)
+            b.sim.flash()[at] ^= 0x01;
+        for (size_t at : c.eeprom_flips)
+            b.sim.eeprom().data()[at] ^= 0x80;
+        EXPECT_EQ(b.Run({"--log", "run.log", "--skip-unchanged", "-Ufw.bin"}), RunResult::Success());
+        EXPECT_NE(b.console.text.find(c.changed), std::string::npos) << b.console.text;
+        EXPECT_EQ(b.sim.stats().flash_sector_erases, c.sector_erases);
+        EXPECT_EQ(b.sim.stats().flash_full_erases, 0u);
+        // The search's write test writes its test byte and the old one back.
+        EXPECT_EQ(b.sim.eeprom().write_cycles(), c.eeprom_writes + 2);
+        EXPECT_TRUE(b.FlashHolds(0, 0x7100, b.generated.image));
+        EXPECT_TRUE(std::equal(b.generated.image.begin(), b.generated.image.begin() + 0x7100,
+                               b.sim.eeprom().data().begin()));
+        const Bytes &log = b.files.files.at("run.log");
+        const std::string written = "\"flash_sectors_written\":" + std::to_string(c.sector_erases) +
+                                    ",\"eeprom_pages_written\":" + std::to_string(c.eeprom_writes) + ",";
+        EXPECT_NE(std::string(log.begin(), log.end()).find(written), std::string::npos);
+    }
+}
+
 }  // namespace
 
 // The log line's pieces: the standard CRC-32 check value, the C library's
@@ -116,7 +160,8 @@ TEST(RunLogTest, CrcTimeAndStringsAreStandard)
     const std::string line = qz::FormatRunLog(record, RunResult::ReadOutSaved(32768), 3723456);
     EXPECT_NE(line.find("\"args\":[\"qz\",\"-R\"],\"link\":null,"), std::string::npos) << line;
     EXPECT_TRUE(line.ends_with("\"result\":32768,\"exit_status\":0,\"error\":null,\"flash_differences\":0,"
-                               "\"eeprom_differences\":0,\"seconds\":3723.456}\n")) << line;
+                               "\"eeprom_differences\":0,\"flash_sectors_written\":null,\"eeprom_pages_written\":null,"
+                               "\"seconds\":3723.456}\n")) << line;
     const std::pair<std::string, std::string> strings[] = {
         {"a\"b\\c\td\x7f ~", "a\\\"b\\\\c\\u0009d\x7f ~"},
         {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
