@@ -1,4 +1,6 @@
-// Runs -U, -W, -X and -R over each link against a fresh simulated chip and
+// Runs -U, -W, -X, -R and -U --skip-unchanged (on a chip that holds the
+// image, one that differs in one sector, a fresh one) over each link against
+// a simulated chip and
 // prints what each run cost: register transfers, FT232H writes and reads,
 // bytes on the chip's I2C bus, the tool's wall and CPU time, and the time the
 // run would take on real hardware as modeled from those counts (the model's
@@ -37,6 +39,11 @@ struct Link {
 struct Command {
     const char *name;
     std::vector<std::string> args;  // "IMAGE" and "OUT" are replaced
+    // A run before the measured one, not measured (e.g. a plain -U, so that
+    // the chip already holds the image), and a byte flipped afterwards in
+    // the flash and the EEPROM (-1: none).
+    std::vector<std::string> before = {};
+    long flip_offset = -1;
 };
 
 struct Sample {
@@ -109,10 +116,26 @@ Sample Measure(const fs::path &dir, const Link &link, const Command &command)
     Check(std::system((Quote(QZSIM_PATH) + " create " + Quote(chip) + " --image " + Quote(image) + " >/dev/null").c_str()),
           "qzsim create");
     std::ofstream(chip + "/ftdi.txt") << "board 0x11\ncapture\n";
-    std::vector<std::string> args = link.options;
-    for (const auto &a : command.args)
-        args.push_back(a == "IMAGE" ? image : a == "OUT" ? (dir / "out.bin").string() : a);
-    Sample sample = RunTool(chip, args);
+    const auto arguments = [&](const std::vector<std::string> &words) {
+        std::vector<std::string> args = link.options;
+        for (const auto &a : words)
+            args.push_back(a == "IMAGE" ? image : a == "OUT" ? (dir / "out.bin").string() : a);
+        return args;
+    };
+    if (!command.before.empty()) {
+        Check(RunTool(chip, arguments(command.before)).status, "the run before " + std::string(command.name));
+        for (const char *memory : {"/flash.bin", "/eeprom.bin"}) {
+            if (command.flip_offset < 0)
+                break;
+            std::fstream file(chip + memory, std::ios::in | std::ios::out | std::ios::binary);
+            file.seekg(command.flip_offset);
+            const char old = static_cast<char>(file.get());
+            file.seekp(command.flip_offset);
+            file.put(static_cast<char>(old ^ 0x01));
+        }
+        fs::remove(chip + "/ftdi_writes.log");
+    }
+    Sample sample = RunTool(chip, arguments(command.args));
     const auto state = qzsim::ReadStateFile(chip + "/state.txt");
     sample.bus_bytes = StateNumber(state, "i2c_bus_bytes");
     if (link.kind == Kind::Usb) {
@@ -170,10 +193,15 @@ int main(int argc, char **argv)
                                      {"FT232H (-F), D2XX", Kind::Ft232h, {"-F", "--ftdi-lib", "d2xx", "--i2c-khz", "400"}, 400},
                                      {"FT232H (-F), libftdi", Kind::Ft232h, {"-F", "--ftdi-lib", "libftdi"}, 100},
                                      {"FT232H (-F), libftdi", Kind::Ft232h, {"-F", "--ftdi-lib", "libftdi", "--i2c-khz", "400"}, 400}};
-    const std::vector<Command> commands = {{"-U", {"-U", "IMAGE"}},
-                                           {"-W", {"-W", "IMAGE"}},
-                                           {"-X", {"-X0x1234,0x5678"}},
-                                           {"-R", {"-R", "OUT"}}};
+    const std::vector<Command> commands = {
+        {"-U", {"-U", "IMAGE"}},
+        {"-W", {"-W", "IMAGE"}},
+        {"-X", {"-X0x1234,0x5678"}},
+        {"-R", {"-R", "OUT"}},
+        {"-U --skip-unchanged, chip holds the image", {"--skip-unchanged", "-U", "IMAGE"}, {"-U", "IMAGE"}},
+        {"-U --skip-unchanged -2, chip holds the image", {"-2", "--skip-unchanged", "-U", "IMAGE"}, {"-U", "IMAGE"}},
+        {"-U --skip-unchanged, one sector differs", {"--skip-unchanged", "-U", "IMAGE"}, {"-U", "IMAGE"}, 0x3456},
+        {"-U --skip-unchanged, a fresh chip", {"--skip-unchanged", "-U", "IMAGE"}}};
     const fs::path dir = fs::temp_directory_path() / ("qz_bench_" + std::to_string(getpid()));
     std::printf("Modeled time on real hardware = register transfers x their USB cost + I2C bus bytes x %d clocks at "
                 "the SCL + the tool's own waits, where:\n",
@@ -189,8 +217,8 @@ int main(int argc, char **argv)
     std::printf("- the tool's own waits (the USB mode switch, the FT232H's settling pauses), all in its connect, are "
                 "the least wall minus CPU time of the link's -X runs against the simulator.\n\n");
     std::printf("| link | command | status | register transfers | FT232H writes / reads | I2C bus bytes | "
-                "SCL kHz | wall s | CPU s | modeled s on hardware |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+                "SCL kHz | wall s | CPU s | modeled s on hardware | of the plain -U |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
     for (const Link &link : links) {
         // Every sleep of the tool is in its connect, the same for each
         // command: measured on -X, the command with the fewest transfers.
@@ -206,17 +234,19 @@ int main(int argc, char **argv)
                     waits = std::min(waits, std::max(0.0, last[c].wall_s - last[c].cpu_s));
             }
         }
+        const double plain_upgrade = ModeledSeconds(link, last[0], waits);
         for (size_t c = 0; c < commands.size(); ++c) {
             const Command &command = commands[c];
             const Sample &s = last[c];
+            const double modeled = ModeledSeconds(link, s, waits);
             char ftdi[48] = "-", scl[16] = "-";
             if (s.ftdi_writes > 0)
                 std::snprintf(ftdi, sizeof ftdi, "%ld / %ld", s.ftdi_writes, s.ftdi_reads);
             if (SclKhz(link) > 0)
                 std::snprintf(scl, sizeof scl, "%.1f", SclKhz(link));
-            std::printf("| %s | %s | %d | %ld | %s | %ld | %s | %.2f | %.2f | %.1f |\n", link.name, command.name,
-                        s.status, s.transfers, ftdi, s.bus_bytes, scl, Median(wall[c]), Median(cpu[c]),
-                        ModeledSeconds(link, s, waits));
+            std::printf("| %s | %s | %d | %ld | %s | %ld | %s | %.2f | %.2f | %.1f | %.0f %% |\n", link.name, command.name,
+                        s.status, s.transfers, ftdi, s.bus_bytes, scl, Median(wall[c]), Median(cpu[c]), modeled,
+                        100 * modeled / plain_upgrade);
         }
     }
     fs::remove_all(dir);
