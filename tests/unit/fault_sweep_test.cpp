@@ -320,8 +320,11 @@ TEST_P(FaultSweepTest, OneFailedTransferBeforeTheFirstChangeEndsWithTheLinkOrAsC
     for (const char *variant : {"", "-0", "-2"}) {
         for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
                  {"-Ufw.bin"}, {"-Wfw.bin"}, {"-Mfw.bin"}, {"-X0x1234,0x5678"}, {"-Rout.bin"}, {"-B"},
-                 {"--verify", "fw.bin"}}) {
+                 {"--verify", "fw.bin"}, {"--skip-unchanged", "-Ufw.bin"}}) {
             const bool verify = args[0] == "--verify";
+            // --skip-unchanged reads its range before the first change: a
+            // failed transfer there is one before the first change too.
+            const bool compares_first = args[0] == "--skip-unchanged";
             if (*variant && (args[0] == "-Rout.bin" || args[0] == "-B"))
                 continue;
             if (*variant)
@@ -338,13 +341,20 @@ TEST_P(FaultSweepTest, OneFailedTransferBeforeTheFirstChangeEndsWithTheLinkOrAsC
             ASSERT_NE(version_read, transfers.end());
             const auto first = static_cast<uint32_t>(version_read - transfers.begin()) + 2;
             // The first change begins with its page select.
-            auto change = std::find_if(version_read, transfers.end(), EndsEarlyPhase);
+            auto change = std::find_if(version_read, transfers.end(), [&](const LinkTransfer &t) {
+                const bool writes = StartsProgram(t) || StartsFlashCommand(t, qz::FLASH_OP_ERASE_SECTOR) ||
+                                    (t.Is('W', qz::PAGE_I2C_MASTER, qz::I2CM_WDATA) &&
+                                     t.bytes.size() == 3 + qz::EEPROM_PAGE_BYTES);
+                return compares_first ? writes : EndsEarlyPhase(t);
+            });
             while (change != transfers.end() && !change->Is('W', change->page, qz::PAGE_SELECT))
                 --change;
             const auto end = static_cast<uint32_t>(change - transfers.begin()) + 1;
             std::vector<uint32_t> positions;
-            for (uint32_t at = first; at < end; ++at)
+            for (uint32_t at = first; at < end && !compares_first; ++at)
                 positions.push_back(at);
+            for (int i = 0; compares_first && i < 60; ++i)
+                positions.push_back(std::uniform_int_distribution<uint32_t>(first, end - 1)(random));
             for (int i = 0; verify && i < 40; ++i)
                 positions.push_back(
                     std::uniform_int_distribution<uint32_t>(end, static_cast<uint32_t>(transfers.size()))(random));
