@@ -180,6 +180,23 @@ TEST_F(BoardTest, LibftdiReadsEndAtTheCountTheLatencyTimerTheEventCharOrTheTimeO
         Sym<ftdi_free_Fn>("ftdi_free")(ctx);
     }
 }
+// A library that will not load, or lacks a call the link makes, is the
+// open's failure: D2XX's, or that of the libftdi1 taken in its place.
+TEST_F(BoardTest, ALibraryThatWillNotLoadOrLacksACallFailsTheOpen)
+{
+    const fs::path variants = fs::path(QZSIM_FTD2XX_LIBRARY).parent_path() / "variants";
+    const std::string no_write = variants / "ftd2xx_no_write/libftd2xx.so";
+    const std::string no_read = variants / "libftdi_no_read/libftdi1.so.2";
+    const struct { const char *d2xx, *libftdi, *error; } kCases[] = {
+        {"absent.so", nullptr, "Can't load ftd2xx.dll"}, {no_write.c_str(), kLibftdi, "APIs in ftd2xx.dll are missing"},
+        {"absent.so", "absent.so", "Can't load libftdi1"}, {"absent.so", no_read.c_str(), "APIs in libftdi1 are missing"}};
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.error);
+        qz::FtdiLink failing({c.d2xx, nullptr, c.libftdi}, qz::FtdiSettings{}, qz::DeviceChoice{}, console, clock);
+        EXPECT_FALSE(failing.Open());
+        EXPECT_STREQ(failing.last_error(), c.error);
+    }
+}
 #else
 INSTANTIATE_TEST_SUITE_P(Library, StandInTest, testing::Values(false), [](const auto &) { return "d2xx"; });
 #endif
