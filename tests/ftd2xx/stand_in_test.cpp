@@ -101,7 +101,10 @@ TEST_P(StandInTest, TransfersReachTheChipAtItsAddressAndARefusedByteIsNotWritten
         {"", "i2c_address 0xA6\n", {{'W', kChip, 0, {0x50}, kW, "Invalid ACK"}, {'W', 0xA6, 0, {0x50}, 1}}},
         {"nack_write_byte 2\nshort_reply_at 8\n", "scratch 0x5A\n",
          {{'W', kChip, 0x66, {0x11}, kW, "Invalid ACK"}, {'R', kChip, 0x66, {0x5A}, 1},
-          {'R', kChip, 0x66, {0x5A}, kR, "Fail to read data"}}}};
+          {'R', kChip, 0x66, {0x5A}, kR, "Fail to read data"}}},
+        // The reply that came after its read gave up is not the next read's.
+        {"late_reply_at 6\n", "scratch 0x5A\n",
+         {{'R', kChip, 0x66, {0x5A}, kR, "Fail to read data"}, {'R', kChip, 0x67, {0x00}, 1}}}};
     for (const auto &c : kCases) {
         SCOPED_TRACE(c.boards);
         ASSERT_TRUE(Open(c.boards, c.chip)) << link->last_error();
