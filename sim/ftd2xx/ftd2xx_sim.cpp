@@ -211,7 +211,7 @@ QZSIM_EXPORT FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD *rx_bytes)
         return FT_INVALID_PARAMETER;
     d->board->ArriveLate();
     d->board->ReleaseAfterLatency(false);
-    *rx_bytes = static_cast<DWORD>(d->board->available());
+    *rx_bytes = d->board->ReplyDelayLeftUs() == 0 ? static_cast<DWORD>(d->board->available()) : 0;
     return FT_OK;
 }
 #endif
@@ -312,6 +312,24 @@ QZSIM_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void *buffer, DWORD to_read, DW
     if (d->board->ReadFails()) {
         *returned = 0;
         return FT_IO_ERROR;
+    }
+    // A reply still on its way through a slow hub: waited for, unless it
+    // comes after the read's time-out.
+    if (const uint64_t delay_us = d->board->ReplyDelayLeftUs(); delay_us > 0) {
+        const bool times_out = d->board->facts().reply_delay_ms > d->read_timeout_ms;
+        const uint64_t wait_us = times_out ? uint64_t{d->read_timeout_ms} * 1000 / d->board->facts().timeout_scale
+                                           : delay_us;
+        guard.unlock();
+        std::this_thread::sleep_for(std::chrono::microseconds(wait_us));
+        guard.lock();
+        d = Find(handle);
+        if (!d)
+            return FT_INVALID_HANDLE;
+        if (times_out) {
+            d->board->LogEmptyRead("timed out");
+            *returned = 0;
+            return FT_OK;
+        }
     }
     d->board->ReleaseAfterLatency(false);
     if (d->board->available() < to_read) {

@@ -38,9 +38,13 @@
 //   vcd FILE                writes SCL and SDA as a VCD waveform to FILE
 //   timeout_scale N         a read that times out waits 1/N of the read
 //                           time-out (default 100; 1 waits the real time)
-//   reply_delay_ms N        over libftdi, every bulk read ends N ms late (a
-//                           slow hub): one with a shorter usb_read_timeout
-//                           times out
+//   reply_delay_ms N        a slow hub: every reply reaches the host N ms
+//                           (scaled as a time-out) after its write. Over
+//                           D2XX, FT_GetQueueStatus counts none of it before
+//                           and FT_Read waits for it (nothing if N is past
+//                           the read time-out); over libftdi, every bulk
+//                           read ends N ms late, and one with a shorter
+//                           usb_read_timeout times out
 // Calls are counted per opened board from 1; FtdiOpen makes five FT_Writes
 // (two sync probes, three set-up streams) before the first transfer.
 #pragma once
