@@ -170,7 +170,6 @@ void D2xxDriver::Close()
             api_.close(device_);
         device_ = nullptr;
     }
-    library_.reset();
 }
 
 }  // namespace qz

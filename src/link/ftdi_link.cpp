@@ -121,10 +121,9 @@ std::optional<std::vector<ListedDevice>> FtdiLink::ListDevices()
 {
     Close();
     std::vector<FtdiBoard> boards;
-    driver_ = LoadDriver();
-    const bool listed = driver_ && driver_->ListBoards(boards);
-    Close();
-    if (!listed)
+    // Listing holds no board: its driver goes on return.
+    const std::unique_ptr<FtdiDriver> driver = LoadDriver();
+    if (!driver || !driver->ListBoards(boards))
         return std::nullopt;
     std::vector<ListedDevice> devices;
     for (const FtdiBoard &board : boards)
