@@ -48,6 +48,7 @@ struct Library {
     std::vector<FT_DEVICE_LIST_INFO_NODE> list;
     bool list_ready = false;
     bool list_fails = false;  // ftdi.txt's list_fail, as the list was built
+    bool enumerate_fails = false;
 };
 
 Library &L()
@@ -79,6 +80,7 @@ void BuildList()
     FtdiFacts facts;
     const bool loaded = LoadBoardList(kLibrary, &folder, &facts);
     lib.list_fails = loaded && facts.list_fail;
+    lib.enumerate_fails = loaded && facts.enumerate_fail;
     if (!loaded || facts.no_devices)
         return;
     for (const BoardFact &board : facts.boards) {
@@ -126,6 +128,8 @@ QZSIM_EXPORT FT_STATUS FT_CreateDeviceInfoList(DWORD *num_devs)
         return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(L().mutex);
     BuildList();
+    if (L().enumerate_fails)
+        return FT_OTHER_ERROR;
     *num_devs = static_cast<DWORD>(L().list.size());
     return FT_OK;
 }

@@ -10,6 +10,9 @@
 //       bus reaches, relative to this folder (default: this folder).
 //   no_devices              the device list is empty
 //   list_fail               FT_GetDeviceInfoList fails (FT_OTHER_ERROR)
+//   enumerate_fail          the bus cannot be enumerated: FT_CreateDeviceInfoList
+//                           fails (FT_OTHER_ERROR) without a count; over
+//                           libftdi as list_fail
 //   open_fail               FT_OpenEx fails (FT_DEVICE_NOT_OPENED)
 //   latency_fail            FT_SetLatencyTimer fails (FT_IO_ERROR)
 //   write_fail_from N       FT_Write fails (FT_IO_ERROR) from its N-th call
@@ -74,6 +77,7 @@ struct FtdiFacts {
     std::vector<BoardFact> boards;
     bool no_devices = false;
     bool list_fail = false;
+    bool enumerate_fail = false;
     bool open_fail = false;
     bool latency_fail = false;
     uint32_t write_fail_from = 0;

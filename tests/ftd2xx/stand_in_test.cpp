@@ -76,6 +76,7 @@ TEST_P(StandInTest, OpenTakesTheFirstFreeBoardAndCapturesEverySetUpWrite)
         {"board 0x3031 open\nboard 0x2021\nboard 0x2022\n", true, nullptr, "# open 0x00002022 FTQZ0003\n"},
         {"board 0x2021 serial A1\nboard 0x2022 serial A2\n", false, nullptr, "# open 0x00002021 A1\n"},
         {"board 0x11 open\nboard 0x12 open\n", false, "No free FT232H device", ""},
+        {"enumerate_fail\n", false, "Fail to get FT232H device info", ""},
         {"reply_delay_ms 2\n", false, nullptr, "# open 0x00000011 FTQZ0001\n"},  // a slow hub
         {"no_bad_command_echo\n", false, "Fail to synchronize MPSSE", "# open 0x00000011 FTQZ0001\n" + kSetUp}};
     const int fd = open((dir / "ftdi_00002021.lock").c_str(), O_RDWR | O_CREAT, 0666);
