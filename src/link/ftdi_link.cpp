@@ -74,8 +74,10 @@ bool FtdiLink::MpsseSync(uint8_t opcode)
 {
     SendSetUp(std::array<uint8_t, 1>{opcode});
     size_t got = 0;
-    if (!driver_->ReadArrived(reply_, kSetUp.read_timeout_ms, got))
-        got = 0;
+    if (!driver_->ReadArrived(reply_, kSetUp.read_timeout_ms, got)) {
+        last_error_ = "Fail to read MPSSE answer";
+        return false;
+    }
     // The MPSSE answers a bad command with 0xFA and the command echoed;
     // bytes ahead of that pair are ignored.
     const std::array<uint8_t, 2> answer{MPSSE_BAD_COMMAND, opcode};

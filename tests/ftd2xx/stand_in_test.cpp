@@ -78,7 +78,8 @@ TEST_P(StandInTest, OpenTakesTheFirstFreeBoardAndCapturesEverySetUpWrite)
         {"board 0x11 open\nboard 0x12 open\n", false, "No free FT232H device", ""},
         {"enumerate_fail\n", false, "Fail to get FT232H device info", ""},
         {"reply_delay_ms 2\n", false, nullptr, "# open 0x00000011 FTQZ0001\n"},  // a slow hub
-        {"no_bad_command_echo\n", false, "Fail to synchronize MPSSE", "# open 0x00000011 FTQZ0001\n" + kSetUp}};
+        {"no_bad_command_echo\n", false, "Fail to synchronize MPSSE", "# open 0x00000011 FTQZ0001\n" + kSetUp},
+        {"read_fail_at 1\n", false, "Fail to read MPSSE answer", "# open 0x00000011 FTQZ0001\n" + kSetUp + "< # failed\n"}};
     const int fd = open((dir / "ftdi_00002021.lock").c_str(), O_RDWR | O_CREAT, 0666);
     for (const auto &c : kCases) {
         SCOPED_TRACE(c.boards);
@@ -90,7 +91,7 @@ TEST_P(StandInTest, OpenTakesTheFirstFreeBoardAndCapturesEverySetUpWrite)
         EXPECT_TRUE(Read("ftdi_writes.log").starts_with(c.log + (c.error ? "" : kSync)))
             << Read("ftdi_writes.log");
     }
-    EXPECT_EQ(clock.slept_ms, 4 * (50 + 20 + 30) + 50u);  // after the bit mode, the bus set-up, loopback off
+    EXPECT_EQ(clock.slept_ms, 4 * (50 + 20 + 30) + 2 * 50u);  // after the bit mode, the bus set-up, loopback off
     close(fd);
 }
 
