@@ -48,6 +48,7 @@ struct Library {
     std::vector<FT_DEVICE_LIST_INFO_NODE> list;
     bool list_ready = false;
     bool list_fails = false;  // ftdi.txt's list_fail, as the list was built
+    bool enumerate_fails = false;
 };
 
 Library &L()
@@ -79,6 +80,7 @@ void BuildList()
     FtdiFacts facts;
     const bool loaded = LoadBoardList(kLibrary, &folder, &facts);
     lib.list_fails = loaded && facts.list_fail;
+    lib.enumerate_fails = loaded && facts.enumerate_fail;
     if (!loaded || facts.no_devices)
         return;
     for (const BoardFact &board : facts.boards) {
@@ -126,6 +128,8 @@ QZSIM_EXPORT FT_STATUS FT_CreateDeviceInfoList(DWORD *num_devs)
         return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(L().mutex);
     BuildList();
+    if (L().enumerate_fails)
+        return FT_OTHER_ERROR;
     *num_devs = static_cast<DWORD>(L().list.size());
     return FT_OK;
 }
@@ -211,7 +215,7 @@ QZSIM_EXPORT FT_STATUS FT_GetQueueStatus(FT_HANDLE handle, DWORD *rx_bytes)
         return FT_INVALID_PARAMETER;
     d->board->ArriveLate();
     d->board->ReleaseAfterLatency(false);
-    *rx_bytes = static_cast<DWORD>(d->board->available());
+    *rx_bytes = d->board->ReplyDelayLeftUs() == 0 ? static_cast<DWORD>(d->board->available()) : 0;
     return FT_OK;
 }
 #endif
@@ -312,6 +316,24 @@ QZSIM_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void *buffer, DWORD to_read, DW
     if (d->board->ReadFails()) {
         *returned = 0;
         return FT_IO_ERROR;
+    }
+    // A reply still on its way through a slow hub: waited for, unless it
+    // comes after the read's time-out.
+    if (const uint64_t delay_us = d->board->ReplyDelayLeftUs(); delay_us > 0) {
+        const bool times_out = d->board->facts().reply_delay_ms > d->read_timeout_ms;
+        const uint64_t wait_us = times_out ? uint64_t{d->read_timeout_ms} * 1000 / d->board->facts().timeout_scale
+                                           : delay_us;
+        guard.unlock();
+        std::this_thread::sleep_for(std::chrono::microseconds(wait_us));
+        guard.lock();
+        d = Find(handle);
+        if (!d)
+            return FT_INVALID_HANDLE;
+        if (times_out) {
+            d->board->LogEmptyRead("timed out");
+            *returned = 0;
+            return FT_OK;
+        }
     }
     d->board->ReleaseAfterLatency(false);
     if (d->board->available() < to_read) {

@@ -111,6 +111,7 @@ bool FtdiBoard::Write(std::span<const uint8_t> bytes, size_t chunk_bytes, size_t
 {
     ArriveLate();
     const uint32_t n = ++writes_;
+    written_at_ = Clock::now();
     sent = 0;
     if (FaultHits(n, facts_.write_fail_from, facts_.write_fail_at)) {
         Capture('>', bytes, "failed");
@@ -192,6 +193,13 @@ uint32_t FtdiBoard::LatencyLeftMs() const
         return latency_ms_;
     const auto age = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - unsent_since_).count();
     return age >= latency_ms_ ? 0 : static_cast<uint32_t>(latency_ms_ - age);
+}
+
+uint64_t FtdiBoard::ReplyDelayLeftUs() const
+{
+    const uint64_t delay_us = uint64_t{facts_.reply_delay_ms} * 1000 / facts_.timeout_scale;
+    const auto age = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - written_at_).count();
+    return age >= 0 && static_cast<uint64_t>(age) >= delay_us ? 0 : delay_us - static_cast<uint64_t>(age);
 }
 
 size_t FtdiBoard::Take(std::span<uint8_t> out, const char *note_if_short)

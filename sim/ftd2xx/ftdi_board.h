@@ -83,6 +83,9 @@ public:
     void ReleaseTail();
     // Milliseconds until the latency timer next sends a packet.
     uint32_t LatencyLeftMs() const;
+    // Microseconds until the last write's reply reaches the host through a
+    // slow hub (reply_delay_ms, scaled as a time-out): 0 once it has.
+    uint64_t ReplyDelayLeftUs() const;
     size_t available() const { return rx_.size(); }
     // Moves up to out.size() bytes to out and logs the read.
     size_t Take(std::span<uint8_t> out, const char *note_if_short);
@@ -125,6 +128,7 @@ private:
     std::vector<uint8_t> tail_;    // the last packet of a split reply
     bool tail_due_ = false;        // a read has taken the split reply's head
     Clock::time_point unsent_since_{};
+    Clock::time_point written_at_{};
     uint32_t writes_ = 0;
     uint32_t reads_ = 0;
 };

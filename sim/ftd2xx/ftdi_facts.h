@@ -10,6 +10,9 @@
 //       bus reaches, relative to this folder (default: this folder).
 //   no_devices              the device list is empty
 //   list_fail               FT_GetDeviceInfoList fails (FT_OTHER_ERROR)
+//   enumerate_fail          the bus cannot be enumerated: FT_CreateDeviceInfoList
+//                           fails (FT_OTHER_ERROR) without a count; over
+//                           libftdi as list_fail
 //   open_fail               FT_OpenEx fails (FT_DEVICE_NOT_OPENED)
 //   latency_fail            FT_SetLatencyTimer fails (FT_IO_ERROR)
 //   write_fail_from N       FT_Write fails (FT_IO_ERROR) from its N-th call
@@ -38,9 +41,13 @@
 //   vcd FILE                writes SCL and SDA as a VCD waveform to FILE
 //   timeout_scale N         a read that times out waits 1/N of the read
 //                           time-out (default 100; 1 waits the real time)
-//   reply_delay_ms N        over libftdi, every bulk read ends N ms late (a
-//                           slow hub): one with a shorter usb_read_timeout
-//                           times out
+//   reply_delay_ms N        a slow hub: every reply reaches the host N ms
+//                           (scaled as a time-out) after its write. Over
+//                           D2XX, FT_GetQueueStatus counts none of it before
+//                           and FT_Read waits for it (nothing if N is past
+//                           the read time-out); over libftdi, every bulk
+//                           read ends N ms late, and one with a shorter
+//                           usb_read_timeout times out
 // Calls are counted per opened board from 1; FtdiOpen makes five FT_Writes
 // (two sync probes, three set-up streams) before the first transfer.
 #pragma once
@@ -70,6 +77,7 @@ struct FtdiFacts {
     std::vector<BoardFact> boards;
     bool no_devices = false;
     bool list_fail = false;
+    bool enumerate_fail = false;
     bool open_fail = false;
     bool latency_fail = false;
     uint32_t write_fail_from = 0;

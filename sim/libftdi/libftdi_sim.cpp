@@ -215,7 +215,7 @@ QZSIM_EXPORT int ftdi_usb_find_all(ftdi_context *ftdi, ftdi_device_list **devlis
     FtdiFacts facts;
     if (!LoadBoardList(kLibrary, &folder, &facts) || facts.no_devices)
         return 0;
-    if (facts.list_fail)
+    if (facts.list_fail || facts.enumerate_fail)
         return Fail(ftdi, -5, "libusb_get_device_list() failed");
     // Every board is an FT232H; 0:0 stands for FTDI's own IDs, 0x6014 among them.
     if ((vendor || product) && (vendor != FTDI_VENDOR_ID || product != FT232H_PRODUCT_ID))

@@ -75,8 +75,10 @@ int EepromRead(Chip &chip, uint16_t address, std::span<uint8_t> dest)
         return chip.fault();
     chip.SelectPage(PAGE_I2C_MASTER);
     chip.WriteRegister(I2CM_WDATA, EEPROM_READ_ADDRESS);
-    if (EepromTransfer(chip, CMD_RESTART_WRITE, 1) < 0 ||
-        EepromTransfer(chip, CMD_READ_STOP, static_cast<uint8_t>(dest.size())) < 0)
+    // A transfer that failed raised the fault: the next one returns it at once.
+    EepromTransfer(chip, CMD_RESTART_WRITE, 1);
+    EepromTransfer(chip, CMD_READ_STOP, static_cast<uint8_t>(dest.size()));
+    if (chip.fault())
         return chip.fault();
     chip.SelectPage(PAGE_I2C_MASTER);
     return std::min(chip.ReadRegisters(I2CM_RDATA, dest), 0);
@@ -97,11 +99,10 @@ int EepromWriteBytes(Chip &chip, uint16_t address, std::span<const uint8_t> data
     return EepromTransfer(chip, CMD_START_WRITE_STOP, static_cast<uint8_t>(total));
 }
 
+// A write that failed raised the fault, which the wait returns at once.
 static int WriteTestByte(Chip &chip, uint8_t value)
 {
-    if (const int status = EepromWriteBytes(chip, kEepromTestAddress, std::span<const uint8_t>(&value, 1));
-        status < 0)
-        return status;
+    EepromWriteBytes(chip, kEepromTestAddress, std::span<const uint8_t>(&value, 1));
     return EepromWaitReady(chip);
 }
 

@@ -56,6 +56,8 @@ bool D2xxDriver::ListBoards(std::vector<FtdiBoard> &boards)
     locations_.clear();
     DWORD count = 0;
     last_status_ = api_.create_device_info_list(&count);
+    if (last_status_ != FT_OK)
+        return false;
     if (count == 0)
         return true;
     std::vector<FT_DEVICE_LIST_INFO_NODE> list(count);
@@ -170,7 +172,6 @@ void D2xxDriver::Close()
             api_.close(device_);
         device_ = nullptr;
     }
-    library_.reset();
 }
 
 }  // namespace qz

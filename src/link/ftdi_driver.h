@@ -56,6 +56,7 @@ public:
     virtual bool ReadArrived(std::span<uint8_t> bytes, uint32_t wait_ms, size_t &got) = 0;
     // Throws away input an earlier transaction left behind.
     virtual void DropStaleInput() = 0;
+    // Releases the board; the library goes with the driver.
     virtual void Close() = 0;
 };
 

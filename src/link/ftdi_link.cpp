@@ -74,8 +74,10 @@ bool FtdiLink::MpsseSync(uint8_t opcode)
 {
     SendSetUp(std::array<uint8_t, 1>{opcode});
     size_t got = 0;
-    if (!driver_->ReadArrived(reply_, kSetUp.read_timeout_ms, got))
-        got = 0;
+    if (!driver_->ReadArrived(reply_, kSetUp.read_timeout_ms, got)) {
+        last_error_ = "Fail to read MPSSE answer";
+        return false;
+    }
     // The MPSSE answers a bad command with 0xFA and the command echoed;
     // bytes ahead of that pair are ignored.
     const std::array<uint8_t, 2> answer{MPSSE_BAD_COMMAND, opcode};
@@ -121,10 +123,9 @@ std::optional<std::vector<ListedDevice>> FtdiLink::ListDevices()
 {
     Close();
     std::vector<FtdiBoard> boards;
-    driver_ = LoadDriver();
-    const bool listed = driver_ && driver_->ListBoards(boards);
-    Close();
-    if (!listed)
+    // Listing holds no board: its driver goes on return.
+    const std::unique_ptr<FtdiDriver> driver = LoadDriver();
+    if (!driver || !driver->ListBoards(boards))
         return std::nullopt;
     std::vector<ListedDevice> devices;
     for (const FtdiBoard &board : boards)

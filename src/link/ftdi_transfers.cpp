@@ -21,8 +21,6 @@ static constexpr size_t kWriteReplyAcks = 2;
 
 bool FtdiLink::ReadReply(size_t count)
 {
-    stream_.Clear();
-    bytes_read_ = 0;
     return driver_->Read(std::span<uint8_t>(reply_).first(count), bytes_read_);
 }
 

@@ -180,7 +180,6 @@ void LibftdiDriver::Close()
         api_.free_context(context_);
         context_ = nullptr;
     }
-    library_.reset();
 }
 
 }  // namespace qz

@@ -66,6 +66,14 @@ TEST(ProductionLineE2eTest, LogNamesTheLinkTheBoardAndTheError)
     EXPECT_EQ(lines[0]["device"], nlohmann::json::parse(R"({"serial":"FTB","location":"0x2B","index":1})"));
     EXPECT_EQ(lines[0]["error"], "chip_not_found");
     EXPECT_EQ(lines[0]["exit_status"], 102);
+    // No chip answered: its version is null, and no field is left out.
+    EXPECT_TRUE(lines[0]["chip_version"].is_null());
+    std::set<std::string> fields;
+    for (const auto &field : lines[0].items())
+        fields.insert(field.key());
+    EXPECT_EQ(fields, (std::set<std::string>{"time", "tool", "args", "link", "device", "image", "chip_version", "eeprom",
+                                             "result", "exit_status", "error", "flash_differences",
+                                             "eeprom_differences", "seconds"}));
 }
 
 }  // namespace

@@ -76,7 +76,10 @@ TEST_P(StandInTest, OpenTakesTheFirstFreeBoardAndCapturesEverySetUpWrite)
         {"board 0x3031 open\nboard 0x2021\nboard 0x2022\n", true, nullptr, "# open 0x00002022 FTQZ0003\n"},
         {"board 0x2021 serial A1\nboard 0x2022 serial A2\n", false, nullptr, "# open 0x00002021 A1\n"},
         {"board 0x11 open\nboard 0x12 open\n", false, "No free FT232H device", ""},
-        {"no_bad_command_echo\n", false, "Fail to synchronize MPSSE", "# open 0x00000011 FTQZ0001\n" + kSetUp}};
+        {"enumerate_fail\n", false, "Fail to get FT232H device info", ""},
+        {"reply_delay_ms 2\n", false, nullptr, "# open 0x00000011 FTQZ0001\n"},  // a slow hub
+        {"no_bad_command_echo\n", false, "Fail to synchronize MPSSE", "# open 0x00000011 FTQZ0001\n" + kSetUp},
+        {"read_fail_at 1\n", false, "Fail to read MPSSE answer", "# open 0x00000011 FTQZ0001\n" + kSetUp + "< # failed\n"}};
     const int fd = open((dir / "ftdi_00002021.lock").c_str(), O_RDWR | O_CREAT, 0666);
     for (const auto &c : kCases) {
         SCOPED_TRACE(c.boards);
@@ -88,7 +91,7 @@ TEST_P(StandInTest, OpenTakesTheFirstFreeBoardAndCapturesEverySetUpWrite)
         EXPECT_TRUE(Read("ftdi_writes.log").starts_with(c.log + (c.error ? "" : kSync)))
             << Read("ftdi_writes.log");
     }
-    EXPECT_EQ(clock.slept_ms, 3 * (50 + 20 + 30) + 50u);  // after the bit mode, the bus set-up, loopback off
+    EXPECT_EQ(clock.slept_ms, 4 * (50 + 20 + 30) + 2 * 50u);  // after the bit mode, the bus set-up, loopback off
     close(fd);
 }
 
@@ -101,7 +104,10 @@ TEST_P(StandInTest, TransfersReachTheChipAtItsAddressAndARefusedByteIsNotWritten
         {"", "i2c_address 0xA6\n", {{'W', kChip, 0, {0x50}, kW, "Invalid ACK"}, {'W', 0xA6, 0, {0x50}, 1}}},
         {"nack_write_byte 2\nshort_reply_at 8\n", "scratch 0x5A\n",
          {{'W', kChip, 0x66, {0x11}, kW, "Invalid ACK"}, {'R', kChip, 0x66, {0x5A}, 1},
-          {'R', kChip, 0x66, {0x5A}, kR, "Fail to read data"}}}};
+          {'R', kChip, 0x66, {0x5A}, kR, "Fail to read data"}}},
+        // The reply that came after its read gave up is not the next read's.
+        {"late_reply_at 6\n", "scratch 0x5A\n",
+         {{'R', kChip, 0x66, {0x5A}, kR, "Fail to read data"}, {'R', kChip, 0x67, {0x00}, 1}}}};
     for (const auto &c : kCases) {
         SCOPED_TRACE(c.boards);
         ASSERT_TRUE(Open(c.boards, c.chip)) << link->last_error();
@@ -178,6 +184,23 @@ TEST_F(BoardTest, LibftdiReadsEndAtTheCountTheLatencyTimerTheEventCharOrTheTimeO
         got.resize(std::max(result, 0));
         EXPECT_EQ(got, HexBytes(c.reply));
         Sym<ftdi_free_Fn>("ftdi_free")(ctx);
+    }
+}
+// A library that will not load, or lacks a call the link makes, is the
+// open's failure: D2XX's, or that of the libftdi1 taken in its place.
+TEST_F(BoardTest, ALibraryThatWillNotLoadOrLacksACallFailsTheOpen)
+{
+    const fs::path variants = fs::path(QZSIM_FTD2XX_LIBRARY).parent_path() / "variants";
+    const std::string no_write = variants / "ftd2xx_no_write/libftd2xx.so";
+    const std::string no_read = variants / "libftdi_no_read/libftdi1.so.2";
+    const struct { const char *d2xx, *libftdi, *error; } kCases[] = {
+        {"absent.so", nullptr, "Can't load ftd2xx.dll"}, {no_write.c_str(), kLibftdi, "APIs in ftd2xx.dll are missing"},
+        {"absent.so", "absent.so", "Can't load libftdi1"}, {"absent.so", no_read.c_str(), "APIs in libftdi1 are missing"}};
+    for (const auto &c : kCases) {
+        SCOPED_TRACE(c.error);
+        qz::FtdiLink failing({c.d2xx, nullptr, c.libftdi}, qz::FtdiSettings{}, qz::DeviceChoice{}, console, clock);
+        EXPECT_FALSE(failing.Open());
+        EXPECT_STREQ(failing.last_error(), c.error);
     }
 }
 #else
