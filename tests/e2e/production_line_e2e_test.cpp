@@ -73,7 +73,8 @@ TEST(ProductionLineE2eTest, LogNamesTheLinkTheBoardAndTheError)
         fields.insert(field.key());
     EXPECT_EQ(fields, (std::set<std::string>{"time", "tool", "args", "link", "device", "image", "chip_version", "eeprom",
                                              "result", "exit_status", "error", "flash_differences",
-                                             "eeprom_differences", "seconds"}));
+                                             "eeprom_differences", "flash_sectors_written", "eeprom_pages_written",
+                                             "seconds"}));
 }
 
 }  // namespace
