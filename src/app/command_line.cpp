@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "core/error_codes.h"
@@ -45,6 +46,16 @@ void PrintUsage(Console &console, const char *program)
 }
 
 namespace {
+
+std::optional<ProgressMode> ProgressModeNamed(const char *value)
+{
+    const std::string_view text = value ? value : "";
+    if (text == "lines")
+        return ProgressMode::Lines;
+    if (text == "none")
+        return ProgressMode::None;
+    return std::nullopt;
+}
 
 // strtol with base 0, saturated to 32 bits as a 32-bit long would be. False
 // when no character could be converted.
@@ -168,6 +179,7 @@ bool ApplyConfigurationOption(const ArgumentReader &reader, int &index, Invocati
         run.program.erase.hardware_preprogram = true;
         console.Write("D::Hardware preprogram(all 1)\n");
         return true;
+    case 'v': run.output.verbose = true; return true;
     case 'A': return reader.Number(index, run.i2c_address);
     case 'C': run.link.kind = LinkKind::I2cAdapter; return true;
     case 'F': run.link.kind = LinkKind::Ft232h; return true;
@@ -322,10 +334,24 @@ LongOption ApplyLongOption(const ArgumentReader &reader, int &index, Invocation 
         run.last_index = index;
         return LongOption::Command;
     }
-    if (name != "verify" && name != "log" && name != "serial" && name != "location" && name != "index" &&
+    if ((name == "json" || name == "verbose") && name == arg) {
+        (name == "json" ? run.output.json : run.output.verbose) = true;
+        return LongOption::Configuration;
+    }
+    if (name != "verify" && name != "log" && name != "progress" && name != "serial" && name != "location" && name != "index" &&
         name != "ftdi-lib" && name != "i2c-khz")
         return LongOption::Bad;
     const char *value = LongValue(reader, index, arg);
+    if (name == "progress") {
+        const std::optional<ProgressMode> mode = ProgressModeNamed(value);
+        if (!mode) {
+            reader.console().Print("Error parameter --progress%s%s: give lines or none\n", value ? " " : "",
+                                   value ? value : "");
+            return LongOption::Bad;
+        }
+        run.output.progress = *mode;
+        return LongOption::Configuration;
+    }
     if (name == "ftdi-lib" || name == "i2c-khz") {
         const bool applied =
             name == "ftdi-lib" ? ApplyFtdiLibrary(reader, value, run) : ApplyI2cClock(reader, value, run);
@@ -363,6 +389,26 @@ bool ChoiceFitsLink(const Invocation &run, Console &console)
 }
 
 }  // namespace
+
+OutputSettings ScanOutputOptions(std::span<char *const> args)
+{
+    OutputSettings output;
+    for (size_t index = 1; index < args.size(); ++index) {
+        const std::string_view arg = args[index];
+        if (arg == "--list" || arg.starts_with("--verify") || (arg.size() > 1 && arg[0] == '-' && IsCommandLetter(arg[1])))
+            break;
+        if (arg == "--json")
+            output.json = true;
+        else if (arg == "-v" || arg == "--verbose")
+            output.verbose = true;
+        else if (arg.starts_with("--progress=") || (arg == "--progress" && index + 1 < args.size())) {
+            const char *value = arg == "--progress" ? args[++index] : args[index] + std::strlen("--progress=");
+            if (const std::optional<ProgressMode> mode = ProgressModeNamed(value))
+                output.progress = *mode;
+        }
+    }
+    return output;
+}
 
 std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args, Console &console)
 {
