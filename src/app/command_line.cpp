@@ -42,7 +42,10 @@ void PrintUsage(Console &console, const char *program)
                   "  --verify <file>: Compare the chip's firmware with the image, writing nothing\n"
                   "  --log <file>: Append one JSON line about the run to the file\n"
                   "  --ftdi-lib d2xx|libftdi: FT232H library (default: D2XX, else libftdi; libftdi: Linux only)\n"
-                  "  --i2c-khz <10-1000>: FT232H clock in kHz (default 100; SCL runs at 2/3 of it)\n");
+                  "  --i2c-khz <10-1000>: FT232H clock in kHz (default 100; SCL runs at 2/3 of it)\n"
+                  "  --progress lines|none: Progress as plain lines, or none (default: a line that rewrites itself)\n"
+                  "  --json: Print one JSON object a line: phases, progress, messages, the result\n"
+                  "  --verbose, -v: Add the reason a link did not open or a transfer failed\n");
 }
 
 namespace {

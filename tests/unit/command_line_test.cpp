@@ -47,7 +47,7 @@ TEST(CommandLineTest, EdgeValuesGiveTheRun)
 TEST(CommandLineTest, ParameterErrorsPrintTheirText)
 {
     const std::string usage = "Usage: qz [configuration] <command>\n";
-    const std::string usage_end = "  --i2c-khz <10-1000>: FT232H clock in kHz (default 100; SCL runs at 2/3 of it)\n";
+    const std::string usage_end = "  --verbose, -v: Add the reason a link did not open or a transfer failed\n";
     struct Case { std::vector<std::string> args; std::string text_start; bool usage_follows; };
     const Case cases[] = {
         {{"qz", "-A"}, "Error parameter -A\n", true},
