@@ -13,6 +13,15 @@ namespace qz {
 
 namespace {
 
+// -v: why the link failed, where it knows more than it printed.
+void ReportReason(const ChipLink &link, RunContext &env)
+{
+    if (!env.verbose)
+        return;
+    if (const std::string reason = link.FailureReason(); !reason.empty())
+        env.console.Reason(reason);
+}
+
 // Connects, runs the procedure when the chip was found, and closes the link
 // on every path.
 template <typename Procedure>
@@ -32,6 +41,8 @@ RunResult RunOnChip(const Invocation &run, const LinkSettings &link_settings, Ru
         result = procedure(session);
         record.eeprom = session.eeprom;
     }
+    if (result.kind() == RunResult::Kind::Failure)
+        ReportReason(*link, env);
     link->Close();
     return result;
 }
@@ -126,6 +137,7 @@ RunResult ListDevices(const Invocation &run, RunContext &env)
     const std::optional<std::vector<ListedDevice>> devices = link->ListDevices();
     if (!devices) {
         env.console.Print("Could not find chip(%d)\n", ERR_CHIP_NOT_FOUND);
+        ReportReason(*link, env);
         return RunResult::Failure(ERR_CHIP_NOT_FOUND);
     }
     PrintDeviceList(env.console, run.link.kind, *devices);

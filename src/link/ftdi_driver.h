@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "link/ftdi_board.h"
@@ -57,6 +58,10 @@ public:
     // Throws away input an earlier transaction left behind.
     virtual void DropStaleInput() = 0;
     virtual void Close() = 0;
+    // The last library call that failed and its status or error text, as
+    // the library names them ("FT_OpenEx: FT_DEVICE_NOT_OPENED"); empty
+    // when none failed.
+    virtual std::string CallError() const = 0;
 };
 
 }  // namespace qz
