@@ -205,7 +205,8 @@ RunResult RunCommand(const Invocation &run, RunContext &env, RunRecord &record)
 RunResult RunTool(std::span<char *const> args, Environment &env)
 {
     if (args.size() == 2 && std::string_view(args[1]) == "--version") {
-        TextReporter(env.output, ProgressMode::Steps).Write("qzupgrade " QZ_VERSION "\n");
+        TextReporter console(env.output, ProgressMode::Steps);
+        PrintVersion(console);
         return RunResult::Success();
     }
     RunRecord record;

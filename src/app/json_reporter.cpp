@@ -106,8 +106,11 @@ void JsonReporter::Reason(std::string_view reason) { reason_ = reason; }
 void JsonReporter::Start(const std::vector<std::string> &args)
 {
     std::string list = "[";
-    for (const std::string &arg : args)
-        list += (list.size() > 1 ? "," : "") + JsonString(arg);
+    for (const std::string &arg : args) {
+        if (list.size() > 1)
+            list += ',';
+        list += JsonString(arg);
+    }
     Event("start", ",\"tool\":\"qzupgrade\",\"version\":" + JsonString(QZ_VERSION) + ",\"args\":" + list + "]");
 }
 

@@ -39,8 +39,7 @@ std::string OutcomeText(PhaseOutcome outcome, uint32_t differences)
     return text;
 }
 
-}  // namespace
-
+// The label a phase's steps show, padded with dots to ten characters.
 const char *PhaseLabel(const char *name)
 {
     for (const Label &label : kLabels) {
@@ -51,6 +50,8 @@ const char *PhaseLabel(const char *name)
 }
 
 std::string StepText(const char *name, size_t offset) { return PhaseLabel(name) + OffsetText(name, offset); }
+
+}  // namespace
 
 std::string TextReporter::Range() const
 {
@@ -86,7 +87,8 @@ void TextReporter::Step(size_t offset, const char *part)
     ++steps_seen_;
     after_progress_ = true;
     if (mode_ == ProgressMode::Steps) {
-        Out("\r" + StepText(part ? part : phase_.name, offset));
+        std::string step = "\r";
+        Out(step.append(StepText(part ? part : phase_.name, offset)));
         return;
     }
     if (mode_ != ProgressMode::Lines || phase_.steps < kStepsForTenths)
@@ -108,9 +110,10 @@ void TextReporter::PhaseEnd(PhaseOutcome outcome, uint32_t differences)
         return;
     if (mode_ == ProgressMode::Lines)
         Out(Range() + OutcomeText(outcome, differences));
+    else if (phase_.whole)
+        Out(std::string("\r").append(StepText(phase_.name, phase_.last)).append(OutcomeText(outcome, differences)));
     else
-        Out((phase_.whole ? "\r" + StepText(phase_.name, phase_.last) : std::string()) +
-             OutcomeText(outcome, differences));
+        Out(OutcomeText(outcome, differences));
 }
 
 void TextReporter::Reason(std::string_view reason) { Message("Reason: " + std::string(reason) + "\n"); }

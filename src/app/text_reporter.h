@@ -40,9 +40,4 @@ public:
     BufferConsole() : TextReporter(*static_cast<StringSink *>(this), ProgressMode::Steps) {}
 };
 
-// The label a phase's steps show, padded with dots to ten characters, and a
-// step's offset as it shows it.
-const char *PhaseLabel(const char *name);
-std::string StepText(const char *name, size_t offset);
-
 }  // namespace qz
