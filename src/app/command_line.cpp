@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "core/error_codes.h"
@@ -42,10 +43,23 @@ void PrintUsage(Console &console, const char *program)
                   "  --log <file>: Append one JSON line about the run to the file\n"
                   "  --ftdi-lib d2xx|libftdi: FT232H library (default: D2XX, else libftdi; libftdi: Linux only)\n"
                   "  --i2c-khz <10-1000>: FT232H clock in kHz (default 100; SCL runs at 2/3 of it)\n"
+                  "  --progress lines|none: Progress as plain lines, or none (default: a line that rewrites itself)\n"
+                  "  --json: Print one JSON object a line: phases, progress, messages, the result\n"
+                  "  --verbose, -v: Add the reason a link did not open or a transfer failed\n"
                   "  --skip-unchanged: -U -W -M -X write only the flash sectors and EEPROM pages that differ\n");
 }
 
 namespace {
+
+std::optional<ProgressMode> ProgressModeNamed(const char *value)
+{
+    const std::string_view text = value ? value : "";
+    if (text == "lines")
+        return ProgressMode::Lines;
+    if (text == "none")
+        return ProgressMode::None;
+    return std::nullopt;
+}
 
 // strtol with base 0, saturated to 32 bits as a 32-bit long would be. False
 // when no character could be converted.
@@ -169,6 +183,7 @@ bool ApplyConfigurationOption(const ArgumentReader &reader, int &index, Invocati
         run.program.erase.hardware_preprogram = true;
         console.Write("D::Hardware preprogram(all 1)\n");
         return true;
+    case 'v': run.output.verbose = true; return true;
     case 'A': return reader.Number(index, run.i2c_address);
     case 'C': run.link.kind = LinkKind::I2cAdapter; return true;
     case 'F': run.link.kind = LinkKind::Ft232h; return true;
@@ -327,10 +342,24 @@ LongOption ApplyLongOption(const ArgumentReader &reader, int &index, Invocation 
         run.last_index = index;
         return LongOption::Command;
     }
-    if (name != "verify" && name != "log" && name != "serial" && name != "location" && name != "index" &&
+    if ((name == "json" || name == "verbose") && name == arg) {
+        (name == "json" ? run.output.json : run.output.verbose) = true;
+        return LongOption::Configuration;
+    }
+    if (name != "verify" && name != "log" && name != "progress" && name != "serial" && name != "location" && name != "index" &&
         name != "ftdi-lib" && name != "i2c-khz")
         return LongOption::Bad;
     const char *value = LongValue(reader, index, arg);
+    if (name == "progress") {
+        const std::optional<ProgressMode> mode = ProgressModeNamed(value);
+        if (!mode) {
+            reader.console().Print("Error parameter --progress%s%s: give lines or none\n", value ? " " : "",
+                                   value ? value : "");
+            return LongOption::Bad;
+        }
+        run.output.progress = *mode;
+        return LongOption::Configuration;
+    }
     if (name == "ftdi-lib" || name == "i2c-khz") {
         const bool applied =
             name == "ftdi-lib" ? ApplyFtdiLibrary(reader, value, run) : ApplyI2cClock(reader, value, run);
@@ -378,6 +407,26 @@ bool SkipFitsCommand(const Invocation &run, bool programs, Console &console)
 }
 
 }  // namespace
+
+OutputSettings ScanOutputOptions(std::span<char *const> args)
+{
+    OutputSettings output;
+    for (size_t index = 1; index < args.size(); ++index) {
+        const std::string_view arg = args[index];
+        if (arg == "--list" || arg.starts_with("--verify") || (arg.size() > 1 && arg[0] == '-' && IsCommandLetter(arg[1])))
+            break;
+        if (arg == "--json")
+            output.json = true;
+        else if (arg == "-v" || arg == "--verbose")
+            output.verbose = true;
+        else if (arg.starts_with("--progress=") || (arg == "--progress" && index + 1 < args.size())) {
+            const char *value = arg == "--progress" ? args[++index] : args[index] + std::strlen("--progress=");
+            if (const std::optional<ProgressMode> mode = ProgressModeNamed(value))
+                output.progress = *mode;
+        }
+    }
+    return output;
+}
 
 std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args, Console &console)
 {

@@ -16,6 +16,11 @@ void PrintUsage(Console &console, const char *program);
 // "qzupgrade 2.3.0"
 void PrintVersion(Console &console);
 
+// The output options (--progress, --json, -v) among the words before the
+// command, read before anything is printed; a bad value is left for
+// ParseCommandLine to report.
+OutputSettings ScanOutputOptions(std::span<char *const> args);
+
 // Reads the configuration options and the command with its arguments,
 // printing what the options print ("D::..." lines, "Target VendorID",
 // "Error parameter", the usage). Either the run to do, or the result of a

@@ -2,6 +2,8 @@
 
 #include "app/command_line.h"
 #include "app/device_listing.h"
+#include "app/json_reporter.h"
+#include "app/text_reporter.h"
 #include "chip/connect.h"
 #include "core/error_codes.h"
 #include "image/image_files.h"
@@ -12,16 +14,27 @@ namespace qz {
 
 namespace {
 
+// -v: why the link failed, where it knows more than it printed.
+void ReportReason(const ChipLink &link, RunContext &env)
+{
+    if (!env.verbose)
+        return;
+    if (const std::string reason = link.FailureReason(); !reason.empty())
+        env.console.Reason(reason);
+}
+
 // Connects, runs the procedure when the chip was found, and closes the link
 // on every path.
 template <typename Procedure>
-RunResult RunOnChip(const Invocation &run, const LinkSettings &link_settings, Environment &env, RunRecord &record,
+RunResult RunOnChip(const Invocation &run, const LinkSettings &link_settings, RunContext &env, RunRecord &record,
                     Procedure procedure)
 {
-    const std::unique_ptr<ChipLink> link = env.make_link(link_settings);
+    const std::unique_ptr<ChipLink> link = env.make_link(link_settings, env.console);
     Chip chip(*link, run.i2c_address, env.console, env.clock);
     const ConnectReport connect = ConnectAndReport(chip);
     record.device = link->Opened();
+    if (record.device)
+        env.console.Device(link_settings.kind, *record.device, DeviceJson(record.device));
     RunResult result = RunResult::Failure(connect.status);
     if (connect.status == 0) {
         record.chip_version = connect.running_version;
@@ -30,6 +43,8 @@ RunResult RunOnChip(const Invocation &run, const LinkSettings &link_settings, En
         record.eeprom = session.eeprom;
         record.written = session.written;
     }
+    if (result.kind() == RunResult::Kind::Failure)
+        ReportReason(*link, env);
     link->Close();
     return result;
 }
@@ -43,7 +58,7 @@ LinkSettings WithImage(LinkSettings settings, const FirmwareImage &image)
 }
 
 // Loads the command's image and notes it in the record.
-std::optional<FirmwareImage> LoadAndNoteImage(const std::string &path, Environment &env, RunRecord &record)
+std::optional<FirmwareImage> LoadAndNoteImage(const std::string &path, RunContext &env, RunRecord &record)
 {
     std::optional<FirmwareImage> image = LoadImage(env.files, env.console, path);
     if (image)
@@ -54,7 +69,7 @@ std::optional<FirmwareImage> LoadAndNoteImage(const std::string &path, Environme
 // -U, -W, -M, --verify: the image must load before the chip is touched. A
 // short file would put zeros over the customer, key and info blocks: a
 // command that programs the whole flash refuses it.
-RunResult ProgramFromImage(const Invocation &run, Environment &env, RunRecord &record,
+RunResult ProgramFromImage(const Invocation &run, RunContext &env, RunRecord &record,
                            const ProgrammingCommand &command)
 {
     std::optional<FirmwareImage> image = LoadAndNoteImage(*run.path, env, record);
@@ -74,7 +89,7 @@ RunResult ProgramFromImage(const Invocation &run, Environment &env, RunRecord &r
                      [&](Session &session) { return RunProgrammingCommand(session, command, {.image = image->bytes}); });
 }
 
-RunResult ReadOut(const Invocation &run, Environment &env, RunRecord &record)
+RunResult ReadOut(const Invocation &run, RunContext &env, RunRecord &record)
 {
     return RunOnChip(run, run.link, env, record, [&](Session &session) {
         ImageBytes flash{};
@@ -87,7 +102,7 @@ RunResult ReadOut(const Invocation &run, Environment &env, RunRecord &record)
 }
 
 // -V ends with ERR_PARAMETER also after showing the chip's version.
-RunResult Version(const Invocation &run, Environment &env, RunRecord &record)
+RunResult Version(const Invocation &run, RunContext &env, RunRecord &record)
 {
     if (run.path) {
         LoadAndNoteImage(*run.path, env, record);
@@ -102,7 +117,7 @@ RunResult Version(const Invocation &run, Environment &env, RunRecord &record)
 }
 
 // -B[t] [file]: an image that loads lends its key to the unlock.
-RunResult SelfTest(const Invocation &run, Environment &env, RunRecord &record)
+RunResult SelfTest(const Invocation &run, RunContext &env, RunRecord &record)
 {
     std::optional<FirmwareImage> image;
     if (run.path)
@@ -115,12 +130,13 @@ RunResult SelfTest(const Invocation &run, Environment &env, RunRecord &record)
 }
 
 // --list: the devices the link sees; none is no failure.
-RunResult ListDevices(const Invocation &run, Environment &env)
+RunResult ListDevices(const Invocation &run, RunContext &env)
 {
-    const std::unique_ptr<ChipLink> link = env.make_link(run.link);
+    const std::unique_ptr<ChipLink> link = env.make_link(run.link, env.console);
     const std::optional<std::vector<ListedDevice>> devices = link->ListDevices();
     if (!devices) {
         env.console.Print("Could not find chip(%d)\n", ERR_CHIP_NOT_FOUND);
+        ReportReason(*link, env);
         return RunResult::Failure(ERR_CHIP_NOT_FOUND);
     }
     PrintDeviceList(env.console, run.link.kind, *devices);
@@ -130,22 +146,28 @@ RunResult ListDevices(const Invocation &run, Environment &env)
 // Appends the run's line to the log. A log that cannot be kept turns a
 // success into ERR_OUTPUT_FILE, so that a station that keeps no record
 // notices; a failed command keeps its own result.
-RunResult KeepLog(const std::string &path, const RunRecord &record, RunResult result, uint32_t elapsed_ms,
-                  Environment &env)
+RunResult KeepLog(const std::string &path, const std::string &line, RunResult result, FileSystem &files,
+                  TextSink &errors)
 {
-    const std::string line = FormatRunLog(record, result, elapsed_ms);
     const WriteStatus status =
-        env.files.Append(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t *>(line.data()), line.size()));
+        files.Append(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t *>(line.data()), line.size()));
     if (status == WriteStatus::Written)
         return result;
-    env.errors.Print(status == WriteStatus::CannotOpen ? "error openning log %s\n" : "error writing log %s\n",
-                     path.c_str());
+    TextReporter(errors, ProgressMode::Steps)
+        .Print(status == WriteStatus::CannotOpen ? "error openning log %s\n" : "error writing log %s\n", path.c_str());
     return result.succeeded() ? RunResult::Failure(ERR_OUTPUT_FILE) : result;
+}
+
+std::unique_ptr<Reporter> MakeReporter(const OutputSettings &output, TextSink &sink)
+{
+    if (output.json)
+        return std::make_unique<JsonReporter>(sink);
+    return std::make_unique<TextReporter>(sink, output.progress);
 }
 
 }  // namespace
 
-RunResult RunCommand(const Invocation &run, Environment &env, RunRecord &record)
+RunResult RunCommand(const Invocation &run, RunContext &env, RunRecord &record)
 {
     switch (run.command) {
     case Command::Upgrade:
@@ -179,26 +201,33 @@ RunResult RunCommand(const Invocation &run, Environment &env, RunRecord &record)
 RunResult RunTool(std::span<char *const> args, Environment &env)
 {
     if (args.size() == 2 && std::string_view(args[1]) == "--version") {
-        PrintVersion(env.console);
+        TextReporter console(env.output, ProgressMode::Steps);
+        PrintVersion(console);
         return RunResult::Success();
     }
     RunRecord record;
     record.started = env.wall_clock.UnixSeconds();
     const uint32_t started_ms = env.clock.NowMs();
     record.args.assign(args.begin(), args.end());
-    PrintBanner(env.console);
+    const OutputSettings output = ScanOutputOptions(args);
+    const std::unique_ptr<Reporter> console = MakeReporter(output, env.output);
+    console->Start(record.args);
+    PrintBanner(*console);
     Invocation seen;
-    auto parsed = ParseCommandLine(args, env.console, seen);
+    auto parsed = ParseCommandLine(args, *console, seen);
     RunResult result = RunResult::Success();
     if (const RunResult *ended = std::get_if<RunResult>(&parsed)) {
         result = *ended;
     } else {
         record.link = seen.link.kind;
-        result = RunCommand(std::get<Invocation>(parsed), env, record);
+        RunContext context{*console, env.clock, env.files, env.make_link, output.verbose};
+        result = RunCommand(std::get<Invocation>(parsed), context, record);
     }
-    if (!seen.log_path)
-        return result;
-    return KeepLog(*seen.log_path, record, result, env.clock.NowMs() - started_ms, env);
+    const uint32_t elapsed_ms = env.clock.NowMs() - started_ms;
+    if (seen.log_path)
+        result = KeepLog(*seen.log_path, FormatRunLog(record, result, elapsed_ms), result, env.files, env.errors);
+    console->Result(RunLogObject(record, result, elapsed_ms));
+    return result;
 }
 
 }  // namespace qz

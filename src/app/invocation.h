@@ -2,6 +2,7 @@
 #include <optional>
 #include <string>
 
+#include "app/reporter.h"
 #include "flash/self_test.h"
 #include "link/link_settings.h"
 #include "procedures/session.h"
@@ -37,6 +38,7 @@ struct Invocation {
     uint16_t svid1 = 0, svid2 = 0;
     BistMode bist_mode = BistMode::Standard;
     std::optional<std::string> log_path;  // --log
+    OutputSettings output;                // --progress, --json, -v
 };
 
 }  // namespace qz

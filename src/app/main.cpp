@@ -5,13 +5,15 @@
 int main(int argc, char **argv)
 {
     qz::KeepRunningWhenOutputFails();
-    qz::SystemConsole console;
-    qz::SystemConsole errors(qz::StandardStream::Error);
+    qz::SystemOutput output;
+    qz::SystemOutput errors(qz::StandardStream::Error);
     qz::SystemClock clock;
     qz::SystemWallClock wall_clock;
     qz::SystemFiles files;
-    qz::Environment env{console, clock, files,
-                        [&](const qz::LinkSettings &settings) { return qz::MakeLink(settings, console, clock); },
+    qz::Environment env{output, clock, files,
+                        [&](const qz::LinkSettings &settings, qz::Console &console) {
+                            return qz::MakeLink(settings, console, clock);
+                        },
                         wall_clock, errors};
     std::vector<std::string> args = qz::CommandLineArguments(argc, argv);
     std::vector<char *> words;

@@ -77,7 +77,7 @@ static std::string EepromJson(const std::optional<EepromFinding> &finding)
     return JsonString("absent");
 }
 
-static std::string DeviceJson(const std::optional<OpenedDevice> &device)
+std::string DeviceJson(const std::optional<OpenedDevice> &device)
 {
     if (!device)
         return "null";
@@ -105,7 +105,7 @@ static std::string ImageJson(const std::optional<ImageRecord> &image)
         .Text();
 }
 
-std::string FormatRunLog(const RunRecord &record, const RunResult &result, uint32_t elapsed_ms)
+std::string RunLogObject(const RunRecord &record, const RunResult &result, uint32_t elapsed_ms)
 {
     std::string args = "[";
     for (const std::string &arg : record.args) {
@@ -133,16 +133,20 @@ std::string FormatRunLog(const RunRecord &record, const RunResult &result, uint3
         line.Null("chip_version");
     }
     return line.Raw("eeprom", EepromJson(record.eeprom))
-               .Number("result", result.WindowsValue())
-               .Number("exit_status", result.PosixExitStatus())
-               .Raw("error", ErrorName(result))
-               .Number("flash_differences", verified ? differences & 0xFFFFu : 0)
-               .Number("eeprom_differences", verified ? differences >> 16 : 0)
-               .Raw("flash_sectors_written", record.written ? std::to_string(record.written->flash_sectors) : "null")
-               .Raw("eeprom_pages_written", record.written ? std::to_string(record.written->eeprom_pages) : "null")
-               .Raw("seconds", seconds)
-               .Text() +
-           "\n";
+        .Number("result", result.WindowsValue())
+        .Number("exit_status", result.PosixExitStatus())
+        .Raw("error", ErrorName(result))
+        .Number("flash_differences", verified ? differences & 0xFFFFu : 0)
+        .Number("eeprom_differences", verified ? differences >> 16 : 0)
+        .Raw("flash_sectors_written", record.written ? std::to_string(record.written->flash_sectors) : "null")
+        .Raw("eeprom_pages_written", record.written ? std::to_string(record.written->eeprom_pages) : "null")
+        .Raw("seconds", seconds)
+        .Text();
+}
+
+std::string FormatRunLog(const RunRecord &record, const RunResult &result, uint32_t elapsed_ms)
+{
+    return RunLogObject(record, result, elapsed_ms) + "\n";
 }
 
 }  // namespace qz

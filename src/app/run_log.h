@@ -37,6 +37,12 @@ struct RunRecord {
 // "2026-03-01T12:00:00Z"
 std::string IsoUtcTime(int64_t unix_seconds);
 
+// The opened device as the log line gives it.
+std::string DeviceJson(const std::optional<OpenedDevice> &device);
+
+// The log line's JSON object, without the line end.
+std::string RunLogObject(const RunRecord &record, const RunResult &result, uint32_t elapsed_ms);
+
 // The run's log line: one JSON object and a line end.
 std::string FormatRunLog(const RunRecord &record, const RunResult &result, uint32_t elapsed_ms);
 

@@ -28,6 +28,7 @@ int Chip::RaiseFault(int code)
 {
     if (fault_ == 0) {
         fault_ = code;
+        console_.PhaseEnd(PhaseOutcome::Fault);
         const ErrorInfo *error = FindError(code);
         const char *text = error && error->fault_text ? error->fault_text : kLinkFailureText;
         if (text == kLinkFailureText && link_failure_outcome_)

@@ -17,14 +17,9 @@ void Console::Print(const char *format, ...)
     if (n > 0) {
         std::vector<char> text(static_cast<size_t>(n) + 1);
         std::vsnprintf(text.data(), text.size(), format, again);
-        Emit(std::string_view(text.data(), static_cast<size_t>(n)));
+        Message(std::string_view(text.data(), static_cast<size_t>(n)));
     }
     va_end(again);
-}
-
-void Console::Progress(const char *label, size_t offset)
-{
-    Print("\r%s%04X", label, static_cast<unsigned>(offset));
 }
 
 }  // namespace qz

@@ -10,9 +10,12 @@ namespace qz {
 int FlashComplementPreprogram(Chip &chip, uint16_t word_address, size_t count)
 {
     std::array<uint8_t, FLASH_READ_PIECE_BYTES> buffer{};
+    Phase phase = SteppedPhase("complement", count, FLASH_READ_PIECE_BYTES);
+    phase.steps *= 2;  // each piece is read, then written
+    chip.console().PhaseBegin(phase);
     for (size_t off = 0; off < count; off += FLASH_READ_PIECE_BYTES) {
         const size_t len = std::min<size_t>(FLASH_READ_PIECE_BYTES, count - off);
-        chip.console().Progress(kReadLabel, off);
+        chip.console().Step(off, "read");
         const TransferWatch watch(chip);
         ReadFlashPiece(chip, static_cast<uint16_t>(word_address + off / 2), std::span<uint8_t>(buffer.data(), len));
         if (chip.fault())
@@ -21,7 +24,7 @@ int FlashComplementPreprogram(Chip &chip, uint16_t word_address, size_t count)
         // piece they would set foreign bits. Nothing after the pass runs.
         if (watch.SawFailure())
             return chip.RaiseFault(chip.last_link_error());
-        chip.console().Progress(kWriteLabel, off);
+        chip.console().Step(off, "write");
         for (size_t off2 = 0; off2 < len; off2 += FLASH_PROGRAM_PIECE_BYTES) {
             const size_t n = std::min<size_t>(FLASH_PROGRAM_PIECE_BYTES, len - off2);
             chip.SelectPage(PAGE_FLASH);
@@ -31,7 +34,7 @@ int FlashComplementPreprogram(Chip &chip, uint16_t word_address, size_t count)
                 return fault;
         }
     }
-    chip.console().Done();
+    chip.console().PhaseEnd(PhaseOutcome::Done);
     return 0;
 }
 

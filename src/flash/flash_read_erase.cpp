@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "chip/register_map.h"
+#include "image/image_layout.h"
 #include "flash/flash_command.h"
 
 namespace qz {
@@ -10,14 +11,15 @@ namespace qz {
 int FlashRead(Chip &chip, uint16_t word_address, std::span<uint8_t> dest)
 {
     size_t off = 0;
+    chip.console().PhaseBegin(SteppedPhase("read", dest.size(), FLASH_READ_PIECE_BYTES));
     for (; off < dest.size(); off += FLASH_READ_PIECE_BYTES) {
         const size_t len = std::min<size_t>(FLASH_READ_PIECE_BYTES, dest.size() - off);
-        chip.console().Progress(kReadLabel, off);
+        chip.console().Step(off);
         ReadFlashPiece(chip, static_cast<uint16_t>(word_address + off / 2), dest.subspan(off, len));
         if (chip.fault())
             return chip.fault();
     }
-    chip.console().Done();
+    chip.console().PhaseEnd(PhaseOutcome::Done);
     return static_cast<int>(off);
 }
 
@@ -35,23 +37,24 @@ static int EraseRepeatedly(Chip &chip, uint8_t op, uint16_t word_address, const 
 int FlashEraseAll(Chip &chip, const EraseSettings &settings)
 {
     chip.SelectPage(PAGE_FLASH);
-    chip.console().Write("Erase.....0000");
+    chip.console().PhaseBegin(Phase{"erase", 0, IMAGE_SIZE - FLASH_SECTOR_BYTES, 1, true});
     if (const int fault = EraseRepeatedly(chip, FLASH_OP_ERASE_ALL, 0, settings))
         return fault;
-    chip.console().Write("\rErase.....7F00  done!\n");
+    chip.console().PhaseEnd(PhaseOutcome::Done);
     return 0;
 }
 
 int FlashEraseRange(Chip &chip, uint16_t word_address, size_t count, const EraseSettings &settings)
 {
     chip.SelectPage(PAGE_FLASH);
+    chip.console().PhaseBegin(SteppedPhase("erase", count, FLASH_SECTOR_BYTES));
     for (size_t off = 0; off < count; off += FLASH_SECTOR_BYTES) {
-        chip.console().Progress(kEraseLabel, off);
+        chip.console().Step(off);
         if (const int fault = EraseRepeatedly(chip, FLASH_OP_ERASE_SECTOR,
                                               static_cast<uint16_t>(word_address + off / 2), settings))
             return fault;
     }
-    chip.console().Done();
+    chip.console().PhaseEnd(PhaseOutcome::Done);
     return 0;
 }
 

@@ -28,8 +28,9 @@ int RunBist(Chip &chip, BistMode mode, std::span<const uint8_t> image, const Acc
     if (const int fault = chip.FailureSoFar())
         return fault;
     bool last_read_failed = false;
+    chip.console().PhaseBegin(Phase{"bist", 0, kBistMaxPolls - 1, kBistMaxPolls, false});
     for (int i = 0; i < kBistMaxPolls; ++i) {
-        chip.console().Print("\rBist......%d", i);
+        chip.console().Step(static_cast<size_t>(i));
         chip.clock().SleepMs(kBistPollIntervalMs);
         chip.SelectPage(PAGE_FLASH);
         uint8_t bytes[2] = {0, 0};
@@ -40,16 +41,16 @@ int RunBist(Chip &chip, BistMode mode, std::span<const uint8_t> image, const Acc
         if (!BistFinished(status))
             continue;
         if (!BistPassed(status)) {
-            chip.console().Write("  fail!\n");
+            chip.console().PhaseEnd(PhaseOutcome::Failed);
             return ERR_SELF_TEST_FAILED;
         }
-        chip.console().Done();
+        chip.console().PhaseEnd(PhaseOutcome::Done);
         return 0;
     }
     // A link that stopped answering is the cause, not the test.
     if (last_read_failed)
         return chip.WaitFault(ERR_SELF_TEST_TIMEOUT, true);
-    chip.console().Write("  timeout!\n");
+    chip.console().PhaseEnd(PhaseOutcome::Timeout);
     return ERR_SELF_TEST_TIMEOUT;
 }
 

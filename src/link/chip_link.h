@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <span>
 #include <vector>
 
@@ -55,6 +56,10 @@ public:
     virtual std::optional<std::vector<ListedDevice>> ListDevices() { return std::nullopt; }
     // The device the last successful Open opened; nullopt before one.
     virtual std::optional<OpenedDevice> Opened() const { return std::nullopt; }
+    // Why the link did not open or its last transfer failed, as far as the
+    // link knows it (a library call and its status, the loader's error);
+    // empty when it knows nothing more than its printed lines.
+    virtual std::string FailureReason() const { return {}; }
 };
 
 }  // namespace qz

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "link/entry_points.h"
@@ -55,13 +56,13 @@ bool D2xxDriver::ListBoards(std::vector<FtdiBoard> &boards)
     boards.clear();
     locations_.clear();
     DWORD count = 0;
-    last_status_ = api_.create_device_info_list(&count);
+    last_status_ = Noted(api_.create_device_info_list(&count), "FT_CreateDeviceInfoList");
     if (last_status_ != FT_OK)
         return false;
     if (count == 0)
         return true;
     std::vector<FT_DEVICE_LIST_INFO_NODE> list(count);
-    last_status_ = api_.get_device_info_list(list.data(), &count);
+    last_status_ = Noted(api_.get_device_info_list(list.data(), &count), "FT_GetDeviceInfoList");
     if (last_status_ != FT_OK)
         return false;
     list.resize(std::min<DWORD>(count, static_cast<DWORD>(list.size())));
@@ -77,11 +78,12 @@ bool D2xxDriver::ListBoards(std::vector<FtdiBoard> &boards)
 BoardOpen D2xxDriver::OpenBoard(size_t index)
 {
     void *location = reinterpret_cast<void *>(static_cast<uintptr_t>(locations_.at(index)));
-    last_status_ = api_.open_ex(location, FT_OPEN_BY_LOCATION, &device_);
+    last_status_ = Noted(api_.open_ex(location, FT_OPEN_BY_LOCATION, &device_), "FT_OpenEx");
     if (last_status_ != FT_OK) {
         device_ = nullptr;
         return BoardOpen::Failed;
     }
+    failed_call_ = nullptr;
     return BoardOpen::Opened;
 }
 
@@ -107,16 +109,16 @@ void D2xxDriver::DropStaleInput()
 
 bool D2xxDriver::SetUp(const FtdiSetUp &set_up)
 {
-    FT_STATUS status = api_.reset_device(device_);
-    status |= api_.get_queue_status(device_, &rx_pending_);
+    FT_STATUS status = Noted(api_.reset_device(device_), "FT_ResetDevice");
+    status |= Noted(api_.get_queue_status(device_, &rx_pending_), "FT_GetQueueStatus");
     if (status == FT_OK)
         DiscardQueuedInput();
-    status |= api_.set_usb_parameters(device_, set_up.usb_in_bytes, set_up.usb_out_bytes);
-    status |= api_.set_chars(device_, 0, 0, 0, 0);
-    status |= api_.set_timeouts(device_, set_up.read_timeout_ms, set_up.write_timeout_ms);
-    status |= api_.set_latency_timer(device_, set_up.latency_ms);
-    status |= api_.set_bit_mode(device_, kBitModeMaskNone, kBitModeReset);
-    status |= api_.set_bit_mode(device_, kBitModeMaskNone, kBitModeMpsse);
+    status |= Noted(api_.set_usb_parameters(device_, set_up.usb_in_bytes, set_up.usb_out_bytes), "FT_SetUSBParameters");
+    status |= Noted(api_.set_chars(device_, 0, 0, 0, 0), "FT_SetChars");
+    status |= Noted(api_.set_timeouts(device_, set_up.read_timeout_ms, set_up.write_timeout_ms), "FT_SetTimeouts");
+    status |= Noted(api_.set_latency_timer(device_, set_up.latency_ms), "FT_SetLatencyTimer");
+    status |= Noted(api_.set_bit_mode(device_, kBitModeMaskNone, kBitModeReset), "FT_SetBitMode");
+    status |= Noted(api_.set_bit_mode(device_, kBitModeMaskNone, kBitModeMpsse), "FT_SetBitMode");
     last_status_ = status;
     return status == FT_OK;
 }
@@ -130,13 +132,14 @@ bool D2xxDriver::Write(std::span<const uint8_t> bytes)
     // A write that timed out returns FT_OK with fewer bytes written.
     if (last_status_ == FT_OK && written != bytes.size())
         last_status_ = FT_IO_ERROR;
+    Noted(last_status_, "FT_Write");
     return last_status_ == FT_OK;
 }
 
 bool D2xxDriver::Read(std::span<uint8_t> bytes, size_t &got)
 {
     DWORD read = 0;
-    last_status_ = api_.read(device_, bytes.data(), static_cast<DWORD>(bytes.size()), &read);
+    last_status_ = Noted(api_.read(device_, bytes.data(), static_cast<DWORD>(bytes.size()), &read), "FT_Read");
     got = std::min<size_t>(read, bytes.size());
     return last_status_ == FT_OK;
 }
@@ -149,7 +152,7 @@ bool D2xxDriver::ReadArrived(std::span<uint8_t> bytes, uint32_t wait_ms, size_t 
     rx_pending_ = 0;
     const uint32_t started = clock_.NowMs();
     for (;;) {
-        last_status_ = api_.get_queue_status(device_, &rx_pending_);
+        last_status_ = Noted(api_.get_queue_status(device_, &rx_pending_), "FT_GetQueueStatus");
         if (last_status_ != FT_OK || rx_pending_ != 0)
             break;
         if (clock_.NowMs() - started >= wait_ms)
@@ -159,10 +162,37 @@ bool D2xxDriver::ReadArrived(std::span<uint8_t> bytes, uint32_t wait_ms, size_t 
         return last_status_ == FT_OK;
     DWORD read = 0;
     const DWORD wanted = std::min<DWORD>(rx_pending_, static_cast<DWORD>(bytes.size()));
-    last_status_ = api_.read(device_, bytes.data(), wanted, &read);
+    last_status_ = Noted(api_.read(device_, bytes.data(), wanted, &read), "FT_Read");
     if (last_status_ == FT_OK)
         got = std::min<size_t>(read, bytes.size());
     return last_status_ == FT_OK;
+}
+
+FT_STATUS D2xxDriver::Noted(FT_STATUS status, const char *call)
+{
+    if (status != FT_OK)
+        failed_call_ = call, failed_status_ = status;
+    return status;
+}
+
+// The names of the D2XX Programmer's Guide.
+static std::string StatusName(FT_STATUS status)
+{
+    static constexpr const char *kNames[] = {
+        "FT_OK", "FT_INVALID_HANDLE", "FT_DEVICE_NOT_FOUND", "FT_DEVICE_NOT_OPENED", "FT_IO_ERROR",
+        "FT_INSUFFICIENT_RESOURCES", "FT_INVALID_PARAMETER", "FT_INVALID_BAUD_RATE",
+        "FT_DEVICE_NOT_OPENED_FOR_ERASE", "FT_DEVICE_NOT_OPENED_FOR_WRITE", "FT_FAILED_TO_WRITE_DEVICE",
+        "FT_EEPROM_READ_FAILED", "FT_EEPROM_WRITE_FAILED", "FT_EEPROM_ERASE_FAILED", "FT_EEPROM_NOT_PRESENT",
+        "FT_EEPROM_NOT_PROGRAMMED", "FT_INVALID_ARGS", "FT_NOT_SUPPORTED", "FT_OTHER_ERROR",
+        "FT_DEVICE_LIST_NOT_READY"};
+    if (status < std::size(kNames))
+        return kNames[status];
+    return "FT_STATUS " + std::to_string(status);
+}
+
+std::string D2xxDriver::CallError() const
+{
+    return failed_call_ ? std::string(failed_call_) + ": " + StatusName(failed_status_) : std::string();
 }
 
 void D2xxDriver::Close()

@@ -35,6 +35,7 @@ public:
     bool ReadArrived(std::span<uint8_t> bytes, uint32_t wait_ms, size_t &got) override;
     void DropStaleInput() override;
     void Close() override;
+    std::string CallError() const override;
 
 private:
     struct Api {
@@ -53,6 +54,8 @@ private:
         decltype(&FT_Write) write = nullptr;
     };
     bool LookUpEntryPoints();
+    // status, noted as the failed call's when it is not FT_OK.
+    FT_STATUS Noted(FT_STATUS status, const char *call);
     void DiscardQueuedInput();
 
     const char *primary_;
@@ -63,6 +66,8 @@ private:
     std::vector<uint32_t> locations_;  // of the listed boards, in list order
     FT_HANDLE device_ = nullptr;
     FT_STATUS last_status_ = FT_OK;  // the last status, or the OR of a group: for a debugger
+    const char *failed_call_ = nullptr;
+    FT_STATUS failed_status_ = FT_OK;
     std::array<uint8_t, kMpsseBufferBytes> discarded_{};
     DWORD rx_pending_ = 0;
 };

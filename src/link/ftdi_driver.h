@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "link/ftdi_board.h"
@@ -58,6 +59,10 @@ public:
     virtual void DropStaleInput() = 0;
     // Releases the board; the library goes with the driver.
     virtual void Close() = 0;
+    // The last library call that failed and its status or error text, as
+    // the library names them ("FT_OpenEx: FT_DEVICE_NOT_OPENED"); empty
+    // when none failed.
+    virtual std::string CallError() const = 0;
 };
 
 }  // namespace qz

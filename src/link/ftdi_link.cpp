@@ -50,6 +50,7 @@ std::unique_ptr<FtdiDriver> FtdiLink::LoadDriver()
             PrintLibraryFailure(console_, library, library.file_name());
         if (named || result == LibraryLoad::EntryPointsMissing || !names_.libftdi) {
             last_error_ = result == LibraryLoad::NotFound ? "Can't load ftd2xx.dll" : "APIs in ftd2xx.dll are missing";
+            reason_ = LibraryFailureReason(library, names_.primary);
             return nullptr;
         }
     }
@@ -62,6 +63,10 @@ std::unique_ptr<FtdiDriver> FtdiLink::LoadDriver()
         console_.Print(result == LibraryLoad::NotFound ? "Can't load %s\n" : "APIs are missing in %s\n", name);
     }
     last_error_ = result == LibraryLoad::NotFound ? "Can't load libftdi1" : "APIs in libftdi1 are missing";
+    const char *name = names_.libftdi ? names_.libftdi : "libftdi1";
+    reason_ = result == LibraryLoad::NotFound
+                  ? std::string("loading ") + name + ": " + (libftdi->load_error().empty() ? "not found" : libftdi->load_error())
+                  : std::string("entry points missing in ") + name;
     return nullptr;
 }
 
@@ -84,7 +89,7 @@ bool FtdiLink::MpsseSync(uint8_t opcode)
     const auto end = reply_.begin() + static_cast<long>(got);
     if (std::search(reply_.begin(), end, answer.begin(), answer.end()) != end)
         return true;
-    last_error_ = "Fail to synchronize MPSSE";
+    Fail("Fail to synchronize MPSSE");
     return false;
 }
 
@@ -95,13 +100,13 @@ bool FtdiLink::OpenChosenBoard()
 {
     std::vector<FtdiBoard> boards;
     if (!driver_->ListBoards(boards)) {
-        last_error_ = "Fail to get FT232H device info";
+        Fail("Fail to get FT232H device info");
         return false;
     }
     for (;;) {
         const FtdiBoardPick pick = ChooseFtdiBoard(boards, choice_);
         if (pick.outcome != FtdiBoardPick::Outcome::Chosen) {
-            last_error_ = boards.empty() ? "No FT2232H device connected" : "No free FT232H device";
+            Fail(boards.empty() ? "No FT2232H device connected" : "No free FT232H device");
             if (const std::string line = FtdiRefusalLine(choice_, pick.outcome); !line.empty())
                 console_.Print("%s\n", line.c_str());
             return false;
@@ -114,7 +119,7 @@ bool FtdiLink::OpenChosenBoard()
             return true;
         }
         case BoardOpen::HeldElsewhere: boards[pick.index].open_elsewhere = true; break;
-        case BoardOpen::Failed: last_error_ = "Fail to open FT232H device"; return false;
+        case BoardOpen::Failed: Fail("Fail to open FT232H device"); return false;
         }
     }
 }
@@ -154,7 +159,7 @@ bool FtdiLink::Open()
     if (!OpenChosenBoard())
         return false;
     if (!driver_->SetUp(kSetUp)) {
-        last_error_ = "Fail on initialize FT2232H device";
+        Fail("Fail on initialize FT2232H device");
         return false;
     }
     clock_.SleepMs(kAfterBitModeMs);
@@ -162,6 +167,13 @@ bool FtdiLink::Open()
         return false;
     SetUpI2cBus();
     return true;
+}
+
+void FtdiLink::Fail(const char *text)
+{
+    last_error_ = text;
+    const std::string call = driver_ ? driver_->CallError() : std::string();
+    reason_ = call.empty() ? text : std::string(text) + ": " + call;
 }
 
 // The failure text stays for inspection after the close.

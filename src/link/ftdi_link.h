@@ -39,7 +39,7 @@ public:
     // library the run named with --ftdi-lib, a D2XX file found that would
     // not load for a cause the user cannot guess, or a libftdi1 taken in
     // D2XX's place that lacks entry points; other reasons stay in
-    // last_error() for a debugger.
+    // last_error(), and FailureReason() adds the library call that failed.
     bool Open() override;
     void Close() override;
     int WriteBlock(int dev, int reg, std::span<const uint8_t> data) override;
@@ -49,6 +49,7 @@ public:
     std::optional<OpenedDevice> Opened() const override { return opened_; }
 
     const char *last_error() const { return last_error_; }
+    std::string FailureReason() const override { return reason_; }
 
 private:
     std::unique_ptr<FtdiDriver> LoadDriver();
@@ -59,6 +60,8 @@ private:
     void BeginTransaction(int dev, int reg);
     bool ReadReply(size_t count);
     bool AllAcknowledged(size_t count) const;
+    // Notes a failure: its text, and the reason with the driver's call error.
+    void Fail(const char *text);
 
     FtdiLibraryNames names_;
     FtdiSettings settings_;
@@ -68,7 +71,8 @@ private:
     std::optional<OpenedDevice> opened_;
     std::unique_ptr<FtdiDriver> driver_;
     bool board_open_ = false;
-    const char *last_error_ = nullptr;  // the last failure, kept for a debugger: never printed
+    const char *last_error_ = nullptr;  // the last failure: -v prints it as part of reason_
+    std::string reason_;                // with the library call that failed
     MpsseStream stream_;
     std::array<uint8_t, kMpsseBufferBytes> reply_{};
     size_t bytes_read_ = 0;

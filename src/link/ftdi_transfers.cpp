@@ -46,7 +46,7 @@ int FtdiLink::WriteBlock(int dev, int reg, std::span<const uint8_t> data)
     if (data.empty())
         return 0;
     if (!board_open_) {
-        last_error_ = "Fail to send command";
+        Fail("Fail to send command");
         return ERR_FT232H_WRITE;
     }
     for (size_t done = 0; done < data.size();) {
@@ -57,16 +57,16 @@ int FtdiLink::WriteBlock(int dev, int reg, std::span<const uint8_t> data)
         stream_.Append({MPSSE_SEND_IMMEDIATE});
         stream_.I2cStop();
         if (!driver_->Write(stream_.bytes())) {
-            last_error_ = "Fail to send command";
+            Fail("Fail to send command");
             return ERR_FT232H_WRITE;
         }
         const size_t expected = n + kWriteReplyAcks;
         if (!ReadReply(expected) || bytes_read_ != expected) {
-            last_error_ = "Fail to read ACKs";
+            Fail("Fail to read ACKs");
             return ERR_FT232H_WRITE;
         }
         if (!AllAcknowledged(expected)) {
-            last_error_ = "Invalid ACK";
+            Fail("Invalid ACK");
             return ERR_FT232H_WRITE;
         }
         done += n;
@@ -79,7 +79,7 @@ int FtdiLink::ReadBlock(int dev, int reg, std::span<uint8_t> data)
     if (data.empty())
         return 0;
     if (!board_open_) {
-        last_error_ = "Fail to send command";
+        Fail("Fail to send command");
         return ERR_FT232H_READ;
     }
     for (size_t done = 0; done < data.size();) {
@@ -93,17 +93,17 @@ int FtdiLink::ReadBlock(int dev, int reg, std::span<uint8_t> data)
         stream_.Pins(PIN_SDA_OUT, DIR_SDA_DRIVEN);
         stream_.I2cStop();
         if (!driver_->Write(stream_.bytes())) {
-            last_error_ = "Fail to send command";
+            Fail("Fail to send command");
             return ERR_FT232H_READ;
         }
         const size_t expected = n + kReadReplyAcks;
         if (!ReadReply(expected) || bytes_read_ < expected) {
-            last_error_ = "Fail to read data";
+            Fail("Fail to read data");
             return ERR_FT232H_READ;
         }
         // The data bytes that follow are not acknowledge bits.
         if (!AllAcknowledged(kReadReplyAcks)) {
-            last_error_ = "Invalid ACK";
+            Fail("Invalid ACK");
             return ERR_FT232H_READ;
         }
         std::copy_n(reply_.begin() + kReadReplyAcks, n, data.begin() + static_cast<long>(done));

@@ -46,7 +46,7 @@ std::optional<std::vector<ListedDevice>> IicLink::ListDevices()
 {
     Close();
     std::optional<std::vector<AdapterEntry>> adapters;
-    if (LoadMakerLibrary(library_, library_name_, console_, [this] { return LookUpEntryPoints(); }))
+    if (LoadMakerLibrary(library_, library_name_, console_, reason_, [this] { return LookUpEntryPoints(); }))
         adapters = Adapters();
     Close();
     if (!adapters)
@@ -59,7 +59,7 @@ std::optional<std::vector<ListedDevice>> IicLink::ListDevices()
 
 bool IicLink::Open()
 {
-    if (!LoadMakerLibrary(library_, library_name_, console_, [this] { return LookUpEntryPoints(); }))
+    if (!LoadMakerLibrary(library_, library_name_, console_, reason_, [this] { return LookUpEntryPoints(); }))
         return false;
     const std::optional<std::vector<AdapterEntry>> adapters = Adapters();
     if (!adapters)

@@ -25,6 +25,7 @@ public:
     LinkTraits Traits() const override { return {.holds_core = true, .probes_after_open = true}; }
     std::optional<std::vector<ListedDevice>> ListDevices() override;
     std::optional<OpenedDevice> Opened() const override { return opened_; }
+    std::string FailureReason() const override { return reason_; }
 
 private:
     struct Api {
@@ -46,6 +47,7 @@ private:
     std::optional<OpenedDevice> opened_;
     Console &console_;
     std::unique_ptr<SharedLibrary> library_;
+    std::string reason_;  // why the library did not load
     Api api_;
     uint32_t adapter_handle_ = 0;
 };

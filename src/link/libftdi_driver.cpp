@@ -44,10 +44,23 @@ LibraryLoad LibftdiDriver::Load()
 {
     library_ = std::make_unique<SharedLibrary>(name_);
     if (!library_->loaded()) {
+        load_error_ = library_->error();
         library_.reset();
         return LibraryLoad::NotFound;
     }
-    return LookUpEntryPoints() ? LibraryLoad::Loaded : LibraryLoad::EntryPointsMissing;
+    if (!LookUpEntryPoints())
+        return LibraryLoad::EntryPointsMissing;
+    library_->LookUp(api_.get_error_string, "ftdi_get_error_string");
+    return LibraryLoad::Loaded;
+}
+
+int LibftdiDriver::Noted(int result, const char *call)
+{
+    if (result < 0) {
+        const char *text = api_.get_error_string && context_ ? api_.get_error_string(context_) : nullptr;
+        call_error_ = std::string(call) + ": " + (text && *text ? text : "error " + std::to_string(result));
+    }
+    return result;
 }
 
 void LibftdiDriver::FreeList()
@@ -67,9 +80,11 @@ bool LibftdiDriver::ListBoards(std::vector<FtdiBoard> &boards)
     FreeList();
     if (!context_)
         context_ = api_.new_context();
-    if (!context_)
+    if (!context_) {
+        call_error_ = "ftdi_new: no context";
         return false;
-    const int count = api_.usb_find_all(context_, &list_, FTDI_VENDOR_ID, FT232H_PRODUCT_ID);
+    }
+    const int count = Noted(api_.usb_find_all(context_, &list_, FTDI_VENDOR_ID, FT232H_PRODUCT_ID), "ftdi_usb_find_all");
     if (count < 0)
         return false;
     for (ftdi_device_list *node = list_; node; node = node->next) {
@@ -85,43 +100,44 @@ bool LibftdiDriver::ListBoards(std::vector<FtdiBoard> &boards)
 
 BoardOpen LibftdiDriver::OpenBoard(size_t index)
 {
-    const int result = api_.usb_open_dev(context_, devices_.at(index));
+    const int result = Noted(api_.usb_open_dev(context_, devices_.at(index)), "ftdi_usb_open_dev");
     if (result == FTDI_OPEN_UNABLE_TO_CLAIM)
         return BoardOpen::HeldElsewhere;
     if (result < 0)
         return BoardOpen::Failed;
     FreeList();
+    call_error_.clear();
     return BoardOpen::Opened;
 }
 
 bool LibftdiDriver::Purge()
 {
-    return api_.purge(context_) >= 0;
+    return Noted(api_.purge(context_), "ftdi_tcioflush") >= 0;
 }
 
 bool LibftdiDriver::SetUp(const FtdiSetUp &set_up)
 {
     bool ok = true;
-    const auto step = [&](int result) { ok = ok && result >= 0; };
-    step(api_.usb_reset(context_));
+    const auto step = [&](int result, const char *call = nullptr) { ok = (call ? Noted(result, call) : result) >= 0 && ok; };
+    step(api_.usb_reset(context_), "ftdi_usb_reset");
     step(Purge() ? 0 : -1);
-    step(api_.read_data_set_chunksize(context_, set_up.usb_in_bytes));
-    step(api_.write_data_set_chunksize(context_, set_up.usb_out_bytes));
-    step(api_.set_event_char(context_, 0, 0));
-    step(api_.set_error_char(context_, 0, 0));
+    step(api_.read_data_set_chunksize(context_, set_up.usb_in_bytes), "ftdi_read_data_set_chunksize");
+    step(api_.write_data_set_chunksize(context_, set_up.usb_out_bytes), "ftdi_write_data_set_chunksize");
+    step(api_.set_event_char(context_, 0, 0), "ftdi_set_event_char");
+    step(api_.set_error_char(context_, 0, 0), "ftdi_set_error_char");
     context_->usb_read_timeout = static_cast<int>(set_up.read_timeout_ms);
     context_->usb_write_timeout = static_cast<int>(set_up.write_timeout_ms);
     read_timeout_ms_ = set_up.read_timeout_ms;
-    step(api_.set_latency_timer(context_, set_up.latency_ms));
-    step(api_.set_bitmode(context_, kBitModeMaskNone, BITMODE_RESET));
-    step(api_.set_bitmode(context_, kBitModeMaskNone, BITMODE_MPSSE));
+    step(api_.set_latency_timer(context_, set_up.latency_ms), "ftdi_set_latency_timer");
+    step(api_.set_bitmode(context_, kBitModeMaskNone, BITMODE_RESET), "ftdi_set_bitmode");
+    step(api_.set_bitmode(context_, kBitModeMaskNone, BITMODE_MPSSE), "ftdi_set_bitmode");
     stale_input_ = false;
     return ok;
 }
 
 bool LibftdiDriver::Write(std::span<const uint8_t> bytes)
 {
-    const int result = api_.write_data(context_, bytes.data(), static_cast<int>(bytes.size()));
+    const int result = Noted(api_.write_data(context_, bytes.data(), static_cast<int>(bytes.size())), "ftdi_write_data");
     if (result == static_cast<int>(bytes.size()))
         return true;
     stale_input_ = true;
@@ -135,7 +151,8 @@ bool LibftdiDriver::Read(std::span<uint8_t> bytes, size_t &got)
     got = 0;
     const uint32_t started = clock_.NowMs();
     while (got < bytes.size()) {
-        const int result = api_.read_data(context_, bytes.data() + got, static_cast<int>(bytes.size() - got));
+        const int result =
+            Noted(api_.read_data(context_, bytes.data() + got, static_cast<int>(bytes.size() - got)), "ftdi_read_data");
         if (result < 0) {
             stale_input_ = true;
             return false;
@@ -154,7 +171,7 @@ bool LibftdiDriver::ReadArrived(std::span<uint8_t> bytes, uint32_t wait_ms, size
     got = 0;
     const uint32_t started = clock_.NowMs();
     for (;;) {
-        const int result = api_.read_data(context_, bytes.data(), static_cast<int>(bytes.size()));
+        const int result = Noted(api_.read_data(context_, bytes.data(), static_cast<int>(bytes.size())), "ftdi_read_data");
         if (result < 0) {
             stale_input_ = true;
             return false;

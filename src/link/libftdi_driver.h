@@ -30,6 +30,9 @@ public:
     bool ReadArrived(std::span<uint8_t> bytes, uint32_t wait_ms, size_t &got) override;
     void DropStaleInput() override;
     void Close() override;
+    // Why the library would not load, as the system's loader says.
+    const std::string &load_error() const { return load_error_; }
+    std::string CallError() const override { return call_error_; }
 
 private:
     struct Api {
@@ -51,6 +54,7 @@ private:
         ftdi_set_bitmode_Fn set_bitmode = nullptr;
         ftdi_read_data_Fn read_data = nullptr;
         ftdi_write_data_Fn write_data = nullptr;
+        ftdi_get_error_string_Fn get_error_string = nullptr;  // optional
     };
     bool LookUpEntryPoints();
     void FreeList();
@@ -65,6 +69,10 @@ private:
     std::vector<libusb_device *> devices_;  // of the listed boards, in list order, while list_ holds them
     bool stale_input_ = false;
     uint32_t read_timeout_ms_ = 0;
+    // result, noted with the library's error text when it is negative.
+    int Noted(int result, const char *call);
+    std::string call_error_;
+    std::string load_error_;
 };
 
 }  // namespace qz

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "core/console.h"
 #include "platform/library.h"
@@ -27,18 +28,29 @@ inline void PrintLibraryFailure(Console &console, const SharedLibrary &library, 
     }
 }
 
+// Why the library did not load, or lacks the entry points, as the system's
+// loader tells it: the reason -v shows.
+inline std::string LibraryFailureReason(const SharedLibrary &library, const char *name)
+{
+    if (library.loaded())
+        return std::string("entry points missing in ") + (library.path().empty() ? name : library.path().c_str());
+    return std::string("loading ") + name + ": " + (library.error().empty() ? "not found" : library.error());
+}
+
 // Loads one of the chip maker's libraries into library and looks up its entry
 // points (look_up returns whether every required one is there), printing the
 // line a user sees where either fails. The library stays held either way,
-// for the link's Close to release.
+// for the link's Close to release; reason gets the reason where it fails.
 template <typename LookUp>
-bool LoadMakerLibrary(std::unique_ptr<SharedLibrary> &library, const char *name, Console &console, LookUp look_up)
+bool LoadMakerLibrary(std::unique_ptr<SharedLibrary> &library, const char *name, Console &console,
+                      std::string &reason, LookUp look_up)
 {
     library = std::make_unique<SharedLibrary>(name);
     const bool loaded = library->loaded();
     if (loaded && look_up())
         return true;
     PrintLibraryFailure(console, *library, name);
+    reason = LibraryFailureReason(*library, name);
     return false;
 }
 

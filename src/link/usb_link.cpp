@@ -77,7 +77,7 @@ void UsbLink::SwitchToUpdateMode()
 bool UsbLink::LoadLibrary()
 {
     page_ = kStatusPage;
-    return LoadMakerLibrary(library_, library_name_, console_, [this] { return LookUpEntryPoints(); });
+    return LoadMakerLibrary(library_, library_name_, console_, reason_, [this] { return LookUpEntryPoints(); });
 }
 
 std::optional<std::vector<UsbDeviceEntry>> UsbLink::AcceptedDevices(unsigned &enumerated)

@@ -31,6 +31,7 @@ public:
     int DeviceVersion() const override { return bcd_device_; }
     std::optional<std::vector<ListedDevice>> ListDevices() override;
     std::optional<OpenedDevice> Opened() const override { return opened_; }
+    std::string FailureReason() const override { return reason_; }
 
 private:
     struct Api {
@@ -63,6 +64,7 @@ private:
     Console &console_;
     Clock &clock_;
     std::unique_ptr<SharedLibrary> library_;
+    std::string reason_;  // why the library did not load
     Api api_;
     uint8_t page_ = 0;
     int bcd_device_ = 0;

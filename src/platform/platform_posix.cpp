@@ -152,7 +152,7 @@ std::string FinalFileName(const std::string &path) { return path; }
 
 std::vector<std::string> CommandLineArguments(int argc, char **argv) { return {argv, argv + argc}; }
 
-void SystemConsole::Emit(std::string_view text)
+void SystemOutput::Emit(std::string_view text)
 {
     if (closed_)
         return;

@@ -299,7 +299,7 @@ std::vector<std::string> CommandLineArguments(int argc, char **argv)
 
 // A console shows UTF-16 written with WriteConsoleW whatever its code page;
 // a file or pipe gets the UTF-8 bytes, lines ending in "\r\n" as always.
-void SystemConsole::Emit(std::string_view text)
+void SystemOutput::Emit(std::string_view text)
 {
     if (closed_)
         return;

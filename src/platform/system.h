@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/clock.h"
-#include "core/console.h"
+#include "core/text_sink.h"
 #include "core/files.h"
 #include "core/run_result.h"
 
@@ -56,11 +56,10 @@ enum class StandardStream { Output, Error };
 
 // The process's standard output (or error). Text is UTF-8; a Windows console
 // is given it as UTF-16, so that paths in any script show as they are.
-class SystemConsole final : public Console {
+class SystemOutput final : public TextSink {
 public:
-    explicit SystemConsole(StandardStream stream = StandardStream::Output) : stream_(stream) {}
+    explicit SystemOutput(StandardStream stream = StandardStream::Output) : stream_(stream) {}
 
-protected:
     // After a write that fails (the reader of a pipe has gone) nothing more
     // is printed; the run itself goes on.
     void Emit(std::string_view text) override;

@@ -24,8 +24,9 @@ int ProgramRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> dat
 {
     size_t off = 0;
     size_t mirrored = 0;
+    chip.console().PhaseBegin(SteppedPhase("program", data.size(), FLASH_PROGRAM_PIECE_BYTES));
     while (off < data.size()) {
-        chip.console().Progress(kProgramLabel, off);
+        chip.console().Step(off);
         const size_t n = std::min<size_t>(FLASH_PROGRAM_PIECE_BYTES, data.size() - off);
         if (targets.flash) {
             if (const int fault =
@@ -44,7 +45,7 @@ int ProgramRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> dat
         if (const int fault = EepromWaitReady(chip))
             return fault;
     }
-    chip.console().Done();
+    chip.console().PhaseEnd(PhaseOutcome::Done);
     return 0;
 }
 
@@ -65,11 +66,12 @@ VerifyOutcome VerifyRange(Chip &chip, uint16_t word_address, std::span<const uin
         return {chip.fault(), 0};
     uint32_t total = 0;
     std::array<uint8_t, FLASH_READ_PIECE_BYTES> buffer{};
+    chip.console().PhaseBegin(SteppedPhase("verify", data.size(), FLASH_READ_PIECE_BYTES));
     for (size_t off = 0; off < data.size(); off += FLASH_READ_PIECE_BYTES) {
         const size_t len = std::min<size_t>(FLASH_READ_PIECE_BYTES, data.size() - off);
         const std::span<uint8_t> got(buffer.data(), len);
         const auto expected = data.subspan(off, len);
-        chip.console().Progress(kVerifyLabel, off);
+        chip.console().Step(off);
         if (targets.flash) {
             const TransferWatch watch(chip);
             ReadFlashPiece(chip, static_cast<uint16_t>(word_address + off / 2), got);
@@ -85,10 +87,7 @@ VerifyOutcome VerifyRange(Chip &chip, uint16_t word_address, std::span<const uin
             total += CountDiffering(watch.SawFailure(), got, expected) << kVerifyEepromShift;
         }
     }
-    if (total == 0)
-        chip.console().Done();
-    else
-        chip.console().Print("  error 0x%08X\n", total);
+    chip.console().PhaseEnd(total == 0 ? PhaseOutcome::Done : PhaseOutcome::Differences, total);
     return {0, total};
 }
 

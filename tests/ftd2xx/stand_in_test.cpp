@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/text_reporter.h"
 #include "core/error_codes.h"
 #include "link/ftdi_link.h"
 #include "test_doubles.h"

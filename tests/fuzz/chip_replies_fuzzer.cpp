@@ -6,6 +6,7 @@
 //   - a failure's last line names its code, a verify result prints its
 //     count, and no failed run prints the verify's "done!";
 //   - a read-out that succeeds saved the whole flash, 32768 bytes.
+#include "app/text_reporter.h"
 #include "app/commands.h"
 #include "core/error_codes.h"
 #include "fuzz_target.h"
@@ -61,7 +62,7 @@ void FuzzOne(std::span<const uint8_t> input)
     MemoryFiles files;
     files.files["fw.bin"] = PatternImage();
     Environment env{console, clock, files,
-                    [&](const LinkSettings &) { return std::make_unique<ReplyLink>(input.subspan(1), traits); },
+                    [&](const LinkSettings &, Console &) { return std::make_unique<ReplyLink>(input.subspan(1), traits); },
                     wall_clock, console};
     const RunResult result = RunTool(argv, env);
     const std::string last = LastLine(console.text);

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "app/text_reporter.h"
 #include "app/commands.h"
 #include "core/error_codes.h"
 #include "fuzz_target.h"
@@ -47,7 +48,7 @@ void FuzzOne(std::span<const uint8_t> input)
     BufferConsole console;
     FakeClock clock(50);
     FixedWallClock wall_clock;
-    Environment env{console, clock, files, [](const LinkSettings &) { return std::make_unique<AbsentLink>(); },
+    Environment env{console, clock, files, [](const LinkSettings &, Console &) { return std::make_unique<AbsentLink>(); },
                     wall_clock, console};
     const RunResult result = RunTool(argv, env);
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "app/text_reporter.h"
 #include "fuzz_target.h"
 #include "image/image_files.h"
 #include "test_doubles.h"

@@ -11,7 +11,7 @@
 #include "chip/chip.h"
 #include "chip/register_map.h"
 #include "app/commands.h"
-#include "core/console.h"
+#include "app/text_reporter.h"
 #include "core/error_codes.h"
 #include "flash/access_key.h"
 #include "image_gen.h"
@@ -143,7 +143,7 @@ struct ToolBench {
         std::vector<char *> argv;
         for (std::string &a : args)
             argv.push_back(a.data());
-        const auto make_link = [this](const qz::LinkSettings &) { return std::make_unique<LinkHandle>(link); };
+        const auto make_link = [this](const qz::LinkSettings &, qz::Console &) { return std::make_unique<LinkHandle>(link); };
         qz::Environment env{console, clock, files, make_link, wall_clock, console};
         return qz::RunTool(argv, env);
     }

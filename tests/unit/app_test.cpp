@@ -3,7 +3,9 @@
 #include <ctime>
 #include <functional>
 
+#include "app/json_reporter.h"
 #include "app/json_text.h"
+#include "app/text_reporter.h"
 #include "app/run_log.h"
 #include "core/crc32.h"
 #include "sim_link.h"
@@ -176,3 +178,59 @@ TEST(RunLogTest, CrcTimeAndStringsAreStandard)
     for (const auto &[text, escaped] : strings)
         EXPECT_EQ(qz::JsonString(text), "\"" + escaped + "\"");
 }
+
+namespace {
+
+// Phases of any length: --progress lines prints its begin and end lines and
+// at most nine tenths between them, never a "\r"; --json at most 100
+// progress events, the last one at the last step.
+TEST(ReporterTest, ProgressStaysWithinItsBoundsForAnyLength)
+{
+    for (const size_t steps : {1u, 19u, 20u, 21u, 99u, 100u, 101u, 1808u}) {
+        SCOPED_TRACE(steps);
+        qz::StringSink lines_out, json_out;
+        qz::TextReporter lines(lines_out, qz::ProgressMode::Lines);
+        qz::JsonReporter json(json_out);
+        for (qz::Reporter *reporter : {static_cast<qz::Reporter *>(&lines), static_cast<qz::Reporter *>(&json)}) {
+            reporter->PhaseBegin(qz::SteppedPhase("program", steps * 16, 16));
+            for (size_t i = 0; i < steps; ++i)
+                reporter->Step(i * 16);
+            reporter->PhaseEnd(qz::PhaseOutcome::Done);
+        }
+        const auto count = [](const std::string &text, const std::string &what) {
+            size_t n = 0;
+            for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+                ++n;
+            return n;
+        };
+        EXPECT_EQ(lines_out.text.find('\r'), std::string::npos);
+        EXPECT_LE(count(lines_out.text, "\n"), 11u);
+        EXPECT_EQ(count(lines_out.text, "\n") > 2, steps >= 20);
+        EXPECT_TRUE(lines_out.text.ends_with("  done!\n"));
+        const size_t progress = count(json_out.text, "\"event\":\"progress\"");
+        EXPECT_EQ(progress, std::min<size_t>(steps, 100));
+        EXPECT_NE(json_out.text.find("\"step\":" + std::to_string(steps) + ","), std::string::npos);
+    }
+}
+
+// A fault within a phase: the text keeps the line end that breaks the "\r"
+// line; lines and JSON drop it, and JSON ends the phase as a fault first.
+TEST(ReporterTest, AFaultEndsItsPhase)
+{
+    qz::StringSink text_out, lines_out, json_out;
+    qz::TextReporter text(text_out, qz::ProgressMode::Steps), lines(lines_out, qz::ProgressMode::Lines);
+    qz::JsonReporter json(json_out);
+    for (qz::Reporter *reporter : {static_cast<qz::Reporter *>(&text), static_cast<qz::Reporter *>(&lines),
+                                   static_cast<qz::Reporter *>(&json)}) {
+        reporter->PhaseBegin(qz::SteppedPhase("verify", 64, 32));
+        reporter->Step(0);
+        reporter->PhaseEnd(qz::PhaseOutcome::Fault);
+        reporter->Print("\n%s(%d)\n", "Link failure", -322);
+    }
+    EXPECT_EQ(text_out.text, "\rVerify....0000\nLink failure(-322)\n");
+    EXPECT_EQ(lines_out.text, "Verify....0000-0020\nLink failure(-322)\n");
+    EXPECT_NE(json_out.text.find("\"outcome\":\"fault\"}\n{\"schema\":1,\"event\":\"message\",\"text\":\"Link failure(-322)\"}\n"),
+              std::string::npos);
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/text_reporter.h"
 #include "app/command_line.h"
 #include "core/error_codes.h"
 #include "flash/access_key.h"
