@@ -73,9 +73,10 @@ RunResult ProgramChangedParts(Session &session, uint16_t first_byte, std::span<c
     size_t sectors = 0, pages = 0;
     const std::vector<Run> sector_runs = DifferingRuns(bytes, flash, FLASH_SECTOR_BYTES, sectors);
     const std::vector<Run> page_runs = DifferingRuns(bytes, eeprom, EEPROM_PAGE_BYTES, pages);
-    chip.console().Print("Changed...%zu of %zu sectors, %zu of %zu EEPROM pages\n", sectors,
-                         targets.flash ? Pieces(bytes.size(), FLASH_SECTOR_BYTES) : size_t{0}, pages,
-                         targets.eeprom ? Pieces(bytes.size(), EEPROM_PAGE_BYTES) : size_t{0});
+    const auto count = [](size_t n) { return static_cast<unsigned>(n); };
+    chip.console().Print("Changed...%u of %u sectors, %u of %u EEPROM pages\n", count(sectors),
+                         count(targets.flash ? Pieces(bytes.size(), FLASH_SECTOR_BYTES) : 0), count(pages),
+                         count(targets.eeprom ? Pieces(bytes.size(), EEPROM_PAGE_BYTES) : 0));
     session.written = WrittenParts{sectors, pages};
 
     for (const Run &run : sector_runs) {
