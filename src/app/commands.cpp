@@ -37,6 +37,9 @@ RunResult RunOnChip(const Invocation &run, const LinkSettings &link_settings, Ru
         env.console.Device(link_settings.kind, *record.device, DeviceJson(record.device));
     RunResult result = RunResult::Failure(connect.status);
     if (connect.status == 0) {
+        // -v: which library file the link runs on, as the system found it.
+        if (const std::string library = link->LibraryPath(); env.verbose && !library.empty())
+            env.console.Write("Library: " + library + "\n");
         record.chip_version = connect.running_version;
         Session session{chip, run.program, env.files};
         result = procedure(session);

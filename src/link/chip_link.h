@@ -60,6 +60,8 @@ public:
     // link knows it (a library call and its status, the loader's error);
     // empty when it knows nothing more than its printed lines.
     virtual std::string FailureReason() const { return {}; }
+    // The library file the open link runs on, for -v; empty where none is loaded.
+    virtual std::string LibraryPath() const { return {}; }
 };
 
 }  // namespace qz

@@ -26,6 +26,7 @@ public:
     }
     // After Load: the library, loaded or not, with the reason it did not load.
     const SharedLibrary &library() const { return *library_; }
+    std::string library_path() const override { return library_ ? library_->path() : std::string(); }
     LibraryLoad Load() override;
     bool ListBoards(std::vector<FtdiBoard> &boards) override;
     BoardOpen OpenBoard(size_t index) override;

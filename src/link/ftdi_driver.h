@@ -40,6 +40,8 @@ public:
     virtual const char *library_name() const = 0;
     // Loads the library and looks up its entry points; once per driver.
     virtual LibraryLoad Load() = 0;
+    // The file loaded, as the system found it.
+    virtual std::string library_path() const = 0;
 
     // The boards the library sees, in its order; false when listing failed.
     virtual bool ListBoards(std::vector<FtdiBoard> &boards) = 0;

@@ -50,6 +50,7 @@ public:
 
     const char *last_error() const { return last_error_; }
     std::string FailureReason() const override { return reason_; }
+    std::string LibraryPath() const override { return driver_ ? driver_->library_path() : std::string(); }
 
 private:
     std::unique_ptr<FtdiDriver> LoadDriver();

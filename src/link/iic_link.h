@@ -26,6 +26,7 @@ public:
     std::optional<std::vector<ListedDevice>> ListDevices() override;
     std::optional<OpenedDevice> Opened() const override { return opened_; }
     std::string FailureReason() const override { return reason_; }
+    std::string LibraryPath() const override { return library_ ? library_->path() : std::string(); }
 
 private:
     struct Api {

@@ -21,6 +21,7 @@ public:
     ~LibftdiDriver() override { Close(); }
 
     const char *library_name() const override { return name_; }
+    std::string library_path() const override { return library_ ? library_->path() : std::string(); }
     LibraryLoad Load() override;
     bool ListBoards(std::vector<FtdiBoard> &boards) override;
     BoardOpen OpenBoard(size_t index) override;
