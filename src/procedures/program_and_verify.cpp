@@ -60,10 +60,12 @@ static uint32_t CountDiffering(bool link_failed, std::span<const uint8_t> got, s
     return differing;
 }
 
-VerifyOutcome VerifyRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> data, RangeTargets targets)
+VerifyOutcome VerifyRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> data, RangeTargets targets,
+                          LostTransfer lost_transfer)
 {
     if (chip.fault())
         return {chip.fault(), 0};
+    const TransferWatch range_watch(chip);
     uint32_t total = 0;
     std::array<uint8_t, FLASH_READ_PIECE_BYTES> buffer{};
     chip.console().PhaseBegin(SteppedPhase("verify", data.size(), FLASH_READ_PIECE_BYTES));
@@ -87,6 +89,8 @@ VerifyOutcome VerifyRange(Chip &chip, uint16_t word_address, std::span<const uin
             total += CountDiffering(watch.SawFailure(), got, expected) << kVerifyEepromShift;
         }
     }
+    if (lost_transfer == LostTransfer::EndsTheCompare && range_watch.SawFailure())
+        return {chip.FailureSoFar(), 0};
     chip.console().PhaseEnd(total == 0 ? PhaseOutcome::Done : PhaseOutcome::Differences, total);
     return {0, total};
 }

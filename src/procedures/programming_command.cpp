@@ -101,7 +101,8 @@ RunResult Compare(Session &session, const ProgrammingCommand &command, std::span
                   bool eeprom_found)
 {
     const RangeTargets targets{.flash = session.options.program_flash, .eeprom = eeprom_found};
-    const VerifyOutcome verify = VerifyRange(session.chip, WordAddress(command.first_byte), bytes, targets);
+    const VerifyOutcome verify =
+        VerifyRange(session.chip, WordAddress(command.first_byte), bytes, targets, LostTransfer::EndsTheCompare);
     if (verify.fault)
         return RunResult::Failure(verify.fault);
     // A piece that lost a transfer counts as different; here it is no
