@@ -10,34 +10,35 @@ static constexpr int kTimingEntryBytes = 4;
 static constexpr int kTimingTableBytes = kTimingEntryBytes * static_cast<int>(EEPROM_BUS_TIMINGS.size());
 
 // Probes the write address with the timing at timing_offset. Only a status of
-// exactly "ended normally" is an answer. Returns 1, 0 or the fault.
-static int AddressAnswers(Chip &chip, uint8_t timing_offset)
+// exactly "ended normally" is an answer.
+static StepResult<bool> AddressAnswers(Chip &chip, uint8_t timing_offset)
 {
     chip.SelectPage(PAGE_I2C_MASTER);
     chip.WriteRegisters(I2CM_TIMING, EEPROM_BUS_TIMINGS[timing_offset / kTimingEntryBytes]);
     chip.SelectPage(PAGE_I2C_MASTER);
     chip.WriteRegister(I2CM_WDATA, EEPROM_WRITE_ADDRESS);
-    const int status = EepromTransfer(chip, CMD_START_WRITE, 1);
-    EepromTransfer(chip, CMD_STOP, 0);
+    const StepResult<uint8_t> status = EepromTransfer(chip, CMD_START_WRITE, 1);
+    [[maybe_unused]] const StepResult<uint8_t> stop = EepromTransfer(chip, CMD_STOP, 0);
     if (chip.fault())
-        return chip.fault();
-    return status == I2CM_STATUS_DONE ? 1 : 0;
+        return StepResult<bool>::Failed(chip.fault());
+    return StepResult<bool>::Of(status.value() == I2CM_STATUS_DONE);
 }
 
-// 1 with the timing found, 0 when none answered, or the fault; stops at a
-// failed transfer. answered: some address answered whose write test failed.
-static int FindTiming(Chip &chip, uint8_t &timing_offset, EepromProbe probe, bool &answered)
+// Whether a timing was found (timing_offset then names it), or the fault;
+// stops at a failed transfer. answered: some address answered whose write
+// test failed.
+static StepResult<bool> FindTiming(Chip &chip, uint8_t &timing_offset, EepromProbe probe, bool &answered)
 {
     for (timing_offset = 0; timing_offset < kTimingTableBytes; timing_offset += kTimingEntryBytes) {
-        int found = AddressAnswers(chip, timing_offset);
-        if (found == 1 && probe == EepromProbe::WriteTest) {
+        StepResult<bool> found = AddressAnswers(chip, timing_offset);
+        if (found.ok() && found.value() && probe == EepromProbe::WriteTest) {
             answered = true;
             found = EepromWriteTest(chip);
         }
-        if (found != 0 || chip.link_failures())
+        if (!found.ok() || found.value() || chip.link_failures())
             return found;
     }
-    return 0;
+    return StepResult<bool>::Of(false);
 }
 
 EepromSearchResult EepromSearch(Chip &chip, EepromProbe probe)
@@ -54,12 +55,12 @@ EepromSearchResult EepromSearch(Chip &chip, EepromProbe probe)
     chip.WriteRegisters(I2CM_CTRL, ctrl_go);
 
     bool answered = false;
-    const int found = FindTiming(chip, result.timing_offset, probe, answered);
+    const StepResult<bool> found = FindTiming(chip, result.timing_offset, probe, answered);
     if (const int fault = chip.FailureSoFar()) {
         result.status = fault;
         return result;
     }
-    if (found == 0) {
+    if (!found.value()) {
         chip.console().Write("Search....0000  done!\n");
         // Only an EEPROM that can be written counts as found.
         if (answered) {

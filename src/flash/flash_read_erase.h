@@ -11,8 +11,8 @@ namespace qz {
 // bytes. Each operation selects page 5 itself and shows its progress. On a
 // hardware fault they stop at once, print no "  done!" and return the fault.
 
-// Reads dest.size() bytes in pieces of up to 32. Returns the count rounded
-// up to whole 32-byte pieces.
+// Reads dest.size() bytes in pieces of up to 32. Returns 0 or the fault; a
+// piece that lost a transfer shows in the chip's link failures.
 int FlashRead(Chip &chip, uint16_t word_address, std::span<uint8_t> dest);
 
 struct EraseSettings {

@@ -24,7 +24,7 @@ static int TryAccessKey(Chip &chip, const AccessKey &key, InfoBlock &chip_info)
         chip.console().Write("  error inf\n");
         return ERR_NO_ACCESS_KEY;
     }
-    return std::min(FlashRead(chip, INFO_BLOCK_WORD_ADDRESS, chip_info), 0);
+    return FlashRead(chip, INFO_BLOCK_WORD_ADDRESS, chip_info);
 }
 
 UnlockResult FlashUnlock(Chip &chip, std::span<const uint8_t> image, const AccessKey &access_key)

@@ -98,11 +98,11 @@ RunResult ProgramChangedParts(Session &session, uint16_t first_byte, std::span<c
     uint32_t differences = 0;
     const auto verify = [&](const std::vector<Run> &runs, RangeTargets where) {
         for (const Run &run : runs) {
-            const VerifyOutcome outcome =
+            const StepResult<uint32_t> outcome =
                 VerifyRange(chip, WordAt(first_byte, run.first), bytes.subspan(run.first, run.bytes), where);
-            if (outcome.fault)
-                return outcome.fault;
-            differences += outcome.differences;
+            if (!outcome.ok())
+                return outcome.fault();
+            differences += outcome.value();
         }
         return 0;
     };

@@ -16,7 +16,7 @@ static int MirrorPage(Chip &chip, uint16_t eeprom_address, std::span<const uint8
 {
     if (const int fault = EepromWaitReady(chip))
         return fault;
-    return std::min(EepromWriteBytes(chip, eeprom_address, page), 0);
+    return EepromWriteBytes(chip, eeprom_address, page).fault();
 }
 
 int ProgramRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> data, int min_passes,
@@ -60,11 +60,11 @@ static uint32_t CountDiffering(bool link_failed, std::span<const uint8_t> got, s
     return differing;
 }
 
-VerifyOutcome VerifyRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> data, RangeTargets targets,
-                          LostTransfer lost_transfer)
+StepResult<uint32_t> VerifyRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> data,
+                                 RangeTargets targets, LostTransfer lost_transfer)
 {
     if (chip.fault())
-        return {chip.fault(), 0};
+        return StepResult<uint32_t>::Failed(chip.fault());
     const TransferWatch range_watch(chip);
     uint32_t total = 0;
     std::array<uint8_t, FLASH_READ_PIECE_BYTES> buffer{};
@@ -78,21 +78,21 @@ VerifyOutcome VerifyRange(Chip &chip, uint16_t word_address, std::span<const uin
             const TransferWatch watch(chip);
             ReadFlashPiece(chip, static_cast<uint16_t>(word_address + off / 2), got);
             if (chip.fault())
-                return {chip.fault(), 0};
+                return StepResult<uint32_t>::Failed(chip.fault());
             total += CountDiffering(watch.SawFailure(), got, expected);
         }
         if (targets.eeprom) {
             const TransferWatch watch(chip);
             EepromRead(chip, static_cast<uint16_t>(off + 2u * word_address), got);
             if (chip.fault())
-                return {chip.fault(), 0};
+                return StepResult<uint32_t>::Failed(chip.fault());
             total += CountDiffering(watch.SawFailure(), got, expected) << kVerifyEepromShift;
         }
     }
     if (lost_transfer == LostTransfer::EndsTheCompare && range_watch.SawFailure())
-        return {chip.FailureSoFar(), 0};
+        return StepResult<uint32_t>::Failed(chip.FailureSoFar());
     chip.console().PhaseEnd(total == 0 ? PhaseOutcome::Done : PhaseOutcome::Differences, total);
-    return {0, total};
+    return StepResult<uint32_t>::Of(total);
 }
 
 static int PreprogramWithOnes(Session &session, uint16_t word_address, size_t count)
@@ -144,12 +144,12 @@ RunResult ProgramVerifyAndRestart(Session &session, uint16_t word_address, std::
     }
     if (const int fault = ProgramRange(session.chip, word_address, data, session.options.program_passes, targets))
         return RunResult::Failure(fault);
-    const VerifyOutcome verify = VerifyRange(session.chip, word_address, data, targets);
-    if (verify.fault)
-        return RunResult::Failure(verify.fault);
-    if (verify.differences == 0)
+    const StepResult<uint32_t> differences = VerifyRange(session.chip, word_address, data, targets);
+    if (!differences.ok())
+        return RunResult::Failure(differences.fault());
+    if (differences.value() == 0)
         RestartCore(session.chip);
-    return RunResult::Verify(verify.differences);
+    return RunResult::Verify(differences.value());
 }
 
 void RestartCore(Chip &chip)

@@ -5,6 +5,7 @@
 
 #include "chip/chip.h"
 #include "core/run_result.h"
+#include "core/step_result.h"
 #include "procedures/session.h"
 
 namespace qz {
@@ -22,20 +23,15 @@ struct RangeTargets {
 [[nodiscard]] int ProgramRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> data, int min_passes,
                  RangeTargets targets);
 
-// Compares the targets with data. Returns the differing bytes (flash in bits
+// Compares the targets with data. Gives the differing bytes (flash in bits
 // 15-0, EEPROM in bits 31-16) or the fault; a piece during which any
 // transfer failed on the link counts as wholly different.
-struct VerifyOutcome {
-    int fault = 0;
-    uint32_t differences = 0;
-};
 // A verify after programming counts a piece that lost a transfer as
 // different; a compare that writes nothing (--verify) ends with the link's
 // failure instead, before it states a count.
 enum class LostTransfer { CountsAsDifferent, EndsTheCompare };
-[[nodiscard]] VerifyOutcome VerifyRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> data,
-                                        RangeTargets targets,
-                                        LostTransfer lost_transfer = LostTransfer::CountsAsDifferent);
+StepResult<uint32_t> VerifyRange(Chip &chip, uint16_t word_address, std::span<const uint8_t> data,
+                                 RangeTargets targets, LostTransfer lost_transfer = LostTransfer::CountsAsDifferent);
 
 inline constexpr int kVerifyEepromShift = 16;
 

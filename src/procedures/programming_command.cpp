@@ -101,15 +101,11 @@ RunResult Compare(Session &session, const ProgrammingCommand &command, std::span
                   bool eeprom_found)
 {
     const RangeTargets targets{.flash = session.options.program_flash, .eeprom = eeprom_found};
-    const VerifyOutcome verify =
+    const StepResult<uint32_t> differences =
         VerifyRange(session.chip, WordAddress(command.first_byte), bytes, targets, LostTransfer::EndsTheCompare);
-    if (verify.fault)
-        return RunResult::Failure(verify.fault);
-    // A piece that lost a transfer counts as different; here it is no
-    // difference of the chip's.
-    if (const int fault = session.chip.FailureSoFar())
-        return RunResult::Failure(fault);
-    return RunResult::Verify(verify.differences);
+    if (!differences.ok())
+        return RunResult::Failure(differences.fault());
+    return RunResult::Verify(differences.value());
 }
 
 RunResult Run(Session &session, const ProgrammingCommand &command, CommandInput input)

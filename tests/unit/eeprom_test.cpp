@@ -71,7 +71,7 @@ TEST(EepromTest, EepromWriteTestWritesNothingAfterAFailedRead)
         SimBench b;
         b.sim.eeprom().data()[qz::EEPROM_TEST_BYTE_ADDRESS] = 0x3C;
         b.link.fail_if = fail;
-        EXPECT_LT(qz::EepromWriteTest(b.chip), 0);
+        EXPECT_LT(qz::EepromWriteTest(b.chip).fault(), 0);
         EXPECT_EQ(b.link.Events().find('E'), std::string::npos) << b.link.Events();
         EXPECT_EQ(b.sim.eeprom().data()[qz::EEPROM_TEST_BYTE_ADDRESS], 0x3C);
     }

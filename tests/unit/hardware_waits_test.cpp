@@ -19,13 +19,14 @@ TEST(HardwareWaitTest, WaitsGiveUpAfterTheirTimeAndLeastPolls)
                      [](const LinkTransfer &t) { return t.Is('R', qz::PAGE_FLASH, qz::FLASH_STATUS); },
                      qz::ERR_FLASH_TIMEOUT, "\nFlash controller does not answer(-290)\n"};
     const Wait bridge{[](qzsim::ChipFacts &f) { f.bridge_busy_polls = 1u << 30; },
-                      [](qz::Chip &chip) { return qz::EepromTransfer(chip, qz::CMD_START_WRITE, 1); },
+                      [](qz::Chip &chip) { return qz::EepromTransfer(chip, qz::CMD_START_WRITE, 1).fault(); },
                       [](const LinkTransfer &t) { return t.Is('R', qz::PAGE_I2C_MASTER, qz::I2CM_STATUS); },
                       qz::ERR_BRIDGE_TIMEOUT, "\nEEPROM bridge does not answer(-291)\n"};
     const Wait write_cycle{[](qzsim::ChipFacts &f) { f.eeprom_busy_probes = 1u << 30; },
                            [](qz::Chip &chip) {
                                const uint8_t byte = 0x42;
-                               qz::EepromWriteBytes(chip, 0x0100, std::span<const uint8_t>(&byte, 1));
+                               [[maybe_unused]] const auto written =
+                                   qz::EepromWriteBytes(chip, 0x0100, std::span<const uint8_t>(&byte, 1));
                                return qz::EepromWaitReady(chip);
                            },
                            [](const LinkTransfer &t) {
@@ -60,7 +61,7 @@ TEST(HardwareWaitTest, WaitsGiveUpAfterTheirTimeAndLeastPolls)
 
         const size_t transfers = b.link.transfers.size();
         EXPECT_EQ(c.wait.run(chip), c.wait.code);
-        EXPECT_EQ(qz::EepromTransfer(chip, qz::CMD_STOP, 0), c.wait.code);
+        EXPECT_EQ(qz::EepromTransfer(chip, qz::CMD_STOP, 0).fault(), c.wait.code);
         EXPECT_LE(b.link.transfers.size(), transfers + 2);  // page selects at most
         EXPECT_EQ(polls, c.polls);
         EXPECT_EQ(CountOf(b.console.text, "("), 1u);

@@ -77,9 +77,9 @@ TEST(ProcedureTest, VerifyCountsAPieceWithAFailedTransferAsWhollyDifferent)
         if (c.eeprom_flip)
             b.sim.eeprom().data()[0x200 + c.eeprom_flip] = 0x00;
         b.link.fail_if = c.fail;
-        const qz::VerifyOutcome outcome = qz::VerifyRange(b.chip, 0x0100, data, c.targets);
-        EXPECT_EQ(outcome.fault, 0);
-        EXPECT_EQ(outcome.differences, c.differences);
+        const qz::StepResult<uint32_t> outcome = qz::VerifyRange(b.chip, 0x0100, data, c.targets);
+        EXPECT_EQ(outcome.fault(), 0);
+        EXPECT_EQ(outcome.value(), c.differences);
         char end[32];
         std::snprintf(end, sizeof end, "  error 0x%08X\n", c.differences);
         EXPECT_TRUE(b.console.text.ends_with(c.differences ? end : "\rVerify....0020  done!\n")) << b.console.text;
