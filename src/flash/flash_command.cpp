@@ -46,11 +46,12 @@ int IssueFlashCommand(Chip &chip, uint8_t command, uint8_t word_count, uint16_t 
     return WaitFlashFinished(chip, chip.FailedSincePageSelect());
 }
 
-void ReadFlashPiece(Chip &chip, uint16_t word_address, std::span<uint8_t> dest)
+int ReadFlashPiece(Chip &chip, uint16_t word_address, std::span<uint8_t> dest)
 {
     chip.SelectPage(PAGE_FLASH);
     if (IssueFlashCommand(chip, FLASH_OP_READ, static_cast<uint8_t>(dest.size() / 2), word_address) == 0)
         chip.ReadRegisters(FLASH_RDATA, dest);
+    return chip.fault();
 }
 
 }  // namespace qz

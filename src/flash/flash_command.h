@@ -23,9 +23,9 @@ int IssueFlashCommand(Chip &chip, uint8_t command, uint8_t word_count, uint16_t 
                       std::span<const uint8_t> program_data = {});
 
 // Reads one piece (up to 32 bytes) of flash at word_address into dest:
-// selects page 5, runs FLASH_OP_READ, reads FLASH_RDATA. A hardware fault
-// stays in chip.fault(); a failed transfer counts in chip's link failures
-// (a failed data read leaves dest as it was).
-void ReadFlashPiece(Chip &chip, uint16_t word_address, std::span<uint8_t> dest);
+// selects page 5, runs FLASH_OP_READ, reads FLASH_RDATA. Returns 0 or the
+// run's hardware fault; a failed transfer counts in chip's link failures (a
+// failed data read leaves dest as it was).
+int ReadFlashPiece(Chip &chip, uint16_t word_address, std::span<uint8_t> dest);
 
 }  // namespace qz

@@ -15,9 +15,8 @@ int FlashRead(Chip &chip, uint16_t word_address, std::span<uint8_t> dest)
     for (; off < dest.size(); off += FLASH_READ_PIECE_BYTES) {
         const size_t len = std::min<size_t>(FLASH_READ_PIECE_BYTES, dest.size() - off);
         chip.console().Step(off);
-        ReadFlashPiece(chip, static_cast<uint16_t>(word_address + off / 2), dest.subspan(off, len));
-        if (chip.fault())
-            return chip.fault();
+        if (const int fault = ReadFlashPiece(chip, static_cast<uint16_t>(word_address + off / 2), dest.subspan(off, len)))
+            return fault;
     }
     chip.console().PhaseEnd(PhaseOutcome::Done);
     return 0;
