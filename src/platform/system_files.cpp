@@ -11,22 +11,28 @@ namespace fs = std::filesystem;
 
 static fs::path PathOf(const std::string &utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
+// The kind of thing at path; not_found also where the system cannot tell.
+static fs::file_type TypeOf(const std::string &path)
+{
+    std::error_code error;
+    const fs::file_type type = fs::status(PathOf(path), error).type();
+    return error ? fs::file_type::not_found : type;
+}
+
 // What is written must land in a file: a device such as /dev/null takes the
 // bytes and keeps nothing. A path not there yet becomes a file.
 static bool IsNoFileToWrite(const std::string &path)
 {
-    std::error_code error;
-    const auto type = fs::status(PathOf(path), error).type();
-    return !error && type != fs::file_type::not_found && type != fs::file_type::regular;
+    const fs::file_type type = TypeOf(path);
+    return type != fs::file_type::not_found && type != fs::file_type::regular;
 }
 
 // Opening a FIFO (named pipe) or a socket waits for the other end, for ever
 // when nobody comes. Anything else, missing paths included, is left to fopen.
 static bool WouldBlockOnOpen(const std::string &path)
 {
-    std::error_code error;
-    const auto type = fs::status(PathOf(path), error).type();
-    return !error && (type == fs::file_type::fifo || type == fs::file_type::socket);
+    const fs::file_type type = TypeOf(path);
+    return type == fs::file_type::fifo || type == fs::file_type::socket;
 }
 
 std::string SystemFiles::ResolvedName(const std::string &path) { return FinalFileName(path); }
