@@ -306,10 +306,17 @@ void Chip::WriteBlockCurrent(uint8_t r, const uint8_t *src, size_t n) {
 
 void Chip::Trace(char op, uint8_t page, uint8_t r, const uint8_t *data, size_t n) {
     if (!facts_.trace) return;
-    std::string line;
-    line += op;
-    line += ' ' + Hex(page, 2) + ' ' + Hex(r, 2);
-    for (size_t i = 0; i < n; ++i) line += ' ' + Hex(data[i], 2);
+    // A whole-flash write traces megabytes: the line is formatted by hand.
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string line(1 + 3 * (n + 2), ' ');
+    line[0] = op;
+    auto put = [&](size_t at, uint8_t byte) {
+        line[at] = kDigits[byte >> 4];
+        line[at + 1] = kDigits[byte & 0x0F];
+    };
+    put(2, page);
+    put(5, r);
+    for (size_t i = 0; i < n; ++i) put(8 + 3 * i, data[i]);
     trace_.push_back(std::move(line));
 }
 

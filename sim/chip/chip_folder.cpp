@@ -117,7 +117,10 @@ bool SaveChipFolder(Chip &chip, const std::string &dir, std::string *error) {
               WriteTextFile((d / "state.txt").string(), FormatState(chip));
     if (ok && !chip.trace_lines().empty()) {
         std::string text;
-        for (const std::string &line : chip.trace_lines()) text += line + "\n";
+        size_t size = 0;
+        for (const std::string &line : chip.trace_lines()) size += line.size() + 1;
+        text.reserve(size);
+        for (const std::string &line : chip.trace_lines()) (text += line) += '\n';
         ok = AppendTextFile((d / "trace.txt").string(), text);
         chip.ClearTrace();
     }

@@ -51,6 +51,9 @@ void VcdWriter::Close()
 
 void I2cBus::Drive(bool scl, bool sda, uint64_t time_ps)
 {
+    // Most pin commands repeat the levels to hold them: nothing to settle.
+    if (scl == master_scl_ && sda == master_sda_)
+        return;
     master_scl_ = scl;
     master_sda_ = sda;
     Settle(time_ps);
@@ -67,7 +70,7 @@ void I2cBus::Settle(uint64_t time_ps)
             return;
         scl_ = scl;
         sda_ = sda;
-        if (vcd_)
+        if (vcd_ && vcd_->is_open())
             vcd_->Change(time_ps, scl, sda);
         if (slave_)
             slave_->OnBus(scl, sda);

@@ -48,7 +48,7 @@ bool IsShiftCommand(uint8_t op)
 
 }  // namespace
 
-MpsseEngine::MpsseEngine(PinBus &bus) : bus_(bus) {}
+MpsseEngine::MpsseEngine(PinBus &bus) : bus_(bus), half_period_ps_(HalfPeriodPs()) {}
 
 void MpsseEngine::Reset()
 {
@@ -61,6 +61,7 @@ void MpsseEngine::Reset()
     high_direction_ = 0;
     divisor_ = 0;
     divide_by_5_ = true;
+    half_period_ps_ = HalfPeriodPs();
     three_phase_ = false;
     adaptive_ = false;
     loopback_ = false;
@@ -150,7 +151,7 @@ void MpsseEngine::ClockBit(bool drive, bool out_bit, bool sample, bool sample_on
         low_value_ = static_cast<uint8_t>((low_value_ & ~kPinDataOut) | (out_bit ? kPinDataOut : 0));
         ApplyPins();
     }
-    const uint64_t half = HalfPeriodPs();
+    const uint64_t half = half_period_ps_;
     time_ps_ += half;
     low_value_ ^= kPinScl;
     ApplyPins();
@@ -248,10 +249,19 @@ void MpsseEngine::Execute(const uint8_t *p)
         return;
     case kLoopbackOn: loopback_ = true; return;
     case kLoopbackOff: loopback_ = false; return;
-    case kSetDivisor: divisor_ = static_cast<uint16_t>(p[1] | p[2] << 8); return;
+    case kSetDivisor:
+        divisor_ = static_cast<uint16_t>(p[1] | p[2] << 8);
+        half_period_ps_ = HalfPeriodPs();
+        return;
     case kSendImmediate: send_now_ = true; return;
-    case kDivideBy5Off: divide_by_5_ = false; return;
-    case kDivideBy5On: divide_by_5_ = true; return;
+    case kDivideBy5Off:
+        divide_by_5_ = false;
+        half_period_ps_ = HalfPeriodPs();
+        return;
+    case kDivideBy5On:
+        divide_by_5_ = true;
+        half_period_ps_ = HalfPeriodPs();
+        return;
     case kThreePhaseOn: three_phase_ = true; return;
     case kThreePhaseOff: three_phase_ = false; return;
     case kAdaptiveOn: adaptive_ = true; return;

@@ -103,6 +103,7 @@ private:
     uint8_t high_direction_ = 0;
     uint16_t divisor_ = 0;
     bool divide_by_5_ = true;
+    uint64_t half_period_ps_ = 0;  // HalfPeriodPs() of the divisor and divide-by-5 now set
     bool three_phase_ = false;
     bool adaptive_ = false;
     bool loopback_ = false;

@@ -170,10 +170,12 @@ std::string Fnv1a64(const std::string &bytes)
 
 std::string ReadText(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::string text(in ? static_cast<size_t>(in.tellg()) : 0, '\0');
+    in.seekg(0);
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    return text;
 }
 
 std::string Digest(const std::string &bytes) { return std::to_string(bytes.size()) + " bytes, fnv1a64 " + Fnv1a64(bytes); }
@@ -213,13 +215,18 @@ std::string TraceDigest(const std::string &path, bool timed)
 {
     if (!fs::is_regular_file(path))
         return "absent";
-    std::vector<std::string> lines = Lines(ReadText(path));
-    if (timed)
-        lines = SquashRepeats(lines);
-    std::string text;
-    for (const auto &line : lines)
-        text += line + "\n";
-    return std::to_string(lines.size()) + " lines" + (timed ? " (immediate repeats squashed)" : "") + ", fnv1a64 " +
+    std::string text = ReadText(path);
+    if (!text.empty() && text.back() != '\n')
+        text += '\n';
+    size_t count = std::count(text.begin(), text.end(), '\n');
+    if (timed) {
+        const std::vector<std::string> lines = SquashRepeats(Lines(text));
+        text.clear();
+        for (const auto &line : lines)
+            text += line + "\n";
+        count = lines.size();
+    }
+    return std::to_string(count) + " lines" + (timed ? " (immediate repeats squashed)" : "") + ", fnv1a64 " +
            Fnv1a64(text);
 }
 
