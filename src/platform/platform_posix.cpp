@@ -19,13 +19,22 @@
 
 namespace qz {
 
+std::string ExecutablePath()
+{
+    // readlink adds no NUL and cuts a long path silently: a full buffer asks
+    // for a bigger one.
+    for (std::string path(PATH_MAX, '\0');; path.resize(path.size() * 2)) {
+        const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+        if (n <= 0)
+            return {};
+        if (static_cast<size_t>(n) < path.size())
+            return path.substr(0, static_cast<size_t>(n));
+    }
+}
+
 static std::string ExecutableFolder()
 {
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path);  // no NUL added
-    if (n <= 0)
-        return {};
-    std::string full(path, static_cast<size_t>(n));
+    const std::string full = ExecutablePath();
     const size_t slash = full.rfind('/');
     return slash == std::string::npos ? std::string{} : full.substr(0, slash);
 }

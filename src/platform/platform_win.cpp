@@ -3,8 +3,6 @@
 #include <shellapi.h>
 #include <io.h>
 
-#include <io.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -12,13 +10,14 @@
 
 #include "platform/library.h"
 #include "platform/system.h"
+#include "platform/windows_text.h"
 
 // Paths travel through the tool as UTF-8 and meet Windows only here, as
 // UTF-16: names outside the ANSI code page survive, and the wide calls take
 // paths past MAX_PATH.
 namespace qz {
 
-static std::wstring Widen(const std::string &utf8)
+std::wstring Widen(const std::string &utf8)
 {
     const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(n), L'\0');
@@ -26,7 +25,7 @@ static std::wstring Widen(const std::string &utf8)
     return wide;
 }
 
-static std::string Narrow(const std::wstring &wide)
+std::string Narrow(const std::wstring &wide)
 {
     const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
                                       nullptr);
@@ -48,7 +47,7 @@ static std::wstring FullPath(const std::wstring &path)
     return full;
 }
 
-static std::wstring ExecutableFolder()
+static std::wstring ModulePath()
 {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -57,10 +56,17 @@ static std::wstring ExecutableFolder()
             return {};
         if (n < path.size()) {
             path.resize(n);
-            break;
+            return path;
         }
         path.resize(path.size() * 2);
     }
+}
+
+std::string ExecutablePath() { return Narrow(ModulePath()); }
+
+static std::wstring ExecutableFolder()
+{
+    const std::wstring path = ModulePath();
     const size_t slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? std::wstring{} : path.substr(0, slash);
 }
@@ -114,7 +120,7 @@ static std::string LoadFailureCause(DWORD error, const std::wstring &path)
     return {};
 }
 
-static std::string SystemErrorText(DWORD error)
+std::string SystemErrorText(unsigned long error)
 {
     wchar_t *text = nullptr;
     const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |

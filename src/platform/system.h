@@ -42,6 +42,9 @@ bool FlushToDisk(FILE *file);
 // Renames from over to, replacing a file named to in one step.
 bool RenameOver(const std::string &from, const std::string &to);
 unsigned ProcessId();
+// The path of the running executable (UTF-8), empty when the system cannot
+// tell.
+std::string ExecutablePath();
 
 // A run goes on when its output goes away: writing into a closed pipe, or
 // past a file size limit, must not end the process in the middle of

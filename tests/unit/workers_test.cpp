@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <csignal>
+
+#include "platform/windows_quoting.h"
+#include "platform/workers.h"
+
+namespace {
+
+using qz::WorkerEnd;
+using How = qz::WorkerEnd::How;
+
+TEST(WindowsQuotingTest, ArgumentsReadBackUnchanged)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain", "plain"},
+        {"", "\"\""},
+        {"a b", "\"a b\""},
+        {"a\tb", "\"a\tb\""},
+        {"a\"b", "\"a\\\"b\""},
+        {"a\\\"b", "\"a\\\\\\\"b\""},          // a\"b: the backslash doubled, the quote escaped
+        {"C:\\dir\\", "C:\\dir\\"},            // no blank: backslashes stay literal
+        {"C:\\my dir\\", "\"C:\\my dir\\\\\""},  // before the closing quote they double
+        {"a b\\\\", "\"a b\\\\\\\\\""},
+        {"\\\\server\\x y", "\"\\\\server\\x y\""},
+        {"\"", "\"\\\"\""},
+        {"gr\xC3\xBC\xC3\x9F", "gr\xC3\xBC\xC3\x9F"},
+        {"\xE2\x82\xAC 1", "\"\xE2\x82\xAC 1\""},
+    };
+    for (const auto &[arg, quoted] : cases)
+        EXPECT_EQ(qz::QuoteWindowsArgument(arg), quoted) << arg;
+    EXPECT_EQ(qz::WindowsCommandLine({"C:\\Program Files\\qz\\qzupgrade.exe", "--serial", "A 1", ""}),
+              "\"C:\\Program Files\\qz\\qzupgrade.exe\" --serial \"A 1\" \"\"");
+}
+
+std::unique_ptr<qz::Worker> StartScript(const std::string &script)
+{
+    std::string error;
+    auto worker = qz::SystemWorkers().Start({"/bin/sh", "-c", script}, error);
+    EXPECT_TRUE(worker) << error;
+    return worker;
+}
+
+std::string ReadAll(qz::Worker &worker)
+{
+    std::string text;
+    while (worker.Read(text)) {
+    }
+    return text;
+}
+
+TEST(SystemWorkersTest, OutputAndEndOfAWorker)
+{
+    struct Case { const char *script; const char *output; WorkerEnd end; };
+    const Case cases[] = {
+        {"printf one; sleep 0.02; printf ' two'; sleep 0.02; echo ' three'", "one two three\n", {How::Exited, 0}},
+        {"echo out; echo to-stderr >&2; exit 3", "out\n", {How::Exited, 3}},
+        {"cat; echo read", "read\n", {How::Exited, 0}},  // its input is empty
+        {"echo before; kill -9 $$; echo after", "before\n", {How::Killed, SIGKILL}},
+    };
+    for (const Case &c : cases) {
+        auto worker = StartScript(c.script);
+        ASSERT_TRUE(worker);
+        EXPECT_EQ(ReadAll(*worker), c.output) << c.script;
+        EXPECT_EQ(worker->Wait(), c.end) << c.script;
+    }
+}
+
+TEST(SystemWorkersTest, KillEndsARunningWorkerAndADestroyedOneIsReaped)
+{
+    auto worker = StartScript("echo ready; exec sleep 10");
+    ASSERT_TRUE(worker);
+    std::string text;
+    ASSERT_TRUE(worker->Read(text));
+    EXPECT_EQ(text, "ready\n");
+    worker->Kill();
+    EXPECT_FALSE(worker->Read(text));
+    const WorkerEnd killed{How::Killed, SIGKILL};
+    EXPECT_EQ(worker->Wait(), killed);
+    worker->Kill();
+    EXPECT_EQ(worker->Wait(), killed);
+
+    StartScript("exec sleep 10").reset();
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // no child is left, not even a zombie
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(SystemWorkersTest, AProgramThatCannotStartGivesTheReason)
+{
+    for (const char *path : {"/nonexistent/qzupgrade", "/"}) {
+        std::string error;
+        EXPECT_EQ(qz::SystemWorkers().Start({path, "--version"}, error), nullptr);
+        EXPECT_FALSE(error.empty()) << path;
+    }
+}
+
+// Each lists the descriptors it holds: the second, started while the first
+// one's pipe is open here, must hold no more than the first.
+TEST(SystemWorkersTest, AWorkerInheritsNoOtherWorkersPipe)
+{
+    auto first = StartScript("ls /proc/$$/fd");
+    auto second = StartScript("ls /proc/$$/fd");
+    ASSERT_TRUE(first && second);
+    const std::string listed = ReadAll(*second);
+    EXPECT_EQ(listed, ReadAll(*first));
+    EXPECT_TRUE(listed.starts_with("0\n1\n")) << listed;
+}
+
+TEST(SystemWorkersTest, OwnExecutableIsTheTestProgram)
+{
+    const std::string path = qz::SystemWorkers().OwnExecutable();
+    EXPECT_TRUE(path.starts_with("/") && path.ends_with("/qz_unit_tests")) << path;
+}
+
+}  // namespace
