@@ -47,6 +47,21 @@ std::unique_ptr<Chip> LoadChipFromEnvironment(const char *library, std::string *
     return chip;
 }
 
+std::string InFolder(const std::string &folder, const std::string &name) {
+    if (name.empty()) return folder;
+    const fs::path p(name);
+    return p.is_absolute() ? name : (fs::path(folder) / p).string();
+}
+
+std::unique_ptr<Chip> LoadDeviceChip(const char *library, const std::string &listing, const std::string &dir,
+                                     std::string *folder) {
+    *folder = InFolder(listing, dir);
+    std::string error;
+    auto chip = LoadChipFolder(*folder, &error);
+    if (!chip) std::fprintf(stderr, "%s (simulated): %s\n", library, error.c_str());
+    return chip;
+}
+
 std::unique_ptr<Chip> LoadChipFolder(const std::string &dir, std::string *error) {
     std::error_code ec;
     if (dir.empty() || !fs::is_directory(dir, ec)) {
@@ -126,6 +141,11 @@ bool SaveChipFolder(Chip &chip, const std::string &dir, std::string *error) {
     }
     if (!ok && error) *error = "cannot write the chip folder '" + dir + "'";
     return ok;
+}
+
+void SaveChipAtClose(const char *library, Chip &chip, const std::string &dir) {
+    std::string error;
+    if (!SaveChipFolder(chip, dir, &error)) std::fprintf(stderr, "%s (simulated): %s\n", library, error.c_str());
 }
 
 bool WriteChipFolder(const std::string &dir, const ChipFacts &facts, const uint8_t *flash, const uint8_t *eeprom,

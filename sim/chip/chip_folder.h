@@ -18,14 +18,25 @@ std::string ChipFolderFromEnv();
 // returns nullptr.
 std::unique_ptr<Chip> LoadChipFromEnvironment(const char *library, std::string *folder);
 
+// name taken relative to the folder, unless it is absolute ("": the folder).
+std::string InFolder(const std::string &folder, const std::string &name);
+
 // Loads a chip. A missing chip.txt gives all defaults, a missing flash.bin a
 // flash of 0x00 (its erased state), a missing eeprom.bin an EEPROM of 0xFF.
 // Returns null (and *error) when the folder does not exist or chip.txt is bad.
 std::unique_ptr<Chip> LoadChipFolder(const std::string &dir, std::string *error);
 
+// The chip folder DIR of a device's "chip DIR" in the listing folder's
+// chip.txt, loaded when the device opens; on failure says why on stderr,
+// prefixed with the library's name, and returns nullptr.
+std::unique_ptr<Chip> LoadDeviceChip(const char *library, const std::string &listing, const std::string &dir,
+                                     std::string *folder);
+
 // Writes flash.bin, eeprom.bin and state.txt, and appends the collected
 // trace lines to trace.txt (then clears them from the chip).
 bool SaveChipFolder(Chip &chip, const std::string &dir, std::string *error);
+// The same at a library's close; a failure is said on stderr.
+void SaveChipAtClose(const char *library, Chip &chip, const std::string &dir);
 
 // Creates the folder with chip.txt, flash.bin and eeprom.bin.
 bool WriteChipFolder(const std::string &dir, const ChipFacts &facts, const uint8_t *flash, const uint8_t *eeprom,

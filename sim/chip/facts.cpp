@@ -117,6 +117,12 @@ struct Reader {
         if (i >= line.values.size() || !ParseNumber(line.values[i], out) || *out > max) return Fail("bad number");
         return true;
     }
+    // n values, optionally followed by "chip DIR".
+    bool ChipColumn(size_t n, std::string *dir) {
+        const auto &v = line.values;
+        if (v.size() == n + 2 && v[n] == "chip") return *dir = v[n + 1], true;
+        return v.size() == n ? true : Fail("expects " + std::to_string(n) + " value(s), then optionally chip DIR");
+    }
     bool One(uint32_t *out, uint32_t max = 0xFFFFFFFFu) { return Count(1) && Num(0, out, max); }
     bool Flag(bool *out) {
         uint32_t v = 0;
@@ -187,9 +193,11 @@ bool ParseChipFacts(const std::vector<FactLine> &lines, ChipFacts *f, std::strin
             if (!usb_reset) f->usb_devices.emplace(), usb_reset = true;
             if (line.values.size() == 1 && line.values[0] == "none") continue;
             uint32_t key = 0, pid = 0, svid = 0, bcd = 0;
-            if (!r.Count(4) || !r.Num(0, &key) || !r.Num(1, &pid) || !r.Num(2, &svid, 0xFFFF) || !r.Num(3, &bcd, 0xFFFF))
+            std::string chip;
+            if (!r.ChipColumn(4, &chip) || !r.Num(0, &key) || !r.Num(1, &pid) || !r.Num(2, &svid, 0xFFFF) ||
+                !r.Num(3, &bcd, 0xFFFF))
                 return false;
-            f->usb_devices->push_back({key, pid, static_cast<uint16_t>(svid), static_cast<uint16_t>(bcd)});
+            f->usb_devices->push_back({key, pid, static_cast<uint16_t>(svid), static_cast<uint16_t>(bcd), chip});
         } else if (k == "usb_init_fail") {
             if (!r.Flag(&f->usb_init_fail)) return false;
         } else if (k == "usb_enumerate_none") {
@@ -212,14 +220,19 @@ bool ParseChipFacts(const std::vector<FactLine> &lines, ChipFacts *f, std::strin
             if (!iic_reset) f->iic_adapters.emplace(), iic_reset = true;
             if (line.values.size() == 1 && line.values[0] == "none") continue;
             uint32_t w0 = 0, w1 = 0;
-            if (!r.Count(2) || !r.Num(0, &w0) || !r.Num(1, &w1)) return false;
-            f->iic_adapters->push_back({w0, w1});
+            std::string chip;
+            if (!r.ChipColumn(2, &chip) || !r.Num(0, &w0) || !r.Num(1, &w1)) return false;
+            f->iic_adapters->push_back({w0, w1, chip});
         } else if (k == "iic_init_fail") {
             if (!r.Flag(&f->iic_init_fail)) return false;
         } else if (k == "iic_fail_from") {
             if (!r.One(&f->iic_fail_from)) return false;
         } else if (k == "iic_fail_at") {
             if (!r.One(&f->iic_fail_at)) return false;
+        } else if (k == "transfer_delay_us") {
+            if (!r.One(&f->transfer_delay_us)) return false;
+        } else if (k == "kill_at") {
+            if (!r.One(&f->kill_at)) return false;
         } else if (k == "trace") {
             if (!r.Flag(&f->trace)) return false;
         } else {
@@ -227,6 +240,21 @@ bool ParseChipFacts(const std::vector<FactLine> &lines, ChipFacts *f, std::strin
         }
     }
     return true;
+}
+
+namespace {
+
+std::string ChipSuffix(const std::string &dir) { return dir.empty() ? std::string() : " chip " + dir; }
+
+}  // namespace
+
+std::string FormatUsbDevice(const UsbDeviceFact &d) {
+    return "0x" + Hex(d.device_key, 8) + " 0x" + Hex(d.product_id, 4) + " 0x" + Hex(d.svid, 4) + " 0x" +
+           Hex(d.bcd_device, 4) + ChipSuffix(d.chip_dir);
+}
+
+std::string FormatAdapter(const AdapterFact &a) {
+    return "0x" + Hex(a.word0, 8) + " 0x" + Hex(a.word1, 8) + ChipSuffix(a.chip_dir);
 }
 
 std::string FormatChipFacts(const ChipFacts &f) {
@@ -257,9 +285,7 @@ std::string FormatChipFacts(const ChipFacts &f) {
     o << "bridge_busy_polls " << f.bridge_busy_polls << "\n";
     if (f.usb_devices) {
         if (f.usb_devices->empty()) o << "usb_device none\n";
-        for (const UsbDeviceFact &d : *f.usb_devices)
-            o << "usb_device 0x" << Hex(d.device_key, 8) << " 0x" << Hex(d.product_id, 4) << " 0x" << Hex(d.svid, 4)
-              << " 0x" << Hex(d.bcd_device, 4) << "\n";
+        for (const UsbDeviceFact &d : *f.usb_devices) o << "usb_device " << FormatUsbDevice(d) << "\n";
     }
     o << "usb_init_fail " << flag(f.usb_init_fail) << "\n";
     o << "usb_enumerate_none " << flag(f.usb_enumerate_none) << "\n";
@@ -272,12 +298,13 @@ std::string FormatChipFacts(const ChipFacts &f) {
     o << "i2c_nack_data_from " << f.i2c_nack_data_from << "\n";
     if (f.iic_adapters) {
         if (f.iic_adapters->empty()) o << "iic_adapter none\n";
-        for (const AdapterFact &a : *f.iic_adapters)
-            o << "iic_adapter 0x" << Hex(a.word0, 8) << " 0x" << Hex(a.word1, 8) << "\n";
+        for (const AdapterFact &a : *f.iic_adapters) o << "iic_adapter " << FormatAdapter(a) << "\n";
     }
     o << "iic_init_fail " << flag(f.iic_init_fail) << "\n";
     o << "iic_fail_from " << f.iic_fail_from << "\n";
     o << "iic_fail_at " << f.iic_fail_at << "\n";
+    o << "transfer_delay_us " << f.transfer_delay_us << "\n";
+    o << "kill_at " << f.kill_at << "\n";
     o << "trace " << flag(f.trace) << "\n";
     return o.str();
 }

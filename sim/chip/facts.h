@@ -47,11 +47,13 @@ struct UsbDeviceFact {
     uint32_t product_id = 0x4850;
     uint16_t svid = 0x0E5D;
     uint16_t bcd_device = 0x0100;
+    std::string chip_dir;  // "chip DIR": the device's own chip folder, relative to the listing one
 };
 
 struct AdapterFact {
     uint32_t word0 = 0x0000A001;
     uint32_t word1 = 0x00000002;
+    std::string chip_dir;  // "chip DIR", as for a USB device
 };
 
 // Everything chip.txt can say. Defaults are those of a plain, working chip
@@ -97,12 +99,18 @@ struct ChipFacts {
     uint32_t iic_fail_from = 0;  // 0 = never; else block call number (1-based)
     uint32_t iic_fail_at = 0;    // 0 = never; else the one block call that fails
 
+    uint32_t transfer_delay_us = 0;  // real time every transfer reaching the chip takes
+    uint32_t kill_at = 0;            // 0 = never; else the transfer (1-based per open) that kills the process
+
     bool trace = false;
 };
 
 // Fills *facts from the lines (starting from its current values). Unknown
 // keys and bad values are errors.
 bool ParseChipFacts(const std::vector<FactLine> &lines, ChipFacts *facts, std::string *error);
+// The value part of a usb_device or iic_adapter line, with its chip column.
+std::string FormatUsbDevice(const UsbDeviceFact &device);
+std::string FormatAdapter(const AdapterFact &adapter);
 // A complete chip.txt with comments, readable by ParseChipFacts.
 std::string FormatChipFacts(const ChipFacts &facts);
 

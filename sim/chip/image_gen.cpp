@@ -137,7 +137,7 @@ GeneratedChip GenerateChip(const GenerateOptions &o) {
         }
     }
     f.usb_devices = std::vector<UsbDeviceFact>{
-        {0x00010001, o.pid, o.svid1, static_cast<uint16_t>(f.fw_version != 0 ? f.fw_version : 0x0100)}};
+        {0x00010001, o.pid, o.svid1, static_cast<uint16_t>(f.fw_version != 0 ? f.fw_version : 0x0100), ""}};
 
     g.eeprom = flash;
     if (o.variant == ChipVariant::NoEeprom) f.eeprom_present = false;

@@ -16,14 +16,6 @@ void Complain(const char *library, const std::string &what)
     std::fprintf(stderr, "%s (simulated): %s\n", library, what.c_str());
 }
 
-std::string InFolder(const std::string &folder, const std::string &name)
-{
-    if (name.empty())
-        return folder;
-    const fs::path p(name);
-    return p.is_absolute() ? name : (fs::path(folder) / p).string();
-}
-
 std::string BoardLockPath(const std::string &folder, uint32_t location)
 {
     char name[32];

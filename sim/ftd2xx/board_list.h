@@ -16,9 +16,6 @@ bool LoadBoardList(const char *library, std::string *folder, FtdiFacts *facts);
 // The lock file that a process opening the board holds.
 std::string BoardLockPath(const std::string &folder, uint32_t location);
 
-// name taken relative to the folder, unless it is absolute.
-std::string InFolder(const std::string &folder, const std::string &name);
-
 // True when another program has the board: "open" in ftdi.txt, or its lock
 // taken by any process (this one included).
 bool BoardHeld(const std::string &folder, const BoardFact &board);

@@ -34,6 +34,7 @@ std::unique_ptr<FtdiBoard> FtdiBoard::Open(const char *library, const std::strin
         *result = BoardOpen::no_chip;
         return nullptr;
     }
+    b->pace_.emplace(b->chip_->facts());
     b->target_ = std::make_unique<ChipBusTarget>(*b->chip_, b->facts_);
     b->slave_ = std::make_unique<I2cPinSlave>(*b->target_);
     if (!b->facts_.vcd.empty() && !b->vcd_.Open(InFolder(folder, b->facts_.vcd), true, true))
@@ -111,6 +112,7 @@ bool FtdiBoard::Write(std::span<const uint8_t> bytes, size_t chunk_bytes, size_t
 {
     ArriveLate();
     const uint32_t n = ++writes_;
+    pace_->Transfer();
     written_at_ = Clock::now();
     sent = 0;
     if (FaultHits(n, facts_.write_fail_from, facts_.write_fail_at)) {
@@ -160,6 +162,7 @@ bool FtdiBoard::Write(std::span<const uint8_t> bytes, size_t chunk_bytes, size_t
 
 bool FtdiBoard::ReadFails()
 {
+    pace_->Transfer();
     if (!FaultHits(++reads_, facts_.read_fail_from, facts_.read_fail_at))
         return false;
     Capture('<', {}, "failed");

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@
 #include "i2c_bus.h"
 #include "i2c_pin_slave.h"
 #include "mpsse_engine.h"
+#include "transfer_pace.h"
 
 namespace qzsim {
 
@@ -66,7 +68,8 @@ public:
     void set_latency_ms(uint8_t ms) { latency_ms_ = ms, CaptureNote("latency_ms", ms); }
 
     // One write call of the library, sent in USB transfers of chunk_bytes
-    // (0: one transfer). False when ftdi.txt fails it: nothing reaches the
+    // (0: one transfer). Like each read call, one transfer for the chip's
+    // transfer_delay_us and kill_at. False when ftdi.txt fails it: nothing reaches the
     // engine. `sent` is the count that went out: all of them, or the first
     // half of a write that ftdi.txt times out. The engine's answer waits for
     // the latency timer unless the stream asked for it at once.
@@ -116,6 +119,7 @@ private:
     std::unique_ptr<I2cBus> bus_;
     std::unique_ptr<MpsseEngine> engine_;
     BoardLock lock_;
+    std::optional<TransferPace> pace_;
     std::FILE *capture_ = nullptr;
 
     uint8_t bit_mode_ = 0;

@@ -1,28 +1,36 @@
 // Stand-in for the maker's QZ_IICGPIO I2C adapter library: its adapters
 // reach the simulated chip in the folder named by QZSIM_CHIP over I2C,
-// through the chip's slave port (ChipI2cTarget).
+// through the chip's slave port (ChipI2cTarget). An adapter listed there
+// with "chip DIR" reaches that folder's chip instead, loaded at its open.
 //
 // A variant library leaves out one entry point: build with
 // QZSIM_OMIT_<entry point name> defined.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "chip_folder.h"
 #include "chip_i2c_target.h"
 #include "qz_iicgpio_api.h"
+#include "transfer_pace.h"
 
 #include "library_export.h"
 
 namespace {
 
 [[maybe_unused]] constexpr uint32_t kHandleBase = 0x51C0000;
+constexpr const char *kLibrary = "QZ_IICGPIO";
 
 struct IicState {
-    std::string folder;
-    std::unique_ptr<qzsim::Chip> chip;
-    std::unique_ptr<qzsim::ChipI2cTarget> target;
+    std::string folder;                 // QZSIM_CHIP: the adapter list and the enumeration facts
+    std::unique_ptr<qzsim::Chip> chip;  // its chip, reached by the adapters without their own
+    std::string adapter_folder;
+    std::unique_ptr<qzsim::Chip> adapter_chip;  // the open adapter's own chip, if it has one
+    std::unique_ptr<qzsim::ChipI2cTarget> target;  // the served chip's slave port
+    std::optional<qzsim::TransferPace> pace;
     bool initialized = false;
     uint32_t handle = 0;
 };
@@ -35,10 +43,28 @@ IicState &S() {
 bool EnsureChip() {
     IicState &s = S();
     if (s.chip) return true;
-    s.chip = qzsim::LoadChipFromEnvironment("QZ_IICGPIO", &s.folder);
+    s.chip = qzsim::LoadChipFromEnvironment(kLibrary, &s.folder);
     if (!s.chip) return false;
     s.target = std::make_unique<qzsim::ChipI2cTarget>(*s.chip);
     return true;
+}
+
+// The chip behind the open adapter.
+qzsim::Chip &Served(IicState &s) { return s.adapter_chip ? *s.adapter_chip : *s.chip; }
+
+// A folder that only lists adapters, each with its own chip, is not written.
+bool OnlyLists(const qzsim::Chip &chip) {
+    const auto &adapters = chip.facts().iic_adapters;
+    return adapters && !adapters->empty() &&
+           std::all_of(adapters->begin(), adapters->end(), [](const auto &a) { return !a.chip_dir.empty(); });
+}
+
+// Writes the open adapter's own chip back; the root chip serves again.
+void CloseAdapterChip(IicState &s) {
+    if (!s.adapter_chip) return;
+    qzsim::SaveChipAtClose(kLibrary, *s.adapter_chip, s.adapter_folder);
+    s.target = std::make_unique<qzsim::ChipI2cTarget>(*s.chip);
+    s.adapter_chip.reset();
 }
 
 std::vector<qzsim::AdapterFact> Adapters() {
@@ -51,11 +77,12 @@ std::vector<qzsim::AdapterFact> Adapters() {
 bool TransferAllowed(uint32_t handle) {
     IicState &s = S();
     if (!s.chip || s.handle == 0 || handle != s.handle) return false;
-    qzsim::ChipStats &st = s.chip->stats();
-    const uint32_t n = ++st.iic_transfers;
-    const uint32_t fail_from = s.chip->facts().iic_fail_from;
-    if ((fail_from != 0 && n >= fail_from) || n == s.chip->facts().iic_fail_at) {
-        ++st.iic_failed;
+    qzsim::Chip &chip = Served(s);
+    const uint32_t n = ++chip.stats().iic_transfers;
+    s.pace->Transfer();
+    const uint32_t fail_from = chip.facts().iic_fail_from;
+    if ((fail_from != 0 && n >= fail_from) || n == chip.facts().iic_fail_at) {
+        ++chip.stats().iic_failed;
         return false;
     }
     return true;
@@ -63,7 +90,7 @@ bool TransferAllowed(uint32_t handle) {
 
 bool Fail() {
     S().target->Stop();
-    ++S().chip->stats().iic_failed;
+    ++S().target->chip().stats().iic_failed;
     return false;
 }
 
@@ -119,13 +146,19 @@ QZSIM_EXPORT int QZ_IICGPIO_Open(uint32_t word0, uint32_t word1, uint32_t *handl
     if (!s.initialized || !handle) return 0;
     const auto adapters = Adapters();
     for (size_t i = 0; i < adapters.size(); ++i) {
-        if (adapters[i].word0 == word0 && adapters[i].word1 == word1) {
-            s.handle = kHandleBase + static_cast<uint32_t>(i) + 1;
-            *handle = s.handle;
-            if (s.chip)
-                s.chip->stats().iic_adapter = word0;
-            return 1;
+        if (adapters[i].word0 != word0 || adapters[i].word1 != word1) continue;
+        CloseAdapterChip(s);
+        if (!adapters[i].chip_dir.empty()) {
+            s.handle = 0;
+            s.adapter_chip = qzsim::LoadDeviceChip(kLibrary, s.folder, adapters[i].chip_dir, &s.adapter_folder);
+            if (!s.adapter_chip) return 0;
+            s.target = std::make_unique<qzsim::ChipI2cTarget>(*s.adapter_chip);
         }
+        s.handle = kHandleBase + static_cast<uint32_t>(i) + 1;
+        *handle = s.handle;
+        s.pace.emplace(Served(s).facts());
+        Served(s).stats().iic_adapter = word0;
+        return 1;
     }
     return 0;
 }
@@ -135,9 +168,8 @@ QZSIM_EXPORT int QZ_IICGPIO_Open(uint32_t word0, uint32_t word1, uint32_t *handl
 QZSIM_EXPORT void QZ_IICGPIO_Close(uint32_t handle) {
     IicState &s = S();
     if (!s.chip || handle != s.handle) return;
-    std::string error;
-    if (!qzsim::SaveChipFolder(*s.chip, s.folder, &error))
-        std::fprintf(stderr, "QZ_IICGPIO (simulated): %s\n", error.c_str());
+    if (s.adapter_chip) CloseAdapterChip(s);
+    else if (!OnlyLists(*s.chip)) qzsim::SaveChipAtClose(kLibrary, *s.chip, s.folder);
     s.target.reset();
     s = IicState{};
 }
@@ -147,7 +179,7 @@ QZSIM_EXPORT void QZ_IICGPIO_Close(uint32_t handle) {
 QZSIM_EXPORT int QZ_IIC_SetClock(uint32_t handle, int clock_code) {
     IicState &s = S();
     if (!s.chip || s.handle == 0 || handle != s.handle) return 0;
-    s.chip->stats().iic_clock = clock_code;
+    Served(s).stats().iic_clock = clock_code;
     return 1;
 }
 #endif

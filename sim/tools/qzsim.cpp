@@ -21,6 +21,8 @@ int Usage() {
         "  qzsim create <folder> [--image <out.bin>] [--variant <v>] [--version <x.y.z>]\n"
         "               [--chip-version <x.y.z>] [--seed <n>] [--svid <n>] [--svid2 <n>] [--pid <n>] [--trace]\n"
         "      variants: normal locked blank foreign-info info-bad-sum no-eeprom eeprom-other-kind eeprom-protected\n"
+        "  qzsim station <folder> --link ft232h|usb|iic --boards <n> [--delay-us <n>] [create's options]\n"
+        "      board1..board<n>: chip folders for one image; the folder's ftdi.txt or chip.txt lists them\n"
         "  qzsim facts <folder> <key> [values...]   set a fact (no values: remove it)\n"
         "  qzsim facts <folder> +<key> <values...>  add one more line of a repeatable fact\n"
         "  qzsim version <folder>                   running and stored firmware versions\n"
@@ -37,24 +39,35 @@ bool Number(const char *text, uint32_t *out) {
     return true;
 }
 
-int Create(int argc, char **argv) {
-    if (argc < 3) return Usage();
-    const std::string folder = argv[2];
-    GenerateOptions o;
+enum class StationLink { none, ft232h, usb, iic };
+
+// The options of create, and those station adds.
+struct CreateArgs {
+    GenerateOptions generate;
     std::string image_path;
     bool trace = false;
+    StationLink link = StationLink::none;
+    uint32_t boards = 0;
+    uint32_t delay_us = 0;
+};
+
+constexpr uint32_t kMaxBoards = 99;
+
+// 0 when the options after the folder are good, else the exit status.
+int ParseCreateArgs(int argc, char **argv, bool station, CreateArgs &args) {
+    GenerateOptions &o = args.generate;
     for (int i = 3; i < argc; ++i) {
         const std::string a = argv[i];
         const char *v = i + 1 < argc ? argv[i + 1] : nullptr;
         uint32_t n = 0;
         if (a == "--trace") {
-            trace = true;
+            args.trace = true;
             continue;
         }
         if (!v) return Usage();
         ++i;
         if (a == "--image") {
-            image_path = v;
+            args.image_path = v;
         } else if (a == "--variant") {
             if (!ParseVariant(v, &o.variant)) {
                 std::fprintf(stderr, "qzsim: unknown variant '%s'\n", v);
@@ -75,26 +88,86 @@ int Create(int argc, char **argv) {
         } else if (a == "--pid") {
             if (!Number(v, &n)) return 2;
             o.pid = static_cast<uint16_t>(n);
+        } else if (station && a == "--link") {
+            const std::string link = v;
+            args.link = link == "ft232h" ? StationLink::ft232h
+                        : link == "usb"  ? StationLink::usb
+                        : link == "iic"  ? StationLink::iic
+                                         : StationLink::none;
+            if (args.link == StationLink::none) return Usage();
+        } else if (station && a == "--boards") {
+            if (!Number(v, &args.boards)) return 2;
+        } else if (station && a == "--delay-us") {
+            if (!Number(v, &args.delay_us)) return 2;
         } else {
             return Usage();
         }
     }
-    GeneratedChip g = GenerateChip(o);
-    g.facts.trace = trace;
+    return 0;
+}
+
+bool WriteChip(const std::string &folder, const GeneratedChip &g) {
     std::string error;
-    if (!WriteChipFolder(folder, g.facts, g.flash.data(), g.eeprom.data(), &error)) {
-        std::fprintf(stderr, "qzsim: %s\n", error.c_str());
+    if (WriteChipFolder(folder, g.facts, g.flash.data(), g.eeprom.data(), &error)) return true;
+    std::fprintf(stderr, "qzsim: %s\n", error.c_str());
+    return false;
+}
+
+bool WriteImage(const std::string &path, const GeneratedChip &g) {
+    if (path.empty()) return true;
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char *>(g.image.data()), static_cast<std::streamsize>(g.image.size()));
+    if (f) return true;
+    std::fprintf(stderr, "qzsim: cannot write %s\n", path.c_str());
+    return false;
+}
+
+int Create(int argc, char **argv) {
+    if (argc < 3) return Usage();
+    CreateArgs args;
+    if (const int status = ParseCreateArgs(argc, argv, false, args)) return status;
+    GeneratedChip g = GenerateChip(args.generate);
+    g.facts.trace = args.trace;
+    return WriteChip(argv[2], g) && WriteImage(args.image_path, g) ? 0 : 1;
+}
+
+// Board k's chip folder, and the line of the root folder's listing that names it.
+std::string StationLine(StationLink link, uint32_t k, const ChipFacts &facts, const std::string &dir) {
+    if (link == StationLink::ft232h) {
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "FTQZ%04u", static_cast<unsigned>(k));
+        return "board 0x" + Hex(0x11 + k, 2) + " serial " + serial + " chip " + dir;
+    }
+    if (link == StationLink::usb) {
+        UsbDeviceFact device = facts.usb_devices->front();
+        device.device_key += k - 1;
+        device.chip_dir = dir;
+        return "usb_device " + FormatUsbDevice(device);
+    }
+    return "iic_adapter " + FormatAdapter({0x0000A000 + k, 0x00000002, dir});
+}
+
+int Station(int argc, char **argv) {
+    if (argc < 3) return Usage();
+    CreateArgs args;
+    if (const int status = ParseCreateArgs(argc, argv, true, args)) return status;
+    if (args.link == StationLink::none || args.boards < 1 || args.boards > kMaxBoards) return Usage();
+    GeneratedChip g = GenerateChip(args.generate);
+    g.facts.trace = args.trace;
+    g.facts.transfer_delay_us = args.delay_us;
+    const std::filesystem::path root = argv[2];
+    std::string listing = "# A station of " + std::to_string(args.boards) + " boards, each with its own chip folder.\n";
+    for (uint32_t k = 1; k <= args.boards; ++k) {
+        const std::string dir = "board" + std::to_string(k);
+        if (!WriteChip((root / dir).string(), g)) return 1;
+        listing += StationLine(args.link, k, g.facts, dir) + "\n";
+    }
+    const auto listing_path = root / (args.link == StationLink::ft232h ? "ftdi.txt" : "chip.txt");
+    if (!WriteTextFile(listing_path.string(), listing)) {
+        std::fprintf(stderr, "qzsim: cannot write %s\n", listing_path.string().c_str());
         return 1;
     }
-    if (!image_path.empty()) {
-        std::ofstream f(image_path, std::ios::binary | std::ios::trunc);
-        f.write(reinterpret_cast<const char *>(g.image.data()), static_cast<std::streamsize>(g.image.size()));
-        if (!f) {
-            std::fprintf(stderr, "qzsim: cannot write %s\n", image_path.c_str());
-            return 1;
-        }
-    }
-    return 0;
+    return WriteImage(args.image_path, g) ? 0 : 1;
 }
 
 int Facts(int argc, char **argv) {
@@ -181,6 +254,7 @@ int main(int argc, char **argv) {
     if (argc < 2) return Usage();
     const std::string cmd = argv[1];
     if (cmd == "create") return Create(argc, argv);
+    if (cmd == "station") return Station(argc, argv);
     if (cmd == "facts") return Facts(argc, argv);
     if (cmd == "version") return Show(argc, argv, false);
     if (cmd == "show") return Show(argc, argv, true);

@@ -1,8 +1,11 @@
 // Stand-in for the maker's QZ_USB library: serves the simulated chip in the
-// folder named by QZSIM_CHIP as a USB Billboard device.
+// folder named by QZSIM_CHIP as a USB Billboard device. A device listed
+// there with "chip DIR" is served by that folder's chip instead, loaded at
+// its open; one device is open at a time, as in the maker's library.
 //
 // A variant library leaves out one entry point: build with
 // QZSIM_OMIT_<entry point name> defined.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +16,7 @@
 
 #include "chip_folder.h"
 #include "qz_usb_api.h"
+#include "transfer_pace.h"
 
 #include "library_export.h"
 
@@ -34,9 +38,14 @@ constexpr uint8_t kSwitchRegister = 0xF0;
 constexpr uint8_t kSwitchCode = 0xA5;
 constexpr uint8_t kBootPage = 0x50;  // the only page that answers before the switch
 
+constexpr const char *kLibrary = "QZ_USB";
+
 struct UsbState {
-    std::string folder;
-    std::unique_ptr<qzsim::Chip> chip;
+    std::string folder;                 // QZSIM_CHIP: the device list and the enumeration facts
+    std::unique_ptr<qzsim::Chip> chip;  // its chip, serving the devices without their own
+    std::string device_folder;
+    std::unique_ptr<qzsim::Chip> device_chip;  // the open device's own chip, if it has one
+    std::optional<qzsim::TransferPace> pace;
     bool initialized = false;
     std::vector<qzsim::UsbDeviceFact> listed;
     bool open = false;
@@ -50,10 +59,27 @@ UsbState &S() {
     return s;
 }
 
+// The chip behind the open device.
+qzsim::Chip &Served(UsbState &s) { return s.device_chip ? *s.device_chip : *s.chip; }
+
+// A folder that only lists devices, each with its own chip, is not written.
+bool OnlyLists(const qzsim::Chip &chip) {
+    const auto &devices = chip.facts().usb_devices;
+    return devices && !devices->empty() &&
+           std::all_of(devices->begin(), devices->end(), [](const auto &d) { return !d.chip_dir.empty(); });
+}
+
+// Writes the open device's own chip back and forgets it.
+void CloseDeviceChip(UsbState &s) {
+    if (!s.device_chip) return;
+    qzsim::SaveChipAtClose(kLibrary, *s.device_chip, s.device_folder);
+    s.device_chip.reset();
+}
+
 bool EnsureChip() {
     UsbState &s = S();
     if (s.chip) return true;
-    s.chip = qzsim::LoadChipFromEnvironment("QZ_USB", &s.folder);
+    s.chip = qzsim::LoadChipFromEnvironment(kLibrary, &s.folder);
     if (!s.chip) {
         s.last_error = kNoChipFolder;
         return false;
@@ -77,9 +103,10 @@ bool TransferAllowed(bool is_read) {
         s.last_error = kNotOpen;
         return false;
     }
-    qzsim::ChipStats &st = s.chip->stats();
-    const qzsim::ChipFacts &f = s.chip->facts();
+    qzsim::ChipStats &st = Served(s).stats();
+    const qzsim::ChipFacts &f = Served(s).facts();
     const uint32_t n = ++st.usb_transfers;
+    s.pace->Transfer();
     if (f.usb_vanish_from != 0 && n >= f.usb_vanish_from) s.vanished = true;
     const uint32_t fail_from = is_read ? f.usb_fail_reads_from : f.usb_fail_writes_from;
     if (s.vanished || (fail_from != 0 && n >= fail_from) || n == f.usb_fail_at) {
@@ -167,11 +194,25 @@ QZSIM_EXPORT int QZ_USB_Open(uint32_t device_key, uint32_t product_id) {
         s.last_error = kNotInitialized;
         return 0;
     }
+    CloseDeviceChip(s);
+    s.open = false;
     for (const auto &d : s.listed) {
         if (d.device_key != device_key || d.product_id != product_id) continue;
-        if (s.chip->facts().usb_open_fail) break;
+        if (!d.chip_dir.empty()) {
+            s.device_chip = qzsim::LoadDeviceChip(kLibrary, s.folder, d.chip_dir, &s.device_folder);
+            if (!s.device_chip) {
+                s.last_error = kNoChipFolder;
+                return 0;
+            }
+            s.device_chip->stats().usb_vendor = s.chip->stats().usb_vendor;
+        }
+        if (Served(s).facts().usb_open_fail) {
+            s.device_chip.reset();
+            break;
+        }
         s.open = true;
         s.device = d;
+        s.pace.emplace(Served(s).facts());
         return 1;
     }
     s.last_error = kNoSuchDevice;
@@ -182,11 +223,8 @@ QZSIM_EXPORT int QZ_USB_Open(uint32_t device_key, uint32_t product_id) {
 #ifndef QZSIM_OMIT_QZ_USB_Close
 QZSIM_EXPORT void QZ_USB_Close(void) {
     UsbState &s = S();
-    if (s.chip) {
-        std::string error;
-        if (!qzsim::SaveChipFolder(*s.chip, s.folder, &error))
-            std::fprintf(stderr, "QZ_USB (simulated): %s\n", error.c_str());
-    }
+    if (s.device_chip) CloseDeviceChip(s);
+    else if (s.chip && !OnlyLists(*s.chip)) qzsim::SaveChipAtClose(kLibrary, *s.chip, s.folder);
     s = UsbState{};
 }
 #endif
@@ -194,13 +232,13 @@ QZSIM_EXPORT void QZ_USB_Close(void) {
 #ifndef QZSIM_OMIT_QZ_USB_ReadRegMap
 QZSIM_EXPORT int QZ_USB_ReadRegMap(uint8_t page, uint8_t reg, uint8_t count, uint8_t *dst) {
     if (!TransferAllowed(true)) return 0;
-    UsbState &s = S();
-    if (!s.chip->stats().usb_update_mode && page != kBootPage) {
+    qzsim::Chip &chip = Served(S());
+    if (!chip.stats().usb_update_mode && page != kBootPage) {
         std::memset(dst, qzsim::reg::kUnknownValue, count);
-        s.chip->Trace('R', page, reg, dst, count);
+        chip.Trace('R', page, reg, dst, count);
         return 1;
     }
-    s.chip->ReadBlock(page, reg, dst, count);
+    chip.ReadBlock(page, reg, dst, count);
     return 1;
 }
 #endif
@@ -208,17 +246,17 @@ QZSIM_EXPORT int QZ_USB_ReadRegMap(uint8_t page, uint8_t reg, uint8_t count, uin
 #ifndef QZSIM_OMIT_QZ_USB_WriteRegMap
 QZSIM_EXPORT int QZ_USB_WriteRegMap(uint8_t page, uint8_t reg, uint8_t count, const uint8_t *src) {
     if (!TransferAllowed(false)) return 0;
-    UsbState &s = S();
+    qzsim::Chip &chip = Served(S());
     if (page == kSwitchPage && reg == kSwitchRegister && count >= 1 && src[0] == kSwitchCode) {
-        s.chip->stats().usb_update_mode = true;
-        s.chip->Trace('W', page, reg, src, count);
+        chip.stats().usb_update_mode = true;
+        chip.Trace('W', page, reg, src, count);
         return 1;
     }
-    if (!s.chip->stats().usb_update_mode && page != kBootPage) {
-        s.chip->Trace('W', page, reg, src, count);  // ignored by the device
+    if (!chip.stats().usb_update_mode && page != kBootPage) {
+        chip.Trace('W', page, reg, src, count);  // ignored by the device
         return 1;
     }
-    s.chip->WriteBlock(page, reg, src, count);
+    chip.WriteBlock(page, reg, src, count);
     return 1;
 }
 #endif
