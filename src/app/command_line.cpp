@@ -46,7 +46,9 @@ void PrintUsage(Console &console, const char *program)
                   "  --progress lines|none: Progress as plain lines, or none (default: a line that rewrites itself)\n"
                   "  --json: Print one JSON object a line: phases, progress, messages, the result\n"
                   "  --verbose, -v: Add the reason a link did not open or a transfer failed\n"
-                  "  --skip-unchanged: -U -W -M -X write only the flash sectors and EEPROM pages that differ\n");
+                  "  --skip-unchanged: -U -W -M -X write only the flash sectors and EEPROM pages that differ\n"
+                  "  --all: Run the command on every free device of the link at once (lists: --serial A,B)\n"
+                  "  --gang <ID,N>: Set by --all for each board's own run: the gang's id and the board's place\n");
 }
 
 namespace {
@@ -284,40 +286,92 @@ const char *LongValue(const ArgumentReader &reader, int &index, std::string_view
     return nullptr;
 }
 
-// The device choice of --serial, --location or --index; false for a bad
-// value or a second choice (after its line).
-bool ApplyDeviceChoice(const ArgumentReader &reader, std::string_view name, const char *value, DeviceChoice &choice)
+// One device named by --serial, --location or --index; false for a bad value.
+bool ParseDeviceChoice(std::string_view name, std::string_view value, DeviceChoice &choice)
 {
-    Console &console = reader.console();
-    const std::string option(name);
-    if (choice.by != DeviceChoice::By::Default) {
-        console.Print("Error parameter --%s: the device is already chosen\n", option.c_str());
-        return false;
-    }
+    const std::string text(value);
     char *end = nullptr;
-    if (name == "serial" && *value) {
+    if (name == "serial" && !text.empty()) {
         choice.by = DeviceChoice::By::Serial;
-        choice.serial = value;
+        choice.serial = text;
         return true;
     }
-    if (name == "location" && *value && *value != '-') {
-        const unsigned long location = std::strtoul(value, &end, 16);
+    if (name == "location" && !text.empty() && text[0] != '-') {
+        const unsigned long location = std::strtoul(text.c_str(), &end, 16);
         if (*end == '\0' && location <= UINT32_MAX) {
             choice.by = DeviceChoice::By::Location;
             choice.location = static_cast<uint32_t>(location);
             return true;
         }
     }
-    if (name == "index" && *value && *value != '-') {
-        const unsigned long index = std::strtoul(value, &end, 0);
+    if (name == "index" && !text.empty() && text[0] != '-') {
+        const unsigned long index = std::strtoul(text.c_str(), &end, 0);
         if (*end == '\0' && index <= INT_MAX) {
             choice.by = DeviceChoice::By::Index;
             choice.index = index;
             return true;
         }
     }
-    console.Print("Error parameter --%s %s\n", option.c_str(), value);
     return false;
+}
+
+bool SameDevice(const DeviceChoice &a, const DeviceChoice &b)
+{
+    return a.by == b.by && a.serial == b.serial && a.location == b.location && a.index == b.index;
+}
+
+// The device choice of --serial, --location or --index, or a comma list of
+// them (a gang); false for a bad value or a second choice (after its line).
+bool ApplyDeviceChoice(const ArgumentReader &reader, std::string_view name, const char *value, Invocation &run)
+{
+    Console &console = reader.console();
+    const std::string option(name);
+    if (run.link.device.by != DeviceChoice::By::Default || run.gang.all) {
+        console.Print("Error parameter --%s: the device is already chosen\n", option.c_str());
+        return false;
+    }
+    std::vector<DeviceChoice> boards;
+    const std::string_view list = value;
+    for (size_t begin = 0;;) {
+        const size_t comma = list.find(',', begin);
+        const std::string_view entry = list.substr(begin, comma == std::string_view::npos ? comma : comma - begin);
+        DeviceChoice choice;
+        if (!ParseDeviceChoice(name, entry, choice)) {
+            console.Print("Error parameter --%s %s\n", option.c_str(), value);
+            return false;
+        }
+        for (const DeviceChoice &earlier : boards) {
+            if (SameDevice(earlier, choice)) {
+                console.Print("Error parameter --%s %s: %s is named twice\n", option.c_str(), value,
+                              std::string(entry).c_str());
+                return false;
+            }
+        }
+        boards.push_back(choice);
+        if (comma == std::string_view::npos)
+            break;
+        begin = comma + 1;
+    }
+    run.link.device = boards.front();
+    if (boards.size() > 1)
+        run.gang.boards = std::move(boards);
+    return true;
+}
+
+// --gang ID,PLACE
+bool ApplyGangPlace(const ArgumentReader &reader, const char *value, Invocation &run)
+{
+    const std::string_view text = value;
+    const size_t comma = text.rfind(',');
+    int place = 0;
+    const char *end = nullptr;
+    if (comma == 0 || comma == std::string_view::npos || !ConvertNumber(value + comma + 1, place, &end) ||
+        *end != '\0' || place < 1) {
+        reader.console().Print("Error parameter --gang %s: give the gang's id and the board's place\n", value);
+        return false;
+    }
+    run.gang_place = GangPlace{std::string(text.substr(0, comma)), place};
+    return true;
 }
 
 enum class LongOption {
@@ -344,13 +398,27 @@ LongOption ApplyLongOption(const ArgumentReader &reader, int &index, Invocation 
     }
     if ((name == "json" || name == "verbose") && name == arg) {
         (name == "json" ? run.output.json : run.output.verbose) = true;
+        if (name == "json")
+            run.gang.replaced.push_back(index);
+        return LongOption::Configuration;
+    }
+    if (name == "all" && name == arg) {
+        if (run.link.device.by != DeviceChoice::By::Default) {
+            reader.console().Write("Error parameter --all: the device is already chosen\n");
+            return LongOption::Bad;
+        }
+        run.gang.all = true;
+        run.gang.replaced.push_back(index);
         return LongOption::Configuration;
     }
     if (name != "verify" && name != "log" && name != "progress" && name != "serial" && name != "location" && name != "index" &&
-        name != "ftdi-lib" && name != "i2c-khz")
+        name != "ftdi-lib" && name != "i2c-khz" && name != "gang")
         return LongOption::Bad;
+    const int option_index = index;
     const char *value = LongValue(reader, index, arg);
     if (name == "progress") {
+        for (int replaced = option_index; replaced <= index; ++replaced)
+            run.gang.replaced.push_back(replaced);
         const std::optional<ProgressMode> mode = ProgressModeNamed(value);
         if (!mode) {
             reader.console().Print("Error parameter --progress%s%s: give lines or none\n", value ? " " : "",
@@ -381,7 +449,14 @@ LongOption ApplyLongOption(const ArgumentReader &reader, int &index, Invocation 
         run.log_path = value;
         return LongOption::Configuration;
     }
-    return ApplyDeviceChoice(reader, name, value, run.link.device) ? LongOption::Configuration : LongOption::Bad;
+    if (name == "gang")
+        return ApplyGangPlace(reader, value, run) ? LongOption::Configuration : LongOption::Bad;
+    if (!ApplyDeviceChoice(reader, name, value, run))
+        return LongOption::Bad;
+    if (run.gang.several())
+        for (int replaced = option_index; replaced <= index; ++replaced)
+            run.gang.replaced.push_back(replaced);
+    return LongOption::Configuration;
 }
 
 // --serial and --location name an FT232H board: with another link they are
@@ -394,6 +469,27 @@ bool ChoiceFitsLink(const Invocation &run, Console &console)
     console.Print("Error parameter %s: it names an FT232H board, use it with -F\n",
                   by == DeviceChoice::By::Serial ? "--serial" : "--location");
     return false;
+}
+
+// Several boards take a command that works on a chip: -V without a file and
+// --list show one device. A board's own run (--gang) names one board.
+bool GangFitsCommand(const Invocation &run, Console &console)
+{
+    if (!run.gang.several())
+        return true;
+    const char *option = run.gang.all                                           ? "--all"
+                         : run.link.device.by == DeviceChoice::By::Serial   ? "--serial"
+                         : run.link.device.by == DeviceChoice::By::Location ? "--location"
+                                                                              : "--index";
+    if (run.gang_place) {
+        console.Print("Error parameter %s: --gang names one board\n", option);
+        return false;
+    }
+    if (run.command == Command::List || (run.command == Command::Version && !run.path)) {
+        console.Print("Error parameter %s: -V without a file and --list take one device\n", option);
+        return false;
+    }
+    return true;
 }
 
 // --skip-unchanged changes what -U, -W, -M and -X write; with another
@@ -417,6 +513,8 @@ OutputSettings ScanOutputOptions(std::span<char *const> args)
             break;
         if (arg == "--json")
             output.json = true;
+        else if (arg.starts_with("--gang=") || (arg == "--gang" && index + 1 < args.size()))
+            output.gang_worker = true;
         else if (arg == "-v" || arg == "--verbose")
             output.verbose = true;
         else if (arg.starts_with("--progress=") || (arg == "--progress" && index + 1 < args.size())) {
@@ -460,7 +558,8 @@ std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args
         if (arg[1] == '-') {
             const LongOption option = ApplyLongOption(reader, index, run);
             if (option == LongOption::Command) {
-                if (!ChoiceFitsLink(run, console) || !SkipFitsCommand(run, false, console))
+                if (!ChoiceFitsLink(run, console) || !SkipFitsCommand(run, false, console) ||
+                    !GangFitsCommand(run, console))
                     return RunResult::Failure(ERR_PARAMETER);
                 return run;
             }
@@ -473,7 +572,10 @@ std::variant<Invocation, RunResult> ParseCommandLine(std::span<char *const> args
         } else if (IsCommandLetter(arg[1])) {
             if (!ChoiceFitsLink(run, console) || !SkipFitsCommand(run, std::strchr("UWMX", arg[1]) != nullptr, console))
                 return RunResult::Failure(ERR_PARAMETER);
-            return ParseCommand(reader, index, run);
+            std::variant<Invocation, RunResult> parsed = ParseCommand(reader, index, run);
+            if (const Invocation *command = std::get_if<Invocation>(&parsed); command && !GangFitsCommand(*command, console))
+                return RunResult::Failure(ERR_PARAMETER);
+            return parsed;
         } else if (!ApplyConfigurationOption(reader, index, run)) {
             PrintUsage(console, program);
             return RunResult::Failure(ERR_PARAMETER);

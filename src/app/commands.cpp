@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/device_listing.h"
+#include "app/gang_run.h"
 #include "app/json_reporter.h"
 #include "app/text_reporter.h"
 #include "chip/connect.h"
@@ -168,6 +169,41 @@ std::unique_ptr<Reporter> MakeReporter(const OutputSettings &output, TextSink &s
     return std::make_unique<TextReporter>(sink, output.progress);
 }
 
+// --all or a list of boards: the command on each board at once, one worker
+// process a board, then the summary. nullopt when no board was found (the
+// caller ends the run as one that found no chip). Each board's run keeps its
+// own log line; the gang writes the line of a board whose worker ended
+// without one.
+std::optional<RunResult> RunGangOfBoards(const Invocation &run, const RunRecord &record, Reporter &console,
+                                         Environment &env)
+{
+    if (!env.workers) {
+        console.Write("Error parameter --all: this build runs one board at a time\n");
+        return RunResult::Failure(ERR_PARAMETER);
+    }
+    const std::string gang_id = GangId(record.started, env.process_id);
+    GangContext context{console, env.output, env.make_link, *env.workers, run.output.json};
+    const GangRun gang = RunGang(run, record.args, gang_id, context);
+    if (gang.boards.empty())
+        return std::nullopt;
+    RunResult result = gang.result;
+    for (size_t i = 0; i < gang.boards.size(); ++i) {
+        if (gang.reports[i].result || !run.log_path)
+            continue;
+        RunRecord lost = record;
+        lost.args = gang.worker_args[i];
+        lost.device = gang.boards[i].device;
+        lost.gang = GangPlace{gang_id, static_cast<int>(i + 1)};
+        result = KeepLog(*run.log_path, FormatRunLog(lost, BoardResult(gang.reports[i]), 0), result, env.files,
+                         env.errors);
+    }
+    if (run.output.json)
+        env.output.Emit(GangSummaryJson(gang_id, gang.boards, gang.reports));
+    else
+        console.Write(GangSummaryText(gang.boards, gang.reports));
+    return result;
+}
+
 }  // namespace
 
 RunResult RunCommand(const Invocation &run, RunContext &env, RunRecord &record)
@@ -215,21 +251,32 @@ RunResult RunTool(std::span<char *const> args, Environment &env)
     const OutputSettings output = ScanOutputOptions(args);
     const std::unique_ptr<Reporter> console = MakeReporter(output, env.output);
     console->Start(record.args);
-    PrintBanner(*console);
+    // A board's run of a gang: the gang's process has shown the banner.
+    if (!output.gang_worker)
+        PrintBanner(*console);
     Invocation seen;
     auto parsed = ParseCommandLine(args, *console, seen);
     RunResult result = RunResult::Success();
     if (const RunResult *ended = std::get_if<RunResult>(&parsed)) {
         result = *ended;
+    } else if (const Invocation &run = std::get<Invocation>(parsed); run.gang.several()) {
+        record.link = run.link.kind;
+        if (std::optional<RunResult> gang = RunGangOfBoards(run, record, *console, env))
+            return *gang;
+        result = RunResult::Failure(ERR_CHIP_NOT_FOUND);
     } else {
         record.link = seen.link.kind;
+        record.gang = run.gang_place;
         RunContext context{*console, env.clock, env.files, env.make_link, output.verbose};
-        result = RunCommand(std::get<Invocation>(parsed), context, record);
+        result = RunCommand(run, context, record);
     }
     const uint32_t elapsed_ms = env.clock.NowMs() - started_ms;
     if (seen.log_path)
         result = KeepLog(*seen.log_path, FormatRunLog(record, result, elapsed_ms), result, env.files, env.errors);
     console->Result(RunLogObject(record, result, elapsed_ms));
+    // The gang's process reads a board's result from this event.
+    if (output.gang_worker && !output.json)
+        JsonReporter(env.output).Result(RunLogObject(record, result, elapsed_ms));
     return result;
 }
 

@@ -10,6 +10,7 @@
 #include "core/console.h"
 #include "core/files.h"
 #include "core/text_sink.h"
+#include "core/workers.h"
 #include "core/run_result.h"
 #include "link/chip_link.h"
 
@@ -27,6 +28,8 @@ struct Environment {
     LinkMaker make_link;
     WallClock &wall_clock;  // the time a run's log line gives
     TextSink &errors;       // standard error: a log that cannot be written
+    WorkerStarter *workers = nullptr;  // gang runs: the worker process of each board
+    unsigned process_id = 0;           // part of a gang run's id
 };
 
 // What one command works with: the environment's, and the reporter that

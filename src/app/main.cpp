@@ -1,6 +1,7 @@
 #include "app/commands.h"
 #include "link/make_link.h"
 #include "platform/system.h"
+#include "platform/workers.h"
 
 int main(int argc, char **argv)
 {
@@ -10,11 +11,12 @@ int main(int argc, char **argv)
     qz::SystemClock clock;
     qz::SystemWallClock wall_clock;
     qz::SystemFiles files;
+    qz::SystemWorkers workers;
     qz::Environment env{output, clock, files,
                         [&](const qz::LinkSettings &settings, qz::Console &console) {
                             return qz::MakeLink(settings, console, clock);
                         },
-                        wall_clock, errors};
+                        wall_clock, errors, &workers, qz::ProcessId()};
     std::vector<std::string> args = qz::CommandLineArguments(argc, argv);
     std::vector<char *> words;
     for (std::string &arg : args)

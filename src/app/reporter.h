@@ -18,6 +18,7 @@ struct OutputSettings {
     ProgressMode progress = ProgressMode::Steps;
     bool json = false;     // --json: one JSON object a line
     bool verbose = false;  // -v: the reason behind a failed open or transfer
+    bool gang_worker = false;  // --gang: one board's run, its output read by the gang's process
 };
 
 // The events of a whole run: what the layers below report, and what app/

@@ -132,7 +132,10 @@ std::string RunLogObject(const RunRecord &record, const RunResult &result, uint3
     } else {
         line.Null("chip_version");
     }
-    return line.Raw("eeprom", EepromJson(record.eeprom))
+    line.Raw("eeprom", EepromJson(record.eeprom));
+    if (record.gang)
+        line.String("gang", record.gang->id).Number("gang_place", record.gang->place);
+    return line
         .Number("result", result.WindowsValue())
         .Number("exit_status", result.PosixExitStatus())
         .Raw("error", ErrorName(result))

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/invocation.h"
 #include "core/run_result.h"
 #include "image/firmware_image.h"
 #include "link/device_choice.h"
@@ -32,6 +33,7 @@ struct RunRecord {
     std::optional<int> chip_version;  // e.g. 0x1203 for V1.2.3
     std::optional<WrittenParts> written;  // what --skip-unchanged wrote
     std::optional<EepromFinding> eeprom;  // what the EEPROM search concluded
+    std::optional<GangPlace> gang;        // --gang: the gang run and the board's place in it
 };
 
 // "2026-03-01T12:00:00Z"

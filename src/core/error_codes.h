@@ -24,6 +24,7 @@ enum ErrorCode : int {
     ERR_ADAPTER_READ = -322,
     ERR_USB_WRITE = -361,
     ERR_USB_READ = -362,
+    ERR_WORKER_LOST = -370,  // a gang's board whose worker process ended without a result
 };
 
 // One row per code: its name, the line a hardware fault of this code prints
@@ -38,7 +39,7 @@ struct ErrorInfo {
 
 inline constexpr const char *kLinkFailureText = "Link failure";
 
-inline constexpr std::array<ErrorInfo, 19> kErrorTable = {{
+inline constexpr std::array<ErrorInfo, 20> kErrorTable = {{
     {ERR_NO_ACCESS_KEY, "no_access_key", nullptr, 101},
     {ERR_CHIP_NOT_FOUND, "chip_not_found", nullptr, 102},
     {ERR_IMAGE_FILE, "image_file", nullptr, 103},
@@ -58,6 +59,7 @@ inline constexpr std::array<ErrorInfo, 19> kErrorTable = {{
     {ERR_ADAPTER_READ, "adapter_read", kLinkFailureText, 117},
     {ERR_USB_WRITE, "usb_write", kLinkFailureText, 118},
     {ERR_USB_READ, "usb_read", kLinkFailureText, 119},
+    {ERR_WORKER_LOST, "worker_lost", nullptr, 121},
 }};
 
 // The row of code, or nullptr for a value that is not an error code.

@@ -71,8 +71,8 @@ TEST(CommandLineTest, ParameterErrorsPrintTheirText)
         const std::string expected_text = c.text_start + (c.usage_follows ? usage : "");
         EXPECT_EQ(parsed.text.substr(0, expected_text.size()), expected_text) << c.args.back();
         // The usage is printed whole: it ends with the line of the last long option.
-        EXPECT_EQ(parsed.text.ends_with("  --skip-unchanged: -U -W -M -X write only the flash sectors and EEPROM pages "
-                                        "that differ\n"),
+        EXPECT_EQ(parsed.text.ends_with("  --gang <ID,N>: Set by --all for each board's own run: the gang's id and the "
+                                        "board's place\n"),
                   c.usage_follows)
             << c.args.back();
         const RunResult *result = std::get_if<RunResult>(&parsed.outcome);
