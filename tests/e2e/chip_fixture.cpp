@@ -102,7 +102,7 @@ ChipFixture::~ChipFixture()
         fs::remove_all(dir);
 }
 
-static void RunQzsim(const std::vector<std::string> &args)
+void RunQzsim(const std::vector<std::string> &args)
 {
     std::string command = ShellQuote(QZSIM_PATH);
     for (const auto &arg : args)

@@ -26,6 +26,9 @@ struct RunOptions {
 // options.real_clock is set or the tests run with QZ_REAL_CLOCK=1.
 ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &options = {});
 
+// The simulator's own tool (qzsim create, facts, station); fails the test when it fails.
+void RunQzsim(const std::vector<std::string> &args);
+
 using Bytes = std::vector<uint8_t>;
 
 // A fresh simulated chip with a matching image in a temporary folder.
