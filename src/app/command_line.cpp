@@ -471,8 +471,8 @@ bool ChoiceFitsLink(const Invocation &run, Console &console)
     return false;
 }
 
-// Several boards take a command that works on a chip: -V without a file and
-// --list show one device. A board's own run (--gang) names one board.
+// Several boards take a command that works on a chip: -V and --list show
+// one device or an image. A board's own run (--gang) names one board.
 bool GangFitsCommand(const Invocation &run, Console &console)
 {
     if (!run.gang.several())
@@ -485,8 +485,8 @@ bool GangFitsCommand(const Invocation &run, Console &console)
         console.Print("Error parameter %s: --gang names one board\n", option);
         return false;
     }
-    if (run.command == Command::List || (run.command == Command::Version && !run.path)) {
-        console.Print("Error parameter %s: -V without a file and --list take one device\n", option);
+    if (run.command == Command::List || run.command == Command::Version) {
+        console.Print("Error parameter %s: it goes with -U, -W, -M, -X, -B, -R or --verify\n", option);
         return false;
     }
     return true;
