@@ -513,7 +513,7 @@ OutputSettings ScanOutputOptions(std::span<char *const> args)
             break;
         if (arg == "--json")
             output.json = true;
-        else if (arg.starts_with("--gang=") || (arg == "--gang" && index + 1 < args.size()))
+        else if (arg == "--gang" || arg.starts_with("--gang="))
             output.gang_worker = true;
         else if (arg == "-v" || arg == "--verbose")
             output.verbose = true;

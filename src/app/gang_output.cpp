@@ -112,12 +112,17 @@ bool BoardOutput::Event(std::string_view line)
     if (!line.starts_with(kEventStart))
         return false;
     const Json event = Json::parse(line, nullptr, false);
-    if (!event.is_object() || !event.contains("event"))
+    if (!event.is_object())
         return false;
-    if (event["event"] == "result" && event.contains("log") && event["log"].is_object())
-        NoteResult(event["log"], report_);
-    else if (event["event"] == "message" && event.contains("text") && event["text"].is_string())
-        report_.last_line = event["text"].get<std::string>();
+    const auto kind = event.find("event");
+    if (kind == event.end() || !kind->is_string())
+        return false;
+    const auto log = event.find("log");
+    const auto text = event.find("text");
+    if (*kind == "result" && log != event.end() && log->is_object())
+        NoteResult(*log, report_);
+    else if (*kind == "message" && text != event.end() && text->is_string())
+        report_.last_line = text->get<std::string>();
     return true;
 }
 

@@ -55,6 +55,7 @@ TEST(CommandLineTest, ParameterErrorsPrintTheirText)
         {{"qz", "--log"}, "Error parameter --log\n", true},
         {{"qz", "--verify"}, "", false},
         {{"qz", "--list=1"}, "", true},
+        {{"qz", "xU", "fw.bin"}, "", true},  // a word without its dash is no command
         {{"qz", "-F", "--location", "0x12g", "-Ux"}, "Error parameter --location 0x12g\n", true},
         {{"qz", "--index", "-1", "-Ux"}, "Error parameter --index -1\n", true},
         {{"qz", "--index=", "-Ux"}, "Error parameter --index \n", true},

@@ -125,7 +125,8 @@ TEST(GangTest, BoardOutputPassesWholeLinesAndKeepsTheResult)
 {
     const std::string result = "{\"schema\":1,\"event\":\"result\",\"log\":{\"chip_version\":\"1.1.3\",\"result\":-258,"
                                "\"error\":\"chip_not_found\",\"seconds\":1.5}}";
-    const std::string output = "Running FW V1.1.3\r\nCould not find ch" "ip(-258)\n" + result + "\n";
+    const std::string output = "{\"schema\":1,\"no_event\":0}\nRunning FW V1.1.3\r\nCould not find ch" "ip(-258)\n" +
+                               result + "\n";
     for (const bool json : {false, true}) {
         qz::StringSink sink;
         std::mutex lock;
@@ -140,11 +141,12 @@ TEST(GangTest, BoardOutputPassesWholeLinesAndKeepsTheResult)
         EXPECT_EQ(report.last_line, "Could not find chip(-258)");
         if (json)
             EXPECT_EQ(sink.text,
+                      "{\"schema\":1,\"board\":\"B1\",\"event\":\"message\",\"text\":\"{\\\"schema\\\":1,\\\"no_event\\\":0}\"}\n"
                       "{\"schema\":1,\"board\":\"B1\",\"event\":\"message\",\"text\":\"Running FW V1.1.3\"}\n"
                       "{\"schema\":1,\"board\":\"B1\",\"event\":\"message\",\"text\":\"Could not find chip(-258)\"}\n"
                       "{\"schema\":1,\"board\":\"B1\"," + result.substr(12) + "\n");
         else
-            EXPECT_EQ(sink.text, "[B1] Running FW V1.1.3\n[B1] Could not find chip(-258)\n");
+            EXPECT_EQ(sink.text, "[B1] {\"schema\":1,\"no_event\":0}\n[B1] Running FW V1.1.3\n[B1] Could not find chip(-258)\n");
     }
 }
 
