@@ -1,5 +1,7 @@
 #include "core/run_result.h"
 
+#include <algorithm>
+
 #include "core/error_codes.h"
 
 namespace qz {
@@ -11,7 +13,7 @@ int RunResult::PosixExitStatus() const
     case Kind::ReadOutSaved:
         return 0;
     case Kind::ArgumentIndex:
-        return value_ < kExitArgumentIndexMax ? static_cast<int>(value_) : kExitArgumentIndexMax;
+        return static_cast<int>(std::min<uint32_t>(value_, kExitArgumentIndexMax));
     case Kind::VerifyDifferences: {
         const bool flash = (value_ & 0xFFFFu) != 0;
         const bool eeprom = (value_ >> 16) != 0;
