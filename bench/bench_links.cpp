@@ -4,9 +4,11 @@
 // prints what each run cost: register transfers, FT232H writes and reads,
 // bytes on the chip's I2C bus, the tool's wall and CPU time, and the time the
 // run would take on real hardware as modeled from those counts (the model's
-// assumptions are printed above the table).
+// assumptions are printed above the table). Then -U with --all over a
+// station of 1, 2 and 4 boards, over USB and the FT232H, in real time: how
+// much longer four boards take than one.
 //
-//   bench_links [runs]     (default 3 runs per cell; the table shows medians)
+//   bench_links [runs]     (default 3 runs per cell; the tables show medians)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,6 +63,10 @@ constexpr double kControlTransferS = 1e-3;      // one USB control transfer of t
 constexpr double kFtdiRoundTripS = 0.25e-3;     // one FT232H write and its read: a 125 us microframe each way
 constexpr double kAdapterSclKhz = 100;          // the maker's adapter at the clock the tool sets
 constexpr int kClocksPerByte = 9;               // eight bits and the acknowledge
+// A station's chips wait this long at every transfer, so that a gang waits
+// on the link, as on hardware, and not on the CPU of this 2-core machine.
+constexpr int kStationDelayUs = 300;
+const int kStationBoards[] = {1, 2, 4};
 
 void Check(int rc, const std::string &what)
 {
@@ -156,6 +162,48 @@ Sample Measure(const fs::path &dir, const Link &link, const Command &command)
     return sample;
 }
 
+struct GangSample {
+    int status = -1;
+    double wall_s = 0, cpu_s = 0;  // the gang's and its workers' CPU time
+    std::vector<Sample> boards;    // each board's own counts
+};
+
+// -U with --all over a fresh station of n boards.
+GangSample MeasureGang(const fs::path &dir, const Link &link, int boards)
+{
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string station = (dir / "station").string(), image = (dir / "image.bin").string();
+    Check(std::system((Quote(QZSIM_PATH) + " station " + Quote(station) + " --link " +
+                       (link.kind == Kind::Usb ? "usb" : "ft232h") + " --boards " + std::to_string(boards) +
+                       " --delay-us " + std::to_string(kStationDelayUs) + " --image " + Quote(image) + " >/dev/null")
+                          .c_str()),
+          "qzsim station");
+    const auto board_folder = [&](int k) { return station + "/board" + std::to_string(k); };
+    // Over the FT232H a board's trace has one line per I2C transaction (one
+    // FT_Write and its FT_Read), as the capture of a lone chip has; the
+    // capture of a station would mix its boards.
+    if (link.kind == Kind::Ft232h) {
+        for (int k = 1; k <= boards; ++k)
+            Check(std::system((Quote(QZSIM_PATH) + " facts " + Quote(board_folder(k)) + " trace 1").c_str()),
+                  "qzsim facts");
+    }
+    std::vector<std::string> args = link.options;
+    args.insert(args.end(), {"--all", "-U", image});
+    const Sample run = RunTool(station, args);
+    GangSample gang{run.status, run.wall_s, run.cpu_s, {}};
+    for (int k = 1; k <= boards; ++k) {
+        const auto state = qzsim::ReadStateFile(board_folder(k) + "/state.txt");
+        Sample board;
+        board.bus_bytes = StateNumber(state, "i2c_bus_bytes");
+        board.transfers = link.kind == Kind::Usb
+                              ? StateNumber(state, "usb_transfers")
+                              : static_cast<long>(qzsim::ReadTrace(board_folder(k) + "/trace.txt").size());
+        gang.boards.push_back(board);
+    }
+    return gang;
+}
+
 // SCL of the link in kHz (0: no I2C bus between tool and chip).
 double SclKhz(const Link &link)
 {
@@ -219,6 +267,7 @@ int main(int argc, char **argv)
     std::printf("| link | command | status | register transfers | FT232H writes / reads | I2C bus bytes | "
                 "SCL kHz | wall s | CPU s | modeled s on hardware | of the plain -U |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+    std::vector<double> link_waits;
     for (const Link &link : links) {
         // Every sleep of the tool is in its connect, the same for each
         // command: measured on -X, the command with the fewest transfers.
@@ -234,6 +283,7 @@ int main(int argc, char **argv)
                     waits = std::min(waits, std::max(0.0, last[c].wall_s - last[c].cpu_s));
             }
         }
+        link_waits.push_back(waits);
         const double plain_upgrade = ModeledSeconds(link, last[0], waits);
         for (size_t c = 0; c < commands.size(); ++c) {
             const Command &command = commands[c];
@@ -247,6 +297,36 @@ int main(int argc, char **argv)
             std::printf("| %s | %s | %d | %ld | %s | %ld | %s | %.2f | %.2f | %.1f | %.0f %% |\n", link.name, command.name,
                         s.status, s.transfers, ftdi, s.bus_bytes, scl, Median(wall[c]), Median(cpu[c]), modeled,
                         100 * modeled / plain_upgrade);
+        }
+    }
+
+    std::printf("\nGang programming: -U with --all over a station of n boards (qzsim station), each chip waiting %d us "
+                "of real time at every transfer (QZ_USB register transfer, FT_Write, FT_Read) so that the run waits "
+                "on the link, not the CPU; no virtual clock. The modeled station time is its longest board's "
+                "modeled time, from that board's own counts.\n\n",
+                kStationDelayUs);
+    std::printf("| link | boards | status | wall s | CPU s, all workers | wall s of one board | ratio to one board | "
+                "modeled s on hardware, longest board |\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
+    const size_t station_links[] = {0, 2};  // USB, and the FT232H over D2XX at 100 kHz
+    for (const size_t l : station_links) {
+        const Link &link = links[l];
+        double one_board = 0;
+        for (const int boards : kStationBoards) {
+            std::vector<double> wall, cpu;
+            GangSample last;
+            for (int i = 0; i < runs; ++i) {
+                last = MeasureGang(dir, link, boards);
+                wall.push_back(last.wall_s);
+                cpu.push_back(last.cpu_s);
+            }
+            if (boards == 1)
+                one_board = Median(wall);
+            double station = 0;
+            for (const Sample &board : last.boards)
+                station = std::max(station, ModeledSeconds(link, board, link_waits[l]));
+            std::printf("| %s | %d | %d | %.2f | %.2f | %.2f | %.2f | %.1f |\n", link.name, boards, last.status,
+                        Median(wall), Median(cpu), one_board, Median(wall) / one_board, station);
         }
     }
     fs::remove_all(dir);
