@@ -2,7 +2,7 @@
 // every command on every link, exit statuses as the full 32-bit values a
 // Windows caller sees, DLLs found beside the executable, FTDI's fallback
 // name, DLLs that will not load, Windows paths, names Windows rewrites,
-// device names and the console's line ends.
+// device names, the console's line ends and a gang of boards.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -367,4 +367,54 @@ TEST_F(WindowsE2eTest, PathsOutsideTheAnsiCodePageWork)
     EXPECT_EQ(moved.exit_code, 32768) << moved.out;
 }
 
+// --all over a station of two FT232H boards, one worker process a board:
+// each board's lines come whole and prefixed with the board (one that failed
+// printed the start of what the other did), one summary row a board, and the
+// gang ends with its failed board's result, the whole 32-bit value.
+TEST_F(WindowsE2eTest, GangRunsOneWorkerABoard)
+{
+    const std::string station = chip.Path("station"), qzsim = std::string(QZSIM_PATH) + " ";
+    chip.chip = station;
+    const std::string done = "Verify\\.\\.\\.\\.0000-00E0  done!", failed = "1 of 2 boards passed; the result is board FTQZ0002's";
+    struct Case {
+        std::string board2_fact;    // qzsim facts of board2's chip
+        std::string board2_result;  // a regular expression
+        long exit_code;
+        std::string passed;
+    };
+    const Case cases[] = {{"", done, 0, "2 of 2 boards passed"},
+                          {"kill_at 40", "worker ended with status 9 and no result", -370, failed},
+                          {"keys none", "No access key accepted: customer block left unchanged", -1, failed}};
+    const auto row = [](const std::string &board, const std::string &result, long status) {
+        return std::regex(board + " +\\S+ +" + result + " +" + std::to_string(status) + " +\\S+");
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.board2_fact);
+        fs::remove_all(station);
+        ASSERT_EQ(std::system((qzsim + "station " + station + " --link ft232h --boards 2 --image " + chip.image +
+                               " >/dev/null").c_str()), 0);
+        if (!c.board2_fact.empty()) {
+            ASSERT_EQ(std::system((qzsim + "facts " + station + "/board2 " + c.board2_fact).c_str()), 0);
+        }
+        const WindowsRun run = Run({"-F", "--all", "-X", "0x1234"});
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.out;
+        std::vector<std::string> lines, boards[2];
+        for (size_t at = 0, end; (end = run.out.find("\r\n", at)) != std::string::npos; at = end + 2)
+            lines.push_back(run.out.substr(at, end - at));
+        const auto first = std::find(lines.begin(), lines.end(), "Boards: FTQZ0001 FTQZ0002");
+        const auto summary = std::find_if(first, lines.end(), [](const auto &l) { return l.starts_with("Board  "); });
+        ASSERT_TRUE(first != lines.end() && lines.end() - summary == 4) << run.out;
+        for (auto line = first + 1; line != summary; ++line) {
+            const bool second = line->starts_with("[FTQZ0002] ");
+            ASSERT_TRUE(second || line->starts_with("[FTQZ0001] ")) << *line;
+            boards[second].push_back(line->substr(11));
+        }
+        const size_t same = c.exit_code == 0 ? boards[0].size() : 2;  // the target and the chip's version
+        ASSERT_GE(boards[1].size(), same);
+        EXPECT_TRUE(std::equal(boards[0].begin(), boards[0].begin() + same, boards[1].begin()));
+        EXPECT_TRUE(std::regex_match(summary[1], row("FTQZ0001", done, 0))) << summary[1];
+        EXPECT_TRUE(std::regex_match(summary[2], row("FTQZ0002", c.board2_result, c.exit_code))) << summary[2];
+        EXPECT_EQ(summary[3], c.passed);
+    }
+}
 }  // namespace
