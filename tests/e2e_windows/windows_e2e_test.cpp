@@ -375,7 +375,8 @@ TEST_F(WindowsE2eTest, GangRunsOneWorkerABoard)
 {
     const std::string station = chip.Path("station"), qzsim = std::string(QZSIM_PATH) + " ";
     chip.chip = station;
-    const std::string done = "Verify\\.\\.\\.\\.0000-00E0  done!", failed = "1 of 2 boards passed; the result is board FTQZ0002's";
+    const std::string done = "Verify\\.\\.\\.\\.0000-00E0  done!";
+    const std::string failed = "1 of 2 boards passed; the result is board FTQZ0002's";
     struct Case {
         std::string board2_fact;    // qzsim facts of board2's chip
         std::string board2_result;  // a regular expression
@@ -417,4 +418,5 @@ TEST_F(WindowsE2eTest, GangRunsOneWorkerABoard)
         EXPECT_EQ(summary[3], c.passed);
     }
 }
+
 }  // namespace
