@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -163,6 +164,7 @@ TEST_F(GangE2eTest, UsbDevicesAndAdaptersByIndexInTextAndJson)
         EXPECT_NE(text.out.find("2 of 2 boards passed\n"), std::string::npos) << text.out;
         EXPECT_NE(CustomerBlock(1), untouched) << link;
         EXPECT_EQ(CustomerBlock(2), CustomerBlock(1)) << link;
+        EXPECT_FALSE(std::filesystem::exists(station + "/flash.bin")) << "the listing's folder is no chip";
 
         const ToolRun json = RunOn(station, {option, "--json", "--index", "1,0", "-X", "0x4321"});
         EXPECT_EQ(json.status, 0) << json.out;
@@ -206,6 +208,31 @@ TEST_F(GangE2eTest, AWorkerKilledMidRunFailsItsBoardAlone)
             EXPECT_EQ(line["device"]["index"], 1);
         }
     EXPECT_EQ(lost, 1u);
+}
+
+// A station's per-transfer delay is real time: a run waits on its link.
+TEST_F(GangE2eTest, EveryTransferWaitsTheStationsDelay)
+{
+    for (const auto &[link, option] : {std::pair<std::string, std::string>{"usb", "-S0x1234"}, {"iic", "-C"}, {"ft232h", "-F"}}) {
+        const std::string station = Path("station");
+        RunQzsim({"station", station, "--link", link, "--boards", "1", "--delay-us", "30000"});
+        RunOptions options;
+        options.chip_dir = station;
+        options.real_clock = true;
+        const auto start = std::chrono::steady_clock::now();
+        const ToolRun run = RunQzupgrade({option, "-V"}, options);
+        EXPECT_EQ(run.status, 105) << run.out;  // -V ends as a parameter error after the version line
+        EXPECT_NE(run.out.find("Running FW V1.1.3"), std::string::npos) << run.out;
+        // The transfers the board's chip counted (over the FT232H at least the open's seven).
+        const Bytes state_file = ReadFile(station + "/board1/state.txt");
+        const std::string state(state_file.begin(), state_file.end());
+        std::smatch counted;
+        const bool found = std::regex_search(state, counted, std::regex(link == "usb" ? "usb_transfers ([0-9]+)" : "iic_transfers ([0-9]+)"));
+        const int transfers = link == "ft232h" ? 7 : found ? std::stoi(counted[1]) : 0;
+        EXPECT_GT(transfers, 0) << state;
+        EXPECT_GE(std::chrono::steady_clock::now() - start, transfers * std::chrono::milliseconds(30)) << link;
+        std::filesystem::remove_all(station);
+    }
 }
 
 // -R: each board's flash in a file of its own, the board before the extension.
