@@ -88,9 +88,8 @@ std::string BoardReadOutPath(const std::string &path, const std::string &label)
     return has_extension ? path.substr(0, dot) + "-" + name + path.substr(dot) : path + "-" + name;
 }
 
-std::vector<std::string> WorkerArguments(const Invocation &run, std::span<const std::string> args,
-                                         const GangBoard &board, int place, const std::string &gang_id,
-                                         const std::string &executable, bool json)
+WorkerCommandLine WorkerArguments(const Invocation &run, std::span<const std::string> args, const GangBoard &board,
+                                  int place, const std::string &gang_id, const std::string &executable, bool json)
 {
     std::vector<std::string> out = {executable, "--gang", gang_id + "," + std::to_string(place)};
     switch (board.choice.by) {
@@ -103,11 +102,13 @@ std::vector<std::string> WorkerArguments(const Invocation &run, std::span<const 
         out.emplace_back("--json");
     else
         out.insert(out.end(), {"--progress", "lines"});
+    std::vector<int> origin(out.size(), -1);
     const auto &replaced = run.gang.replaced;
     for (int i = 1; i < static_cast<int>(args.size()); ++i) {
         const std::string &arg = args[static_cast<size_t>(i)];
         if (std::find(replaced.begin(), replaced.end(), i) != replaced.end())
             continue;
+        origin.push_back(i);
         if (run.command == Command::ReadOut && run.path && i == run.last_index) {
             // -R<file> or -R <file>: the board's own file in the same place.
             const std::string option = arg.size() > run.path->size() ? arg.substr(0, arg.size() - run.path->size()) : "";
@@ -116,7 +117,7 @@ std::vector<std::string> WorkerArguments(const Invocation &run, std::span<const 
         }
         out.push_back(arg);
     }
-    return out;
+    return {out, origin};
 }
 
 GangRun RunGang(const Invocation &run, std::span<const std::string> args, const std::string &gang_id, GangContext &env)
@@ -144,9 +145,12 @@ GangRun RunGang(const Invocation &run, std::span<const std::string> args, const 
     std::mutex output_lock;
     std::vector<std::unique_ptr<BoardOutput>> outputs;
     std::vector<std::unique_ptr<Worker>> workers;
+    std::vector<std::vector<int>> origins;
     for (size_t i = 0; i < count; ++i) {
-        gang.worker_args.push_back(
-            WorkerArguments(run, args, gang.boards[i], static_cast<int>(i + 1), gang_id, executable, env.json));
+        WorkerCommandLine line =
+            WorkerArguments(run, args, gang.boards[i], static_cast<int>(i + 1), gang_id, executable, env.json);
+        gang.worker_args.push_back(std::move(line.args));
+        origins.push_back(std::move(line.origin));
         outputs.push_back(std::make_unique<BoardOutput>(gang.boards[i].label, env.json, env.output, output_lock));
         std::string error;
         workers.push_back(env.workers.Start(gang.worker_args.back(), error));
@@ -170,8 +174,16 @@ GangRun RunGang(const Invocation &run, std::span<const std::string> args, const 
     }
     for (std::thread &reader : readers)
         reader.join();
-    for (const auto &output : outputs)
-        gang.reports.push_back(output->report());
+    for (size_t i = 0; i < count; ++i) {
+        BoardReport report = outputs[i]->report();
+        // A board that stopped before its chip did so at a word of the gang's line.
+        if (report.result && report.result->kind() == RunResult::Kind::ArgumentIndex) {
+            const auto index = static_cast<size_t>(report.result->WindowsValue());
+            if (index < origins[i].size() && origins[i][index] > 0)
+                report.result = RunResult::ArgumentIndex(origins[i][index]);
+        }
+        gang.reports.push_back(report);
+    }
     gang.result = GangResult(gang.reports);
     return gang;
 }

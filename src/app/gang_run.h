@@ -42,10 +42,15 @@ std::string GangId(int64_t unix_seconds, unsigned process_id);
 
 // One board's command line: the gang's, with the board named, the gang's id
 // and its place, the output each worker gives (JSON, else plain lines), and
-// -R's file named after the board.
-std::vector<std::string> WorkerArguments(const Invocation &run, std::span<const std::string> args,
-                                         const GangBoard &board, int place, const std::string &gang_id,
-                                         const std::string &executable, bool json);
+// -R's file named after the board. origin: for each of its words the index
+// of the gang's word it comes from (-1 for the words added), so that a
+// board's argument index reads as the gang's.
+struct WorkerCommandLine {
+    std::vector<std::string> args;
+    std::vector<int> origin;
+};
+WorkerCommandLine WorkerArguments(const Invocation &run, std::span<const std::string> args, const GangBoard &board,
+                                  int place, const std::string &gang_id, const std::string &executable, bool json);
 
 // out.hex -> out-FT4XQ1AB.hex (the board's label before the extension).
 std::string BoardReadOutPath(const std::string &path, const std::string &label);

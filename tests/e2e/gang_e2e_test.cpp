@@ -144,6 +144,12 @@ TEST_F(GangE2eTest, ABoardHeldElsewhereIsSkippedByAllAndRefusedWhenNamed)
     EXPECT_NE(all.out.find("Boards: FTQZ0001 FTQZ0002\n"), std::string::npos) << all.out;
     EXPECT_NE(all.out.find("2 of 2 boards passed\n"), std::string::npos) << all.out;
 
+    // An image that does not load stops each board at the gang's own word.
+    const ToolRun missing = RunOn(station, {"-F", "--all", "-U", "missing.bin"});
+    EXPECT_EQ(missing.status, 4) << missing.out;
+    EXPECT_NE(missing.out.find("0 of 2 boards passed; the result is board FTQZ0001's\n"), std::string::npos)
+        << missing.out;
+
     const ToolRun named = RunOn(station, {"-F", "--serial", "FTHELD,FTQZ0002", "-X", "0x4321"});
     EXPECT_EQ(named.status, 102) << named.out;
     EXPECT_NE(named.out.find("1 of 2 boards passed; the result is board FTHELD's\n"), std::string::npos) << named.out;

@@ -104,8 +104,17 @@ TEST(GangTest, EachBoardGetsItsOwnCommandLine)
         std::string text;
         const auto outcome = Parse(c.args, text);
         ASSERT_TRUE(std::holds_alternative<Invocation>(outcome)) << text;
-        EXPECT_EQ(qz::WorkerArguments(std::get<Invocation>(outcome), c.args, c.board, 2, "G", "qz.exe", c.json),
-                  c.expected);
+        const qz::WorkerCommandLine line =
+            qz::WorkerArguments(std::get<Invocation>(outcome), c.args, c.board, 2, "G", "qz.exe", c.json);
+        EXPECT_EQ(line.args, c.expected);
+        // Each word the board keeps names the gang's word it came from.
+        ASSERT_EQ(line.origin.size(), line.args.size());
+        EXPECT_EQ(line.origin.back(), static_cast<int>(c.args.size()) - 1);
+        for (size_t i = 0; i + 1 < line.args.size(); ++i) {
+            if (line.origin[i] > 0) {
+                EXPECT_EQ(line.args[i], c.args[static_cast<size_t>(line.origin[i])]);
+            }
+        }
     }
 }
 
