@@ -1,8 +1,11 @@
 // A chip folder: chip.txt (facts), flash.bin and eeprom.bin (32 KB each),
 // and, written back when a link closes, state.txt and trace.txt.
 #pragma once
+#include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "chip.h"
 
@@ -37,6 +40,15 @@ std::unique_ptr<Chip> LoadDeviceChip(const char *library, const std::string &lis
 bool SaveChipFolder(Chip &chip, const std::string &dir, std::string *error);
 // The same at a library's close; a failure is said on stderr.
 void SaveChipAtClose(const char *library, Chip &chip, const std::string &dir);
+
+// A listing (usb_device or iic_adapter lines) whose every entry names a chip
+// folder of its own: the listing's folder serves no chip and is never written.
+template <typename Entry>
+bool OnlyListsChipsOfTheirOwn(const std::optional<std::vector<Entry>> &entries)
+{
+    return entries && !entries->empty() &&
+           std::all_of(entries->begin(), entries->end(), [](const Entry &e) { return !e.chip_dir.empty(); });
+}
 
 // Creates the folder with chip.txt, flash.bin and eeprom.bin.
 bool WriteChipFolder(const std::string &dir, const ChipFacts &facts, const uint8_t *flash, const uint8_t *eeprom,

@@ -52,13 +52,6 @@ bool EnsureChip() {
 // The chip behind the open adapter.
 qzsim::Chip &Served(IicState &s) { return s.adapter_chip ? *s.adapter_chip : *s.chip; }
 
-// A folder that only lists adapters, each with its own chip, is not written.
-bool OnlyLists(const qzsim::Chip &chip) {
-    const auto &adapters = chip.facts().iic_adapters;
-    return adapters && !adapters->empty() &&
-           std::all_of(adapters->begin(), adapters->end(), [](const auto &a) { return !a.chip_dir.empty(); });
-}
-
 // Writes the open adapter's own chip back; the root chip serves again.
 void CloseAdapterChip(IicState &s) {
     if (!s.adapter_chip) return;
@@ -169,7 +162,7 @@ QZSIM_EXPORT void QZ_IICGPIO_Close(uint32_t handle) {
     IicState &s = S();
     if (!s.chip || handle != s.handle) return;
     if (s.adapter_chip) CloseAdapterChip(s);
-    else if (!OnlyLists(*s.chip)) qzsim::SaveChipAtClose(kLibrary, *s.chip, s.folder);
+    else if (!qzsim::OnlyListsChipsOfTheirOwn(s.chip->facts().iic_adapters)) qzsim::SaveChipAtClose(kLibrary, *s.chip, s.folder);
     s.target.reset();
     s = IicState{};
 }

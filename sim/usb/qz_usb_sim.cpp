@@ -62,13 +62,6 @@ UsbState &S() {
 // The chip behind the open device.
 qzsim::Chip &Served(UsbState &s) { return s.device_chip ? *s.device_chip : *s.chip; }
 
-// A folder that only lists devices, each with its own chip, is not written.
-bool OnlyLists(const qzsim::Chip &chip) {
-    const auto &devices = chip.facts().usb_devices;
-    return devices && !devices->empty() &&
-           std::all_of(devices->begin(), devices->end(), [](const auto &d) { return !d.chip_dir.empty(); });
-}
-
 // Writes the open device's own chip back and forgets it.
 void CloseDeviceChip(UsbState &s) {
     if (!s.device_chip) return;
@@ -224,7 +217,7 @@ QZSIM_EXPORT int QZ_USB_Open(uint32_t device_key, uint32_t product_id) {
 QZSIM_EXPORT void QZ_USB_Close(void) {
     UsbState &s = S();
     if (s.device_chip) CloseDeviceChip(s);
-    else if (s.chip && !OnlyLists(*s.chip)) qzsim::SaveChipAtClose(kLibrary, *s.chip, s.folder);
+    else if (s.chip && !qzsim::OnlyListsChipsOfTheirOwn(s.chip->facts().usb_devices)) qzsim::SaveChipAtClose(kLibrary, *s.chip, s.folder);
     s = UsbState{};
 }
 #endif

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <iterator>
 
 namespace fs = std::filesystem;
@@ -100,6 +101,15 @@ ChipFixture::~ChipFixture()
 {
     if (!testing::Test::HasFailure())
         fs::remove_all(dir);
+}
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
 }
 
 void RunQzsim(const std::vector<std::string> &args)

@@ -26,6 +26,9 @@ struct RunOptions {
 // options.real_clock is set or the tests run with QZ_REAL_CLOCK=1.
 ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &options = {});
 
+// The lines of a text, without their line ends.
+std::vector<std::string> Lines(const std::string &text);
+
 // The simulator's own tool (qzsim create, facts, station); fails the test when it fails.
 void RunQzsim(const std::vector<std::string> &args);
 

@@ -14,15 +14,6 @@
 
 namespace {
 
-std::vector<std::string> Lines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 std::vector<nlohmann::json> LogLines(const std::string &path)
 {
     std::vector<nlohmann::json> lines;

@@ -182,15 +182,6 @@ std::string Digest(const std::string &bytes) { return std::to_string(bytes.size(
 
 std::string FileDigest(const fs::path &path) { return fs::is_regular_file(path) ? Digest(ReadText(path)) : "absent"; }
 
-std::vector<std::string> Lines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // A wait that ends on a time bound polls as often as the machine allows: every
 // block of up to 64 lines that immediately repeats the block before it is
 // dropped, so one poll stands for all of them and everything else stays.

@@ -12,15 +12,6 @@
 
 namespace {
 
-std::vector<std::string> Lines(const std::string &text)
-{
-    std::istringstream in(text);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // Every line of --json parses; phases open and close in pairs with at most
 // 100 progress events each; the last event's log object is, field by field,
 // the --log line of the same run. Once on a run that succeeds, once on one
