@@ -19,13 +19,14 @@ ImageRecord DescribeImage(const std::string &path, const FirmwareImage &image)
             VersionText(&image.bytes[FW2_VERSION_OFFSET])};
 }
 
-// Days since 1970-01-01 to the civil date (proleptic Gregorian calendar).
+// Days since 1970-01-01 to the civil date (proleptic Gregorian calendar),
+// for any time from 0000-03-01 on (the 400-year eras counted from there).
 std::string IsoUtcTime(int64_t unix_seconds)
 {
     const int64_t days = (unix_seconds >= 0 ? unix_seconds : unix_seconds - 86399) / 86400;
     const int64_t second_of_day = unix_seconds - days * 86400;
     const int64_t z = days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t era = z / 146097;
     const int64_t day_of_era = z - era * 146097;
     const int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
     const int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
