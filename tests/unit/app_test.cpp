@@ -39,6 +39,14 @@ TEST(AppTest, RunsEndWithTheirResultLineAndChip)
          RunResult::Failure(qz::ERR_OUTPUT_FILE), "error writing log run.log\n", 1, 0, saved},
         {{"-R", "out.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &b) { b.link.failing_opens = 1; },
          RunResult::ReadOutSaved(32768), "\rRead......7FE0  done!\n", 2, 100, saved},
+        // A chip that answers its probe only the second time.
+        {{"-R", "out.bin"}, qzsim::ChipVariant::Normal,
+         [](ToolBench &b) {
+             b.link.fail_if = [reads = std::make_shared<int>(0)](char op, uint8_t, uint8_t) {
+                 return op == 'R' && (*reads)++ == 1;  // the probe's read-back
+             };
+         },
+         RunResult::ReadOutSaved(32768), "\rRead......7FE0  done!\n", 1, 100, saved},
         {{"-R", "out.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &b) { b.link.failing_opens = 2; },
          RunResult::Failure(qz::ERR_CHIP_NOT_FOUND), "Could not find chip(-258)\n", 2, 100, not_saved},
         {{"-R", "out.bin"}, qzsim::ChipVariant::Normal,
