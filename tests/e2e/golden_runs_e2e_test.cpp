@@ -464,6 +464,7 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
     std::string out = run.out;
     ReplaceAll(out, dir, "<dir>");
     ReplaceAll(out, QZ_TOOL_PATH, "<tool>");
+    ReplaceAll(out, QZ_BIN_DIR, "<bin>");
     out = WithoutTimes(out);
     std::ostringstream record;
     record << "status: " << run.status << '\n';
