@@ -54,7 +54,7 @@ ParsedImage ParseSRecord(std::span<const uint8_t> file);
 // address bits change from zero, the 01 end record.
 std::string FormatIntelHex(std::span<const uint8_t> image);
 // S-record: an S0 header "qzupgrade", S3 records of 32 data bytes, an S5
-// count of them (S6 past 65535), the S7 end record.
+// count of them (an image is at most 2 MB), the S7 end record.
 std::string FormatSRecord(std::span<const uint8_t> image);
 // .dat: one byte per line as 8 binary digits.
 std::string FormatDat(std::span<const uint8_t> image);

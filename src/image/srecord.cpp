@@ -126,7 +126,8 @@ std::string FormatSRecord(std::span<const uint8_t> image)
     size_t records = 0;
     for (size_t at = 0; at < image.size(); at += kPerRecord, ++records)
         AppendRecord(out, 3, at, image.subspan(at, std::min(kPerRecord, image.size() - at)));
-    AppendRecord(out, records > 0xFFFF ? 6 : 5, records, {});
+    // A 32 KB flash makes 1024 records: the S5 record's 16-bit count holds them.
+    AppendRecord(out, 5, records, {});
     AppendRecord(out, 7, 0, {});
     return out;
 }
