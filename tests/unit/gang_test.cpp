@@ -174,6 +174,12 @@ TEST(GangTest, TheFirstFailedBoardGivesTheResult)
     EXPECT_NE(qz::GangSummaryJson("G", boards, reports).find("\"passed\":1,\"total\":3,\"result\":-370,\"exit_status\":121,"
                                                              "\"first_failed\":\"B\""),
               std::string::npos);
+    // A result event whose log lacks a member is no result.
+    qz::StringSink sink;
+    std::mutex lock;
+    qz::BoardOutput board("B", false, sink, lock);
+    board.Take("{\"schema\":1,\"event\":\"result\",\"log\":{\"result\":0}}\n");
+    EXPECT_FALSE(board.report().result.has_value());
     reports[1].result = RunResult::Success();
     EXPECT_EQ(qz::GangResult(reports), RunResult::Verify(3));
     reports[2].result = RunResult::Success();

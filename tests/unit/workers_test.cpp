@@ -12,7 +12,7 @@ namespace {
 using qz::WorkerEnd;
 using How = qz::WorkerEnd::How;
 
-TEST(WindowsQuotingTest, ArgumentsReadBackUnchanged)
+TEST(CommandLineQuotingTest, WindowsArgumentsReadBackUnchanged)
 {
     const std::pair<std::string, std::string> cases[] = {
         {"plain", "plain"},
