@@ -89,7 +89,7 @@ std::string OtherLines(const std::string &out, const std::string &dir)
 // carriage return, and every other line is the default text's.
 TEST(StationOutputE2eTest, ProgressLinesOfAWholeUpgradeStayShort)
 {
-    for (const char *link : {"-C", "-F", "-S0x1234"}) {
+    for (const char *link : {"-C", "-S0x1234"}) {
         SCOPED_TRACE(link);
         ChipFixture chip;
         chip.Create();
