@@ -145,6 +145,13 @@ TEST_F(GangE2eTest, ABoardHeldElsewhereIsSkippedByAllAndRefusedWhenNamed)
     EXPECT_EQ(named.status, 102) << named.out;
     EXPECT_NE(named.out.find("1 of 2 boards passed; the result is board FTHELD's\n"), std::string::npos) << named.out;
     EXPECT_NE(named.out.find("[FTQZ0002] Verify....0000-00E0  done!\n"), std::string::npos) << named.out;
+
+    // No free board at all: the list says why.
+    std::ofstream(station + "/ftdi.txt") << "board 0x40 serial FTHELD open chip board1\n";
+    const ToolRun none = RunOn(station, {"-F", "--all", "-X", "0x4321"});
+    EXPECT_EQ(none.status, 102) << none.out;
+    EXPECT_NE(none.out.find("0: FT232H board serial FTHELD, location 0x40, \""), std::string::npos) << none.out;
+    EXPECT_NE(none.out.find("open in another program\nCould not find chip(-258)\n"), std::string::npos) << none.out;
 }
 
 // USB Billboard devices and I2C adapters go by their index, as --list

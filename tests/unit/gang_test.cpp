@@ -122,7 +122,7 @@ TEST(GangTest, ReadOutNamesCarryTheBoard)
 {
     const std::pair<const char *, const char *> cases[] = {
         {"out.hex", "out-FT_1.hex"},           {"dir.v2/out", "dir.v2/out-FT_1"},
-        {"C:\\flash\\a.b.bin", "C:\\flash\\a.b-FT_1.bin"}, {".hidden", ".hidden-FT_1"},
+        {"C:\\flash\\a.b.bin", "C:\\flash\\a.b-FT_1.bin"}, {".hidden", ".hidden-FT_1"}, {"dir/.hidden", "dir/.hidden-FT_1"},
     };
     for (const auto &[path, expected] : cases)
         EXPECT_EQ(qz::BoardReadOutPath(path, "FT/1"), expected);
