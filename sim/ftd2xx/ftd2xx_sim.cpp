@@ -65,6 +65,16 @@ Device *Find(FT_HANDLE handle)
     return nullptr;
 }
 
+// Waits without the library's lock, so that other boards go on meanwhile:
+// the device afterwards, or nullptr when it was closed in the meantime.
+Device *WaitUnlocked(std::unique_lock<std::mutex> &guard, FT_HANDLE handle, std::chrono::microseconds wait)
+{
+    guard.unlock();
+    std::this_thread::sleep_for(wait);
+    guard.lock();
+    return Find(handle);
+}
+
 bool OpenedHere(uint32_t location)
 {
     return std::any_of(L().devices.begin(), L().devices.end(),
@@ -323,10 +333,7 @@ QZSIM_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void *buffer, DWORD to_read, DW
         const bool times_out = d->board->facts().reply_delay_ms > d->read_timeout_ms;
         const uint64_t wait_us = times_out ? uint64_t{d->read_timeout_ms} * 1000 / d->board->facts().timeout_scale
                                            : delay_us;
-        guard.unlock();
-        std::this_thread::sleep_for(std::chrono::microseconds(wait_us));
-        guard.lock();
-        d = Find(handle);
+        d = WaitUnlocked(guard, handle, std::chrono::microseconds(wait_us));
         if (!d)
             return FT_INVALID_HANDLE;
         if (times_out) {
@@ -340,10 +347,7 @@ QZSIM_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void *buffer, DWORD to_read, DW
         // Nothing more will come: the whole stream has run. Wait a scaled
         // time-out, during which the latency timer sends anything held back.
         const uint32_t wait_ms = d->read_timeout_ms / d->board->facts().timeout_scale;
-        guard.unlock();
-        std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
-        guard.lock();
-        d = Find(handle);
+        d = WaitUnlocked(guard, handle, std::chrono::milliseconds(wait_ms));
         if (!d)
             return FT_INVALID_HANDLE;
         d->board->ReleaseAfterLatency(d->board->latency_ms() <= d->read_timeout_ms);
