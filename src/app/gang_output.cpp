@@ -6,6 +6,7 @@
 
 #include "app/json_reporter.h"
 #include "app/json_text.h"
+#include "app/run_log.h"
 #include "core/error_codes.h"
 
 namespace qz {
@@ -45,18 +46,6 @@ void NoteResult(const Json &log, BoardReport &report)
         std::snprintf(text, sizeof text, "%.3f", seconds->get<double>());
         report.seconds = text;
     }
-}
-
-std::string ErrorNameOf(const RunResult &result)
-{
-    if (result.succeeded())
-        return "null";
-    if (result.kind() == RunResult::Kind::ArgumentIndex)
-        return JsonString("argument_index");
-    if (result.kind() == RunResult::Kind::VerifyDifferences)
-        return JsonString("verify_differences");
-    const ErrorInfo *error = FindError(result.WindowsValue());
-    return JsonString(error ? error->name : "unknown");
 }
 
 // The first failed board, or nullptr.
@@ -197,7 +186,7 @@ std::string GangSummaryJson(const std::string &gang_id, const std::vector<GangBo
                                      .String("result_line", r.result ? r.last_line : LostWorkerText(r))
                                      .Number("result", result.WindowsValue())
                                      .Number("exit_status", result.PosixExitStatus())
-                                     .Raw("error", ErrorNameOf(result))
+                                     .Raw("error", ErrorName(result))
                                      .Raw("seconds", r.seconds == "-" ? "null" : r.seconds)
                                      .Text();
     }

@@ -52,7 +52,7 @@ static const char *LinkName(LinkKind kind)
     return "usb_billboard";
 }
 
-static std::string ErrorName(const RunResult &result)
+std::string ErrorName(const RunResult &result)
 {
     switch (result.kind()) {
     case RunResult::Kind::Success:

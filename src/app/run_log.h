@@ -39,6 +39,9 @@ struct RunRecord {
 // "2026-03-01T12:00:00Z"
 std::string IsoUtcTime(int64_t unix_seconds);
 
+// The log line's "error": null for a success, else the result's name, quoted.
+std::string ErrorName(const RunResult &result);
+
 // The opened device as the log line gives it.
 std::string DeviceJson(const std::optional<OpenedDevice> &device);
 
