@@ -51,33 +51,31 @@ static std::string FixedText(const char (&field)[N])
     return std::string(field, strnlen(field, N));
 }
 
-bool D2xxDriver::ListBoards(std::vector<FtdiBoard> &boards)
+std::optional<std::vector<FtdiBoard>> D2xxDriver::ListBoards()
 {
-    boards.clear();
-    locations_.clear();
     DWORD count = 0;
     last_status_ = Noted(api_.create_device_info_list(&count), "FT_CreateDeviceInfoList");
     if (last_status_ != FT_OK)
-        return false;
-    if (count == 0)
-        return true;
+        return std::nullopt;
     std::vector<FT_DEVICE_LIST_INFO_NODE> list(count);
-    last_status_ = Noted(api_.get_device_info_list(list.data(), &count), "FT_GetDeviceInfoList");
-    if (last_status_ != FT_OK)
-        return false;
+    if (count != 0) {
+        last_status_ = Noted(api_.get_device_info_list(list.data(), &count), "FT_GetDeviceInfoList");
+        if (last_status_ != FT_OK)
+            return std::nullopt;
+    }
     list.resize(std::min<DWORD>(count, static_cast<DWORD>(list.size())));
-    for (const auto &node : list) {
+    std::vector<FtdiBoard> boards;
+    for (const auto &node : list)
         boards.push_back({FixedText(node.SerialNumber), node.LocId, FixedText(node.Description),
                           (node.Flags & FT_FLAGS_OPENED) != 0});
-        locations_.push_back(node.LocId);
-    }
-    return true;
+    listed_ = boards;
+    return boards;
 }
 
 // By location, the ID itself travels in the pointer argument.
 BoardOpen D2xxDriver::OpenBoard(size_t index)
 {
-    void *location = reinterpret_cast<void *>(static_cast<uintptr_t>(locations_.at(index)));
+    void *location = reinterpret_cast<void *>(static_cast<uintptr_t>(listed_.at(index).location));
     last_status_ = Noted(api_.open_ex(location, FT_OPEN_BY_LOCATION, &device_), "FT_OpenEx");
     if (last_status_ != FT_OK) {
         device_ = nullptr;

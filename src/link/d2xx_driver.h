@@ -28,7 +28,7 @@ public:
     const SharedLibrary &library() const { return *library_; }
     std::string library_path() const override { return library_ ? library_->path() : std::string(); }
     LibraryLoad Load() override;
-    bool ListBoards(std::vector<FtdiBoard> &boards) override;
+    std::optional<std::vector<FtdiBoard>> ListBoards() override;
     BoardOpen OpenBoard(size_t index) override;
     bool SetUp(const FtdiSetUp &set_up) override;
     bool Write(std::span<const uint8_t> bytes) override;
@@ -64,7 +64,7 @@ private:
     Clock &clock_;
     std::unique_ptr<SharedLibrary> library_;
     Api api_;
-    std::vector<uint32_t> locations_;  // of the listed boards, in list order
+    std::vector<FtdiBoard> listed_;  // as ListBoards returned them
     FT_HANDLE device_ = nullptr;
     FT_STATUS last_status_ = FT_OK;  // the last status, or the OR of a group: for a debugger
     const char *failed_call_ = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -43,8 +44,8 @@ public:
     // The file loaded, as the system found it.
     virtual std::string library_path() const = 0;
 
-    // The boards the library sees, in its order; false when listing failed.
-    virtual bool ListBoards(std::vector<FtdiBoard> &boards) = 0;
+    // The boards the library sees, in its order; nothing when listing failed.
+    virtual std::optional<std::vector<FtdiBoard>> ListBoards() = 0;
     virtual BoardOpen OpenBoard(size_t index) = 0;
     // Reset, input purged, transfer sizes, no event or error character, the
     // time-outs, the latency timer, bit mode reset then MPSSE. Every step

@@ -98,11 +98,12 @@ bool FtdiLink::MpsseSync(uint8_t opcode)
 // when the open fails, and chooses again.
 bool FtdiLink::OpenChosenBoard()
 {
-    std::vector<FtdiBoard> boards;
-    if (!driver_->ListBoards(boards)) {
+    std::optional<std::vector<FtdiBoard>> listed = driver_->ListBoards();
+    if (!listed) {
         Fail("Fail to get FT232H device info");
         return false;
     }
+    std::vector<FtdiBoard> &boards = *listed;
     for (;;) {
         const FtdiBoardPick pick = ChooseFtdiBoard(boards, choice_);
         if (pick.outcome != FtdiBoardPick::Outcome::Chosen) {
@@ -127,13 +128,13 @@ bool FtdiLink::OpenChosenBoard()
 std::optional<std::vector<ListedDevice>> FtdiLink::ListDevices()
 {
     Close();
-    std::vector<FtdiBoard> boards;
     // Listing holds no board: its driver goes on return.
     const std::unique_ptr<FtdiDriver> driver = LoadDriver();
-    if (!driver || !driver->ListBoards(boards))
+    const std::optional<std::vector<FtdiBoard>> boards = driver ? driver->ListBoards() : std::nullopt;
+    if (!boards)
         return std::nullopt;
     std::vector<ListedDevice> devices;
-    for (const FtdiBoard &board : boards)
+    for (const FtdiBoard &board : *boards)
         devices.push_back({board.serial, board.location, board.description, board.open_elsewhere, 0});
     return devices;
 }

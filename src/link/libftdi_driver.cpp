@@ -74,19 +74,19 @@ void LibftdiDriver::FreeList()
 // The list holds every FT232H on the bus, those another program has claimed
 // too: libftdi cannot tell them apart until one is opened. It has no location
 // either (that is libusb's bus and port), so location stays 0.
-bool LibftdiDriver::ListBoards(std::vector<FtdiBoard> &boards)
+std::optional<std::vector<FtdiBoard>> LibftdiDriver::ListBoards()
 {
-    boards.clear();
     FreeList();
     if (!context_)
         context_ = api_.new_context();
     if (!context_) {
         call_error_ = "ftdi_new: no context";
-        return false;
+        return std::nullopt;
     }
     const int count = Noted(api_.usb_find_all(context_, &list_, FTDI_VENDOR_ID, FT232H_PRODUCT_ID), "ftdi_usb_find_all");
     if (count < 0)
-        return false;
+        return std::nullopt;
+    std::vector<FtdiBoard> boards;
     for (ftdi_device_list *node = list_; node; node = node->next) {
         std::array<char, kStringBytes> description{}, serial{};
         // A board whose strings cannot be read is listed without them.
@@ -95,7 +95,7 @@ bool LibftdiDriver::ListBoards(std::vector<FtdiBoard> &boards)
         boards.push_back({serial.data(), 0, description.data(), false});
         devices_.push_back(node->dev);
     }
-    return true;
+    return boards;
 }
 
 BoardOpen LibftdiDriver::OpenBoard(size_t index)

@@ -23,7 +23,7 @@ public:
     const char *library_name() const override { return name_; }
     std::string library_path() const override { return library_ ? library_->path() : std::string(); }
     LibraryLoad Load() override;
-    bool ListBoards(std::vector<FtdiBoard> &boards) override;
+    std::optional<std::vector<FtdiBoard>> ListBoards() override;
     BoardOpen OpenBoard(size_t index) override;
     bool SetUp(const FtdiSetUp &set_up) override;
     bool Write(std::span<const uint8_t> bytes) override;

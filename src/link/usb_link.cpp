@@ -101,7 +101,6 @@ std::optional<std::vector<UsbDeviceEntry>> UsbLink::AcceptedDevices(unsigned &en
 
 std::optional<std::vector<ListedDevice>> UsbLink::ListDevices()
 {
-    Close();
     std::optional<std::vector<UsbDeviceEntry>> entries;
     unsigned enumerated = 0;
     if (LoadLibrary())

@@ -115,9 +115,12 @@ WriteStatus AppendOnce(const std::string &path, std::span<const uint8_t> bytes)
         locked = flock(fd, LOCK_EX);
     } while (locked != 0 && errno == EINTR);
     // The size under the lock: another process may have appended meanwhile.
-    const bool sized = fstat(fd, &before) == 0;
+    if (locked != 0 || fstat(fd, &before) != 0) {
+        close(fd);
+        return WriteStatus::CannotWrite;
+    }
     size_t done = 0;
-    while (locked == 0 && sized && done < bytes.size()) {
+    while (done != bytes.size()) {
         const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
