@@ -59,7 +59,7 @@ ConnectReport ConnectAndReport(Chip &chip)
     const int status = Connect(chip);
     if (status < 0) {
         chip.console().Print("Could not find chip(%d)\n", status);
-        return {status, 0};
+        return {status};
     }
     DirectAccess{chip.link(), chip.i2c_address()}.Write(PAGE_SELECT, PAGE_STATUS);
     // Cleared first, so that a failed read falls back to the device's version.

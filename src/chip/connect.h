@@ -12,7 +12,7 @@ bool ProbeChip(Chip &chip);
 
 struct ConnectReport {
     int status;           // Connect's result
-    int running_version;  // the version shown, e.g. 0x1203 for V1.2.3; 0 when not connected
+    int running_version = 0;  // the version shown, e.g. 0x1203 for V1.2.3; 0 when not connected
 };
 
 // Connect, then print the running firmware version (or "Could not find

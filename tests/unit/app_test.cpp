@@ -239,6 +239,13 @@ TEST(ReporterTest, AFaultEndsItsPhase)
     EXPECT_EQ(lines_out.text, "Verify....0000-0020\nLink failure(-322)\n");
     EXPECT_NE(json_out.text.find("\"outcome\":\"fault\"}\n{\"schema\":1,\"event\":\"message\",\"text\":\"Link failure(-322)\"}\n"),
               std::string::npos);
+    // A result with its phase still open ends the phase first.
+    qz::StringSink open_out;
+    qz::JsonReporter open(open_out);
+    open.PhaseBegin(qz::SteppedPhase("verify", 64, 32));
+    open.Result("{}");
+    EXPECT_TRUE(open_out.text.ends_with("\"outcome\":\"fault\"}\n{\"schema\":1,\"event\":\"result\",\"log\":{}}\n"))
+        << open_out.text;
 }
 
 }  // namespace

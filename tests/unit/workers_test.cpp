@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
 
 #include "platform/windows_quoting.h"
 #include "platform/workers.h"
@@ -87,13 +88,39 @@ TEST(SystemWorkersTest, KillEndsARunningWorkerAndADestroyedOneIsReaped)
     EXPECT_EQ(errno, ECHILD);
 }
 
-TEST(SystemWorkersTest, AProgramThatCannotStartGivesTheReason)
+size_t OpenDescriptors()
 {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
+TEST(SystemWorkersTest, AProgramThatCannotStartGivesTheReasonAndKeepsNoPipe)
+{
+    const size_t before = OpenDescriptors();
     for (const char *path : {"/nonexistent/qzupgrade", "/"}) {
         std::string error;
         EXPECT_EQ(qz::SystemWorkers().Start({path, "--version"}, error), nullptr);
         EXPECT_FALSE(error.empty()) << path;
     }
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// The tool ignores SIGPIPE and SIGXFSZ; its workers must not inherit that,
+// nor a blocked signal of the thread that starts them.
+TEST(SystemWorkersTest, AWorkerStartsWithDefaultSignals)
+{
+    const auto pipe_action = std::signal(SIGPIPE, SIG_IGN), size_action = std::signal(SIGXFSZ, SIG_IGN);
+    sigset_t term, old;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &term, &old);
+    for (const int signal : {SIGPIPE, SIGXFSZ, SIGTERM}) {
+        auto worker = StartScript("kill -" + std::to_string(signal) + " $$; exit 0");
+        ASSERT_TRUE(worker);
+        EXPECT_EQ(worker->Wait(), (WorkerEnd{How::Killed, signal}));
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    std::signal(SIGPIPE, pipe_action);
+    std::signal(SIGXFSZ, size_action);
 }
 
 // Each lists the descriptors it holds: the second, started while the first
