@@ -49,8 +49,8 @@ public:
     // The firmware version the device itself reports, shown when the chip's
     // version register reads 0; 0 where the link has none.
     virtual int DeviceVersion() const { return 0; }
-    // The devices the link accepts, in the order --index counts them; it
-    // loads its library for that and releases it again. nullopt (after the
+    // The devices the link accepts, in the order --index counts them, from a
+    // link not opened; it loads its library for that and releases it again. nullopt (after the
     // link's usual line) when the library cannot be loaded, and from a link
     // that cannot list.
     virtual std::optional<std::vector<ListedDevice>> ListDevices() { return std::nullopt; }

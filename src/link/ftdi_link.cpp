@@ -127,7 +127,6 @@ bool FtdiLink::OpenChosenBoard()
 
 std::optional<std::vector<ListedDevice>> FtdiLink::ListDevices()
 {
-    Close();
     // Listing holds no board: its driver goes on return.
     const std::unique_ptr<FtdiDriver> driver = LoadDriver();
     const std::optional<std::vector<FtdiBoard>> boards = driver ? driver->ListBoards() : std::nullopt;

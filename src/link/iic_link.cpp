@@ -44,7 +44,6 @@ std::optional<std::vector<AdapterEntry>> IicLink::Adapters()
 
 std::optional<std::vector<ListedDevice>> IicLink::ListDevices()
 {
-    Close();
     std::optional<std::vector<AdapterEntry>> adapters;
     if (LoadMakerLibrary(library_, library_name_, console_, reason_, [this] { return LookUpEntryPoints(); }))
         adapters = Adapters();
