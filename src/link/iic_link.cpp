@@ -33,7 +33,7 @@ std::optional<std::vector<AdapterEntry>> IicLink::Adapters()
     if (!api_.get_device_count(&count))
         return std::nullopt;
     std::vector<AdapterEntry> adapters;
-    for (unsigned index = 0; index < count; ++index) {
+    for (unsigned index = 0; index != count; ++index) {
         AdapterEntry entry{};
         if (!api_.get_device(static_cast<uint8_t>(index), &entry))
             break;

@@ -90,7 +90,7 @@ std::optional<std::vector<UsbDeviceEntry>> UsbLink::AcceptedDevices(unsigned &en
         return std::nullopt;
     enumerated = count;
     std::vector<UsbDeviceEntry> accepted;
-    for (unsigned index = 0; index < count; ++index) {
+    for (unsigned index = 0; index != count; ++index) {
         UsbDeviceEntry entry{};
         api_.get_device(static_cast<uint8_t>(index), &entry);
         if (ProductIdAccepted(entry.product_id))
