@@ -63,27 +63,26 @@ int EepromWaitReady(Chip &chip)
     }
 }
 
-int EepromRead(Chip &chip, uint16_t address, std::span<uint8_t> dest)
+void EepromRead(Chip &chip, uint16_t address, std::span<uint8_t> dest)
 {
     if (chip.fault())
-        return chip.fault();
+        return;
     chip.SelectPage(PAGE_I2C_MASTER);
     const std::array<uint8_t, kEepromAddressBytes> header = {EEPROM_WRITE_ADDRESS, static_cast<uint8_t>(address >> 8),
                                                              static_cast<uint8_t>(address)};
     chip.WriteRegisters(I2CM_WDATA, header);
     if (const StepResult<uint8_t> address_sent = EepromTransfer(chip, CMD_START_WRITE, kEepromAddressBytes);
         !address_sent.ok())
-        return address_sent.fault();
+        return;
     chip.SelectPage(PAGE_I2C_MASTER);
     chip.WriteRegister(I2CM_WDATA, EEPROM_READ_ADDRESS);
     // A transfer that failed raised the fault: the next one returns it at once.
     [[maybe_unused]] const StepResult<uint8_t> restarted = EepromTransfer(chip, CMD_RESTART_WRITE, 1);
     [[maybe_unused]] const StepResult<uint8_t> read = EepromTransfer(chip, CMD_READ_STOP, static_cast<uint8_t>(dest.size()));
     if (chip.fault())
-        return chip.fault();
+        return;
     chip.SelectPage(PAGE_I2C_MASTER);
-    const int got = chip.ReadRegisters(I2CM_RDATA, dest);
-    return got < 0 ? got : 0;
+    chip.ReadRegisters(I2CM_RDATA, dest);
 }
 
 StepResult<uint8_t> EepromWriteBytes(Chip &chip, uint16_t address, std::span<const uint8_t> data)
@@ -115,7 +114,7 @@ StepResult<bool> EepromWriteTest(Chip &chip)
     // test writes nothing and reports the link's failure.
     uint8_t old = 0;
     const TransferWatch watch(chip);
-    [[maybe_unused]] const int read_old = EepromRead(chip, kEepromTestAddress, std::span<uint8_t>(&old, 1));
+    EepromRead(chip, kEepromTestAddress, std::span<uint8_t>(&old, 1));
     if (chip.fault())
         return StepResult<bool>::Failed(chip.fault());
     if (watch.SawFailure())
@@ -124,7 +123,7 @@ StepResult<bool> EepromWriteTest(Chip &chip)
     if (WriteTestByte(chip, test) < 0)
         return StepResult<bool>::Failed(chip.fault());
     uint8_t check = 0;
-    [[maybe_unused]] const int read_back = EepromRead(chip, kEepromTestAddress, std::span<uint8_t>(&check, 1));
+    EepromRead(chip, kEepromTestAddress, std::span<uint8_t>(&check, 1));
     if (chip.fault())
         return StepResult<bool>::Failed(chip.fault());
     // The test value must not stay: a restore that lost a transfer is made

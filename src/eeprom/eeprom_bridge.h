@@ -20,10 +20,10 @@ StepResult<uint8_t> EepromTransfer(Chip &chip, uint8_t cmd, uint8_t len);
 // cycle is over. Returns 0 or the fault.
 [[nodiscard]] int EepromWaitReady(Chip &chip);
 
-// Random read of 1-32 bytes at address. Returns 0, the link's error of the
-// final I2CM_RDATA read (dest then holds no fresh data), or the run's
-// hardware fault.
-int EepromRead(Chip &chip, uint16_t address, std::span<uint8_t> dest);
+// Random read of 1-32 bytes at address. A failure shows as the chip's fault
+// or, for the final I2CM_RDATA read (dest then holds no fresh data), as a
+// failed transfer (TransferWatch).
+void EepromRead(Chip &chip, uint16_t address, std::span<uint8_t> dest);
 
 // One write transaction of 1 byte or a 32-byte page at address, without
 // waiting for the write cycle: the bridge status, or the fault.

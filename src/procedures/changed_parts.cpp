@@ -45,7 +45,7 @@ void ReadEeprom(Chip &chip, uint16_t first_byte, std::span<uint8_t> dest)
 {
     for (size_t at = 0; at < dest.size() && !chip.fault(); at += EEPROM_PAGE_BYTES) {
         const size_t n = std::min<size_t>(EEPROM_PAGE_BYTES, dest.size() - at);
-        [[maybe_unused]] const int read = EepromRead(chip, static_cast<uint16_t>(first_byte + at), dest.subspan(at, n));
+        EepromRead(chip, static_cast<uint16_t>(first_byte + at), dest.subspan(at, n));
     }
 }
 
