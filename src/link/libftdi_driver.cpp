@@ -150,7 +150,7 @@ bool LibftdiDriver::Read(std::span<uint8_t> bytes, size_t &got)
 {
     got = 0;
     const uint32_t started = clock_.NowMs();
-    while (got < bytes.size()) {
+    for (;;) {
         const int result =
             Noted(api_.read_data(context_, bytes.data() + got, static_cast<int>(bytes.size() - got)), "ftdi_read_data");
         if (result < 0) {
@@ -158,12 +158,13 @@ bool LibftdiDriver::Read(std::span<uint8_t> bytes, size_t &got)
             return false;
         }
         got += static_cast<size_t>(result);
-        if (got < bytes.size() && clock_.NowMs() - started >= read_timeout_ms_)
-            break;
+        if (got == bytes.size())
+            return true;
+        if (clock_.NowMs() - started >= read_timeout_ms_) {
+            stale_input_ = true;  // the rest may still come
+            return true;
+        }
     }
-    if (got < bytes.size())
-        stale_input_ = true;
-    return true;
 }
 
 bool LibftdiDriver::ReadArrived(std::span<uint8_t> bytes, uint32_t wait_ms, size_t &got)
