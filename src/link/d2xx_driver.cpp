@@ -81,7 +81,6 @@ BoardOpen D2xxDriver::OpenBoard(size_t index)
         device_ = nullptr;
         return BoardOpen::Failed;
     }
-    failed_call_ = nullptr;
     return BoardOpen::Opened;
 }
 
