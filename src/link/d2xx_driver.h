@@ -37,6 +37,7 @@ public:
     void DropStaleInput() override;
     void Close() override;
     std::string CallError() const override;
+    void ForgetCallError() override { failed_call_ = nullptr; }
 
 private:
     struct Api {

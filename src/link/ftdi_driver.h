@@ -66,6 +66,9 @@ public:
     // the library names them ("FT_OpenEx: FT_DEVICE_NOT_OPENED"); empty
     // when none failed.
     virtual std::string CallError() const = 0;
+    // A new transaction: the failures of earlier calls no longer explain
+    // what goes wrong.
+    virtual void ForgetCallError() = 0;
 };
 
 }  // namespace qz

@@ -30,10 +30,12 @@ bool FtdiLink::AllAcknowledged(size_t count) const
                         [](uint8_t b) { return (b & kReplyNackBit) != 0; });
 }
 
-// Every transaction starts the same way: the receive queue drained, a new
-// stream with START, the chip's write address and the register number.
+// Every transaction starts the same way: earlier failed calls forgotten, the
+// receive queue drained, a new stream with START, the chip's write address
+// and the register number.
 void FtdiLink::BeginTransaction(int dev, int reg)
 {
+    driver_->ForgetCallError();
     driver_->DropStaleInput();
     stream_.Clear();
     stream_.I2cStart();

@@ -34,6 +34,7 @@ public:
     // Why the library would not load, as the system's loader says.
     const std::string &load_error() const { return load_error_; }
     std::string CallError() const override { return call_error_; }
+    void ForgetCallError() override { call_error_.clear(); }
 
 private:
     struct Api {
