@@ -137,10 +137,7 @@ void ChipFixture::Fact(const std::string &key, const std::vector<std::string> &v
 
 ToolRun ChipFixture::Run(const std::vector<std::string> &args) const
 {
-    RunOptions options;
-    options.chip_dir = chip;
-    options.work_dir = dir.string();
-    return RunQzupgrade(args, options);
+    return RunQzupgrade(args, {.chip_dir = chip, .work_dir = dir.string()});
 }
 
 Bytes ChipFixture::ReadFile(const std::string &path)

@@ -13,13 +13,14 @@ struct ToolRun {
     int status = -1;  // the process exit status
 };
 
+// Each field has an initializer, so that a designated initializer may leave any out.
 struct RunOptions {
-    std::string tool = QZ_TOOL_PATH;  // the executable to run
-    std::string chip_dir;             // QZSIM_CHIP for the stand-in libraries
-    std::string work_dir;             // current directory of the run
-    std::vector<std::string> env;     // further NAME=value settings
-    std::vector<std::string> launcher;  // words before the tool (e.g. Wine and its exit-code probe)
-    bool real_clock = false;            // Wine keeps real time: its own clocks drive its processes
+    std::string tool = QZ_TOOL_PATH;      // the executable to run
+    std::string chip_dir{};               // QZSIM_CHIP for the stand-in libraries
+    std::string work_dir{};               // current directory of the run
+    std::vector<std::string> env{};       // further NAME=value settings
+    std::vector<std::string> launcher{};  // words before the tool (e.g. Wine and its exit-code probe)
+    bool real_clock = false;              // Wine keeps real time: its own clocks drive its processes
 };
 
 // Runs sleep on the virtual clock of tests/e2e/virtual_clock, unless

@@ -440,7 +440,7 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
     for (const char *file : {"trace.txt", "state.txt", "ftdi_writes.log", "bus.vcd"})
         fs::remove(chip.chip + "/" + file);
 
-    RunOptions options;
+    RunOptions options{.chip_dir = chip.chip, .work_dir = dir, .launcher = {"timeout", "-k", "5", "120"}};
     if (!c.libraries.empty()) {
         // A copy of the tool alone in a folder with the variant libraries.
         const fs::path folder = chip.dir / "tool";
@@ -450,9 +450,6 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
             fs::copy_file(QZ_BIN_DIR "/variants" / library, folder / library.filename());
         options.tool = (folder / "qzupgrade").string();
     }
-    options.chip_dir = chip.chip;
-    options.work_dir = dir;
-    options.launcher = {"timeout", "-k", "5", "120"};
     const auto files_before = FolderFiles(chip.dir, chip.chip), chip_before = FolderFiles(chip.chip);
     const std::string flash_before = ChipMemory(chip.chip + "/flash.bin", '\x00');
     const std::string eeprom_before = ChipMemory(chip.chip + "/eeprom.bin", '\xFF');

@@ -26,7 +26,8 @@ std::vector<nlohmann::json> LogLines(const std::string &path)
 
 // Four runs at once append to one log: four whole lines of valid JSON, one
 // for each run's image path (long enough that a split write would show).
-TEST(ProductionLineE2eTest, ParallelRunsShareOneLogLineByLine)
+// Each line names the link, the board, the error and the exit status.
+TEST(ProductionLineE2eTest, ParallelRunsShareOneLogLineByLineAndEachNamesTheLinkTheBoardAndTheError)
 {
     ChipFixture chip;
     chip.Create();
@@ -50,15 +51,9 @@ TEST(ProductionLineE2eTest, ParallelRunsShareOneLogLineByLine)
         logged.insert(line["image"]["path"].get<std::string>());
     }
     EXPECT_EQ(logged, paths);
-}
 
-// Each line names the link, the board, the error and the exit status.
-TEST(ProductionLineE2eTest, LogNamesTheLinkTheBoardAndTheError)
-{
-    ChipFixture chip;
-    chip.Create();
+    fs::remove(log);
     std::ofstream(chip.chip + "/ftdi.txt") << "board 0x11 serial FTA\nboard 0x2B serial FTB\nnack_address_from 1\n";
-    const std::string log = chip.Path("station.log");
     EXPECT_EQ(chip.Run({"-F", "--serial", "FTB", "--log", log, "-X", "0x1234"}).status, 102);
     const std::vector<nlohmann::json> lines = LogLines(log);
     ASSERT_EQ(lines.size(), 1u);
@@ -77,33 +72,23 @@ TEST(ProductionLineE2eTest, LogNamesTheLinkTheBoardAndTheError)
                                              "seconds"}));
 }
 
-}  // namespace
-
-namespace {
-
 // A run whose output or files fail as a station's do: the words before the
 // tool are a bash script that gets the tool as $0 and its arguments as $@.
 ToolRun RunUnder(const ChipFixture &chip, const std::string &script, const std::vector<std::string> &args)
 {
-    RunOptions options;
-    options.chip_dir = chip.chip;
-    options.work_dir = chip.dir.string();
-    options.launcher = {"bash", "-c", script};
-    return RunQzupgrade(args, options);
+    return RunQzupgrade(args, {.chip_dir = chip.chip, .work_dir = chip.dir.string(), .launcher = {"bash", "-c", script}});
 }
 
 // A reader that goes away after the first lines: the command runs to its
 // end, its log line is written, and its status is the command's own.
 TEST(ProductionLineE2eTest, AClosedOutputPipeNeverStopsTheCommand)
 {
-    const std::vector<std::vector<std::string>> commands = {
-        {"-M", "firmware.bin"}, {"-C", "-M", "firmware.bin"}, {"-F", "-M", "firmware.bin"}};
-    for (const auto &command : commands) {
-        SCOPED_TRACE(command[0]);
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"--log", "run.log", "-M", "firmware.bin"},
+                                                 {"--log", "run.log", "-C", "-M", "firmware.bin"},
+                                                 {"--log", "run.log", "-F", "-M", "firmware.bin"}}) {
+        SCOPED_TRACE(args[2]);
         ChipFixture chip;
         chip.Create();
-        std::vector<std::string> args = {"--log", "run.log"};
-        args.insert(args.end(), command.begin(), command.end());
         const ToolRun run = RunUnder(chip, "\"$0\" \"$@\" | head -c 200 >/dev/null; echo \"status=${PIPESTATUS[0]}\"",
                                      args);
         EXPECT_EQ(run.out, "status=0\n");
@@ -114,12 +99,30 @@ TEST(ProductionLineE2eTest, AClosedOutputPipeNeverStopsTheCommand)
     }
 }
 
-// A log that fills its disk keeps no part of the line, and the next run's
-// line is whole. A success becomes 104; a failed command keeps its status.
-TEST(ProductionLineE2eTest, ALogWriteThatFallsShortLeavesTheLogAsItWas)
+// A read-out that cannot be written whole leaves no file that would load as
+// an image, and an older file of that name as it was. A log that fills its
+// disk keeps no part of the line, and the next run's line is whole. A
+// success becomes 104; a failed command keeps its status.
+TEST(ProductionLineE2eTest, AReadOutIsSavedWholeOrNotAtAllAndALogLineWholeOrNotAtAll)
 {
     ChipFixture chip;
     chip.Create();
+    std::ofstream(chip.Path("old.bin"), std::ios::binary).write("old", 3);
+    for (const std::string name : {"old.bin", "new.bin", "new.hex"}) {
+        SCOPED_TRACE(name);
+        const ToolRun run = RunUnder(chip, "ulimit -f 8; exec \"$0\" \"$@\"", {"-C", "-R", name});
+        EXPECT_EQ(run.status, 104);
+        EXPECT_NE(run.out.find("error writing " + name), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(ChipFixture::ReadFile(chip.Path("old.bin")), (Bytes{'o', 'l', 'd'}));
+    std::vector<std::string> left;
+    for (const auto &entry : fs::directory_iterator(chip.dir))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"chip", "firmware.bin", "old.bin"}));
+    EXPECT_EQ(chip.Run({"-C", "-R", "old.bin"}).status, 0);
+    EXPECT_EQ(chip.ReadFile(chip.Path("old.bin")), chip.Flash());
+
     // Every line names the log, longer than the 1024-byte limit.
     std::string log = chip.Path("");
     for (int i = 0; i < 6; ++i)
@@ -142,30 +145,6 @@ TEST(ProductionLineE2eTest, ALogWriteThatFallsShortLeavesTheLogAsItWas)
     const std::vector<nlohmann::json> lines = LogLines(log);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0]["image"]["size"], 40000);
-}
-
-// A read-out that cannot be written whole leaves no file that would load as
-// an image, and an older file of that name as it was.
-TEST(ProductionLineE2eTest, AReadOutIsSavedWholeOrNotAtAll)
-{
-    ChipFixture chip;
-    chip.Create();
-    const Bytes old = {'o', 'l', 'd'};
-    std::ofstream(chip.Path("old.bin"), std::ios::binary).write("old", 3);
-    for (const std::string name : {"old.bin", "new.bin", "new.hex"}) {
-        SCOPED_TRACE(name);
-        const ToolRun run = RunUnder(chip, "ulimit -f 8; exec \"$0\" \"$@\"", {"-C", "-R", name});
-        EXPECT_EQ(run.status, 104);
-        EXPECT_NE(run.out.find("error writing " + name), std::string::npos) << run.out;
-    }
-    EXPECT_EQ(ChipFixture::ReadFile(chip.Path("old.bin")), old);
-    std::vector<std::string> left;
-    for (const auto &entry : fs::directory_iterator(chip.dir))
-        left.push_back(entry.path().filename().string());
-    std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"chip", "firmware.bin", "old.bin"}));
-    EXPECT_EQ(chip.Run({"-C", "-R", "old.bin"}).status, 0);
-    EXPECT_EQ(chip.ReadFile(chip.Path("old.bin")), chip.Flash());
 }
 
 }  // namespace
