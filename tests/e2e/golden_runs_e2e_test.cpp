@@ -125,30 +125,27 @@ GoldenCase ParseCase(const std::string &line)
     return c;
 }
 
-std::vector<GoldenCase> LoadCases()
-{
-    std::vector<GoldenCase> cases;
-    std::ifstream in(kGoldenDir + "/cases.txt");
-    std::set<std::string> names;
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        if (Trim(line).empty() || Trim(line)[0] == '#')
-            continue;
-        GoldenCase c = ParseCase(line);
-        if (c.error.empty() && !names.insert(c.name).second)
-            c.error = "case name used twice";
-        if (!c.error.empty()) {
-            c.error = "cases.txt line " + std::to_string(number) + ": " + c.error;
-            c.name = "TableLine" + std::to_string(number);
-        }
-        cases.push_back(c);
-    }
-    return cases;
-}
-
 const std::vector<GoldenCase> &Cases()
 {
-    static const std::vector<GoldenCase> cases = LoadCases();
+    static const std::vector<GoldenCase> cases = [] {
+        std::vector<GoldenCase> cases;
+        std::ifstream in(kGoldenDir + "/cases.txt");
+        std::set<std::string> names;
+        std::string line;
+        for (int number = 1; std::getline(in, line); ++number) {
+            if (Trim(line).empty() || Trim(line)[0] == '#')
+                continue;
+            GoldenCase c = ParseCase(line);
+            if (c.error.empty() && !names.insert(c.name).second)
+                c.error = "case name used twice";
+            if (!c.error.empty()) {
+                c.error = "cases.txt line " + std::to_string(number) + ": " + c.error;
+                c.name = "TableLine" + std::to_string(number);
+            }
+            cases.push_back(c);
+        }
+        return cases;
+    }();
     return cases;
 }
 
@@ -170,12 +167,8 @@ std::string Fnv1a64(const std::string &bytes)
 
 std::string ReadText(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    std::string text(in ? static_cast<size_t>(in.tellg()) : 0, '\0');
-    in.seekg(0);
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(in.gcount()));
-    return text;
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::string Digest(const std::string &bytes) { return std::to_string(bytes.size()) + " bytes, fnv1a64 " + Fnv1a64(bytes); }
@@ -206,18 +199,11 @@ std::string TraceDigest(const std::string &path, bool timed)
 {
     if (!fs::is_regular_file(path))
         return "absent";
-    std::string text = ReadText(path);
-    if (!text.empty() && text.back() != '\n')
-        text += '\n';
-    size_t count = std::count(text.begin(), text.end(), '\n');
-    if (timed) {
-        const std::vector<std::string> lines = SquashRepeats(Lines(text));
-        text.clear();
-        for (const auto &line : lines)
-            text += line + "\n";
-        count = lines.size();
-    }
-    return std::to_string(count) + " lines" + (timed ? " (immediate repeats squashed)" : "") + ", fnv1a64 " +
+    const std::vector<std::string> lines = timed ? SquashRepeats(Lines(ReadText(path))) : Lines(ReadText(path));
+    std::string text;
+    for (const auto &line : lines)
+        text += line + "\n";
+    return std::to_string(lines.size()) + " lines" + (timed ? " (immediate repeats squashed)" : "") + ", fnv1a64 " +
            Fnv1a64(text);
 }
 
@@ -456,7 +442,7 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
     const ToolRun run = RunQzupgrade(arguments(c.args), options);
     const bool names_image = std::any_of(c.args.begin(), c.args.end(),
                                          [](const std::string &arg) { return arg.find("{image}") != std::string::npos; });
-    const std::string image = ReadText(chip.image);
+    const std::string image = ReadText(chip.image), *named = names_image ? &image : nullptr;
 
     std::string out = run.out;
     ReplaceAll(out, dir, "<dir>");
@@ -467,9 +453,8 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
     record << "status: " << run.status << '\n';
     record << "trace.txt: " << TraceDigest(chip.chip + "/trace.txt", c.timed) << '\n';
     record << "state.txt: " << StateRecord(chip.chip + "/state.txt", c.timed);
-    record << "flash.bin: " << MemoryRecord(chip.chip + "/flash.bin", '\x00', flash_before, names_image ? &image : nullptr);
-    record << "eeprom.bin: "
-           << MemoryRecord(chip.chip + "/eeprom.bin", '\xFF', eeprom_before, names_image ? &image : nullptr);
+    record << "flash.bin: " << MemoryRecord(chip.chip + "/flash.bin", '\x00', flash_before, named);
+    record << "eeprom.bin: " << MemoryRecord(chip.chip + "/eeprom.bin", '\xFF', eeprom_before, named);
     // Files of the stand-ins: the FT232H capture, a waveform.
     record << NewFiles(chip_before, FolderFiles(chip.chip), {"trace.txt", "state.txt", "flash.bin", "eeprom.bin"});
     record << NewFiles(files_before, FolderFiles(chip.dir, chip.chip));
