@@ -30,8 +30,8 @@ ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &opt
 // The lines of a text, without their line ends.
 std::vector<std::string> Lines(const std::string &text);
 
-// The simulator's own tool (qzsim create, facts, station); fails the test when it fails.
-void RunQzsim(const std::vector<std::string> &args);
+// The simulator's own tool (qzsim create, facts, station): args, then more; fails the test when it fails.
+void RunQzsim(const std::vector<std::string> &args, const std::vector<std::string> &more = {});
 
 using Bytes = std::vector<uint8_t>;
 
