@@ -7,15 +7,13 @@
 // that differ from the image, digests of the files the stand-ins and the run
 // wrote, and the output, shown with each run of three or more progress steps
 // shortened to its first and last step.
-// A "timed" case ends in a wait bounded by time, whose polls the machine's
-// speed counts: its trace is compared with immediately repeated blocks of up
-// to 64 lines squashed, its state without the counters of polls.
 // QZ_GOLDEN_UPDATE=1 rewrites the expected files (and removes those of cases
 // no longer in the table).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -374,11 +372,8 @@ void MakeFile(const std::string &path, const std::string &kind, const std::strin
     std::string junk(kind == "junk" ? 100 * 1024 : 1024 * 1024, '\0');
     std::generate(junk.begin(), junk.end(), std::mt19937(7));
     std::string dat;
-    for (char c : image) {
-        for (int bit = 7; bit >= 0; --bit)
-            dat += (static_cast<uint8_t>(c) >> bit) & 1 ? '1' : '0';
-        dat += '\n';
-    }
+    for (char c : image)
+        dat += std::bitset<8>(static_cast<uint8_t>(c)).to_string() + '\n';
     if (kind == "folder")
         fs::create_directories(path);
     else if (kind == "fifo")
