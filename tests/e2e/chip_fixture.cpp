@@ -26,10 +26,8 @@ static std::string ShellQuote(const std::string &word)
 static std::vector<std::string> VirtualClockSettings(const RunOptions &options)
 {
 #ifdef QZ_VIRTUAL_CLOCK_PATH
-    if (options.real_clock)
-        return {};
     const char *real_clock = std::getenv("QZ_REAL_CLOCK");
-    if (real_clock && std::string(real_clock) == "1")
+    if (options.real_clock || (real_clock && std::string(real_clock) == "1"))
         return {};
     // A preload the tests themselves run under stays first.
     const char *inherited = std::getenv("LD_PRELOAD");

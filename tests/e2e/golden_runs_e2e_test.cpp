@@ -325,8 +325,7 @@ std::string RenderOutput(const std::string &text)
         for (size_t end = at; StepEnd(text, end); end = StepEnd(text, end))
             starts.push_back(end);
         if (starts.size() < 3) {
-            const size_t next = text.find('\r', at + 1);
-            const size_t until = next == std::string::npos ? text.size() : next;
+            const size_t until = std::min(text.find('\r', at + 1), text.size());
             out += Escape(text.substr(at, until - at));
             at = until;
             continue;
