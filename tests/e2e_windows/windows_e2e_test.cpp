@@ -125,8 +125,8 @@ TEST_F(WindowsE2eTest, ResultsAreTheExitCodeUnchanged)
     // Programming over unerased flash leaves every byte that is not 0xFF in
     // the image different: a positive verify result, whole.
     const Bytes image = chip.Image();
-    const long differences = static_cast<long>(
-        std::count_if(image.begin(), image.begin() + FIRMWARE_AREA_SIZE, [](uint8_t b) { return b != 0xFF; }));
+    const auto differences =
+        std::count_if(image.begin(), image.begin() + FIRMWARE_AREA_SIZE, [](uint8_t b) { return b != 0xFF; });
     ASSERT_GT(differences, 255);
     const ToolRun unerased = Run({"-E0", "-U", chip.image});
     EXPECT_EQ(unerased.status, differences) << unerased.out.substr(unerased.out.size() - 60);
