@@ -20,7 +20,7 @@ done
 tests=$build/bin/qz_unit_tests
 [ -x "$tests" ] || { echo "no $tests: build first (cmake --workflow --preset default)" >&2; exit 2; }
 csv=$(mktemp)
-trap 'rm -f "$csv"' EXIT
+trap 'rm -f "$csv" "$csv.log"' EXIT
 start=$(date +%s.%N)
 env QZ_FAULT_SWEEP_CSV="$csv" ${seed:+QZ_FAULT_SWEEP_SEED=$seed} "$tests" --gtest_filter='Links/FaultSweep*' \
   > "$csv.log" 2>&1
@@ -39,6 +39,5 @@ awk -F, '{ r[$1 " " $6]++ } END { for (k in r) { split(k, p, " "); printf "  %-8
   "$csv" | sort -k1,1 -k2,2n
 if grep -q ',FAILED$' "$csv" || [ $status -ne 0 ]; then
   echo; echo "Not as required:"; grep -E 'Failure|FAILED|: ' "$csv.log" | grep -v '^\[' | sed 's/^/  /'
-  rm -f "$csv.log"; exit 1
+  exit 1
 fi
-rm -f "$csv.log"

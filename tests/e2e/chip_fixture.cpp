@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -27,10 +26,8 @@ static std::string ShellQuote(const std::string &word)
 static std::vector<std::string> VirtualClockSettings(const RunOptions &options)
 {
 #ifdef QZ_VIRTUAL_CLOCK_PATH
-    if (options.real_clock)
-        return {};
     const char *real_clock = std::getenv("QZ_REAL_CLOCK");
-    if (real_clock && std::string(real_clock) == "1")
+    if (options.real_clock || (real_clock && std::string(real_clock) == "1"))
         return {};
     // A preload the tests themselves run under stays first.
     const char *inherited = std::getenv("LD_PRELOAD");
@@ -76,10 +73,9 @@ ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &opt
     FILE *pipe = popen(command.c_str(), "r");
     if (!pipe)
         return run;
-    std::array<char, 4096> buffer{};
-    size_t n = 0;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-        run.out.append(buffer.data(), n);
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        run.out.append(buffer, n);
     const int wait_status = pclose(pipe);
     run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
     return run;
@@ -112,35 +108,29 @@ std::vector<std::string> Lines(const std::string &text)
     return lines;
 }
 
-void RunQzsim(const std::vector<std::string> &args)
+void RunQzsim(const std::vector<std::string> &args, const std::vector<std::string> &more)
 {
     std::string command = ShellQuote(QZSIM_PATH);
-    for (const auto &arg : args)
-        command += " " + ShellQuote(arg);
+    for (const auto *words : {&args, &more})
+        for (const auto &arg : *words)
+            command += " " + ShellQuote(arg);
     command += " >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
 void ChipFixture::Create(const std::vector<std::string> &extra)
 {
-    std::vector<std::string> args = {"create", chip, "--image", image};
-    args.insert(args.end(), extra.begin(), extra.end());
-    RunQzsim(args);
+    RunQzsim({"create", chip, "--image", image}, extra);
 }
 
 void ChipFixture::Fact(const std::string &key, const std::vector<std::string> &values)
 {
-    std::vector<std::string> args = {"facts", chip, key};
-    args.insert(args.end(), values.begin(), values.end());
-    RunQzsim(args);
+    RunQzsim({"facts", chip, key}, values);
 }
 
 ToolRun ChipFixture::Run(const std::vector<std::string> &args) const
 {
-    RunOptions options;
-    options.chip_dir = chip;
-    options.work_dir = dir.string();
-    return RunQzupgrade(args, options);
+    return RunQzupgrade(args, {.chip_dir = chip, .work_dir = dir.string()});
 }
 
 Bytes ChipFixture::ReadFile(const std::string &path)

@@ -13,13 +13,14 @@ struct ToolRun {
     int status = -1;  // the process exit status
 };
 
+// Each field has an initializer, so that a designated initializer may leave any out.
 struct RunOptions {
-    std::string tool = QZ_TOOL_PATH;  // the executable to run
-    std::string chip_dir;             // QZSIM_CHIP for the stand-in libraries
-    std::string work_dir;             // current directory of the run
-    std::vector<std::string> env;     // further NAME=value settings
-    std::vector<std::string> launcher;  // words before the tool (e.g. Wine and its exit-code probe)
-    bool real_clock = false;            // Wine keeps real time: its own clocks drive its processes
+    std::string tool = QZ_TOOL_PATH;      // the executable to run
+    std::string chip_dir{};               // QZSIM_CHIP for the stand-in libraries
+    std::string work_dir{};               // current directory of the run
+    std::vector<std::string> env{};       // further NAME=value settings
+    std::vector<std::string> launcher{};  // words before the tool (e.g. Wine and its exit-code probe)
+    bool real_clock = false;              // Wine keeps real time: its own clocks drive its processes
 };
 
 // Runs sleep on the virtual clock of tests/e2e/virtual_clock, unless
@@ -29,8 +30,8 @@ ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &opt
 // The lines of a text, without their line ends.
 std::vector<std::string> Lines(const std::string &text);
 
-// The simulator's own tool (qzsim create, facts, station); fails the test when it fails.
-void RunQzsim(const std::vector<std::string> &args);
+// The simulator's own tool (qzsim create, facts, station): args, then more; fails the test when it fails.
+void RunQzsim(const std::vector<std::string> &args, const std::vector<std::string> &more = {});
 
 using Bytes = std::vector<uint8_t>;
 

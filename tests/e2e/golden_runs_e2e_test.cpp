@@ -7,15 +7,13 @@
 // that differ from the image, digests of the files the stand-ins and the run
 // wrote, and the output, shown with each run of three or more progress steps
 // shortened to its first and last step.
-// A "timed" case ends in a wait bounded by time, whose polls the machine's
-// speed counts: its trace is compared with immediately repeated blocks of up
-// to 64 lines squashed, its state without the counters of polls.
 // QZ_GOLDEN_UPDATE=1 rewrites the expected files (and removes those of cases
 // no longer in the table).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <bitset>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -125,30 +123,27 @@ GoldenCase ParseCase(const std::string &line)
     return c;
 }
 
-std::vector<GoldenCase> LoadCases()
-{
-    std::vector<GoldenCase> cases;
-    std::ifstream in(kGoldenDir + "/cases.txt");
-    std::set<std::string> names;
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        if (Trim(line).empty() || Trim(line)[0] == '#')
-            continue;
-        GoldenCase c = ParseCase(line);
-        if (c.error.empty() && !names.insert(c.name).second)
-            c.error = "case name used twice";
-        if (!c.error.empty()) {
-            c.error = "cases.txt line " + std::to_string(number) + ": " + c.error;
-            c.name = "TableLine" + std::to_string(number);
-        }
-        cases.push_back(c);
-    }
-    return cases;
-}
-
 const std::vector<GoldenCase> &Cases()
 {
-    static const std::vector<GoldenCase> cases = LoadCases();
+    static const std::vector<GoldenCase> cases = [] {
+        std::vector<GoldenCase> cases;
+        std::ifstream in(kGoldenDir + "/cases.txt");
+        std::set<std::string> names;
+        std::string line;
+        for (int number = 1; std::getline(in, line); ++number) {
+            if (Trim(line).empty() || Trim(line)[0] == '#')
+                continue;
+            GoldenCase c = ParseCase(line);
+            if (c.error.empty() && !names.insert(c.name).second)
+                c.error = "case name used twice";
+            if (!c.error.empty()) {
+                c.error = "cases.txt line " + std::to_string(number) + ": " + c.error;
+                c.name = "TableLine" + std::to_string(number);
+            }
+            cases.push_back(c);
+        }
+        return cases;
+    }();
     return cases;
 }
 
@@ -170,12 +165,8 @@ std::string Fnv1a64(const std::string &bytes)
 
 std::string ReadText(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    std::string text(in ? static_cast<size_t>(in.tellg()) : 0, '\0');
-    in.seekg(0);
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(in.gcount()));
-    return text;
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::string Digest(const std::string &bytes) { return std::to_string(bytes.size()) + " bytes, fnv1a64 " + Fnv1a64(bytes); }
@@ -206,18 +197,11 @@ std::string TraceDigest(const std::string &path, bool timed)
 {
     if (!fs::is_regular_file(path))
         return "absent";
-    std::string text = ReadText(path);
-    if (!text.empty() && text.back() != '\n')
-        text += '\n';
-    size_t count = std::count(text.begin(), text.end(), '\n');
-    if (timed) {
-        const std::vector<std::string> lines = SquashRepeats(Lines(text));
-        text.clear();
-        for (const auto &line : lines)
-            text += line + "\n";
-        count = lines.size();
-    }
-    return std::to_string(count) + " lines" + (timed ? " (immediate repeats squashed)" : "") + ", fnv1a64 " +
+    const std::vector<std::string> lines = timed ? SquashRepeats(Lines(ReadText(path))) : Lines(ReadText(path));
+    std::string text;
+    for (const auto &line : lines)
+        text += line + "\n";
+    return std::to_string(lines.size()) + " lines" + (timed ? " (immediate repeats squashed)" : "") + ", fnv1a64 " +
            Fnv1a64(text);
 }
 
@@ -341,8 +325,7 @@ std::string RenderOutput(const std::string &text)
         for (size_t end = at; StepEnd(text, end); end = StepEnd(text, end))
             starts.push_back(end);
         if (starts.size() < 3) {
-            const size_t next = text.find('\r', at + 1);
-            const size_t until = next == std::string::npos ? text.size() : next;
+            const size_t until = std::min(text.find('\r', at + 1), text.size());
             out += Escape(text.substr(at, until - at));
             at = until;
             continue;
@@ -388,11 +371,8 @@ void MakeFile(const std::string &path, const std::string &kind, const std::strin
     std::string junk(kind == "junk" ? 100 * 1024 : 1024 * 1024, '\0');
     std::generate(junk.begin(), junk.end(), std::mt19937(7));
     std::string dat;
-    for (char c : image) {
-        for (int bit = 7; bit >= 0; --bit)
-            dat += (static_cast<uint8_t>(c) >> bit) & 1 ? '1' : '0';
-        dat += '\n';
-    }
+    for (char c : image)
+        dat += std::bitset<8>(static_cast<uint8_t>(c)).to_string() + '\n';
     if (kind == "folder")
         fs::create_directories(path);
     else if (kind == "fifo")
@@ -440,7 +420,7 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
     for (const char *file : {"trace.txt", "state.txt", "ftdi_writes.log", "bus.vcd"})
         fs::remove(chip.chip + "/" + file);
 
-    RunOptions options;
+    RunOptions options{.chip_dir = chip.chip, .work_dir = dir, .launcher = {"timeout", "-k", "5", "120"}};
     if (!c.libraries.empty()) {
         // A copy of the tool alone in a folder with the variant libraries.
         const fs::path folder = chip.dir / "tool";
@@ -450,16 +430,13 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
             fs::copy_file(QZ_BIN_DIR "/variants" / library, folder / library.filename());
         options.tool = (folder / "qzupgrade").string();
     }
-    options.chip_dir = chip.chip;
-    options.work_dir = dir;
-    options.launcher = {"timeout", "-k", "5", "120"};
     const auto files_before = FolderFiles(chip.dir, chip.chip), chip_before = FolderFiles(chip.chip);
     const std::string flash_before = ChipMemory(chip.chip + "/flash.bin", '\x00');
     const std::string eeprom_before = ChipMemory(chip.chip + "/eeprom.bin", '\xFF');
     const ToolRun run = RunQzupgrade(arguments(c.args), options);
     const bool names_image = std::any_of(c.args.begin(), c.args.end(),
                                          [](const std::string &arg) { return arg.find("{image}") != std::string::npos; });
-    const std::string image = ReadText(chip.image);
+    const std::string image = ReadText(chip.image), *named = names_image ? &image : nullptr;
 
     std::string out = run.out;
     ReplaceAll(out, dir, "<dir>");
@@ -470,9 +447,8 @@ std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
     record << "status: " << run.status << '\n';
     record << "trace.txt: " << TraceDigest(chip.chip + "/trace.txt", c.timed) << '\n';
     record << "state.txt: " << StateRecord(chip.chip + "/state.txt", c.timed);
-    record << "flash.bin: " << MemoryRecord(chip.chip + "/flash.bin", '\x00', flash_before, names_image ? &image : nullptr);
-    record << "eeprom.bin: "
-           << MemoryRecord(chip.chip + "/eeprom.bin", '\xFF', eeprom_before, names_image ? &image : nullptr);
+    record << "flash.bin: " << MemoryRecord(chip.chip + "/flash.bin", '\x00', flash_before, named);
+    record << "eeprom.bin: " << MemoryRecord(chip.chip + "/eeprom.bin", '\xFF', eeprom_before, named);
     // Files of the stand-ins: the FT232H capture, a waveform.
     record << NewFiles(chip_before, FolderFiles(chip.chip), {"trace.txt", "state.txt", "flash.bin", "eeprom.bin"});
     record << NewFiles(files_before, FolderFiles(chip.dir, chip.chip));

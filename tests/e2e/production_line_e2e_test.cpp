@@ -1,11 +1,14 @@
-// A programming station's log: shared by parallel runs, and what it says.
-// Boards, listing, refusals, verifying, an unwritable log: golden runs.
+// A programming station's log and output: the log shared by parallel runs,
+// what it says, the JSON event stream against the run's log line, and the
+// size of --progress lines. Boards, listing, refusals, verifying, an
+// unwritable log and the output of each mode: golden runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
 #include <future>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -26,7 +29,8 @@ std::vector<nlohmann::json> LogLines(const std::string &path)
 
 // Four runs at once append to one log: four whole lines of valid JSON, one
 // for each run's image path (long enough that a split write would show).
-TEST(ProductionLineE2eTest, ParallelRunsShareOneLogLineByLine)
+// Each line names the link, the board, the error and the exit status.
+TEST(ProductionLineE2eTest, ParallelRunsShareOneLogLineByLineAndEachNamesTheLinkTheBoardAndTheError)
 {
     ChipFixture chip;
     chip.Create();
@@ -50,15 +54,9 @@ TEST(ProductionLineE2eTest, ParallelRunsShareOneLogLineByLine)
         logged.insert(line["image"]["path"].get<std::string>());
     }
     EXPECT_EQ(logged, paths);
-}
 
-// Each line names the link, the board, the error and the exit status.
-TEST(ProductionLineE2eTest, LogNamesTheLinkTheBoardAndTheError)
-{
-    ChipFixture chip;
-    chip.Create();
+    fs::remove(log);
     std::ofstream(chip.chip + "/ftdi.txt") << "board 0x11 serial FTA\nboard 0x2B serial FTB\nnack_address_from 1\n";
-    const std::string log = chip.Path("station.log");
     EXPECT_EQ(chip.Run({"-F", "--serial", "FTB", "--log", log, "-X", "0x1234"}).status, 102);
     const std::vector<nlohmann::json> lines = LogLines(log);
     ASSERT_EQ(lines.size(), 1u);
@@ -77,33 +75,23 @@ TEST(ProductionLineE2eTest, LogNamesTheLinkTheBoardAndTheError)
                                              "seconds"}));
 }
 
-}  // namespace
-
-namespace {
-
 // A run whose output or files fail as a station's do: the words before the
 // tool are a bash script that gets the tool as $0 and its arguments as $@.
 ToolRun RunUnder(const ChipFixture &chip, const std::string &script, const std::vector<std::string> &args)
 {
-    RunOptions options;
-    options.chip_dir = chip.chip;
-    options.work_dir = chip.dir.string();
-    options.launcher = {"bash", "-c", script};
-    return RunQzupgrade(args, options);
+    return RunQzupgrade(args, {.chip_dir = chip.chip, .work_dir = chip.dir.string(), .launcher = {"bash", "-c", script}});
 }
 
 // A reader that goes away after the first lines: the command runs to its
 // end, its log line is written, and its status is the command's own.
 TEST(ProductionLineE2eTest, AClosedOutputPipeNeverStopsTheCommand)
 {
-    const std::vector<std::vector<std::string>> commands = {
-        {"-M", "firmware.bin"}, {"-C", "-M", "firmware.bin"}, {"-F", "-M", "firmware.bin"}};
-    for (const auto &command : commands) {
-        SCOPED_TRACE(command[0]);
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"--log", "run.log", "-M", "firmware.bin"},
+                                                 {"--log", "run.log", "-C", "-M", "firmware.bin"},
+                                                 {"--log", "run.log", "-F", "-M", "firmware.bin"}}) {
+        SCOPED_TRACE(args[2]);
         ChipFixture chip;
         chip.Create();
-        std::vector<std::string> args = {"--log", "run.log"};
-        args.insert(args.end(), command.begin(), command.end());
         const ToolRun run = RunUnder(chip, "\"$0\" \"$@\" | head -c 200 >/dev/null; echo \"status=${PIPESTATUS[0]}\"",
                                      args);
         EXPECT_EQ(run.out, "status=0\n");
@@ -114,12 +102,29 @@ TEST(ProductionLineE2eTest, AClosedOutputPipeNeverStopsTheCommand)
     }
 }
 
-// A log that fills its disk keeps no part of the line, and the next run's
-// line is whole. A success becomes 104; a failed command keeps its status.
-TEST(ProductionLineE2eTest, ALogWriteThatFallsShortLeavesTheLogAsItWas)
+// A read-out that cannot be written whole leaves no file that would load as
+// an image, and an older file of that name as it was. A log that fills its
+// disk keeps no part of the line, and the next run's line is whole. A
+// success becomes 104; a failed command keeps its status.
+TEST(ProductionLineE2eTest, AReadOutIsSavedWholeOrNotAtAllAndALogLineWholeOrNotAtAll)
 {
     ChipFixture chip;
     chip.Create();
+    std::ofstream(chip.Path("old.bin"), std::ios::binary).write("old", 3);
+    for (const std::string name : {"old.bin", "new.bin", "new.hex"}) {
+        SCOPED_TRACE(name);
+        const ToolRun run = RunUnder(chip, "ulimit -f 8; exec \"$0\" \"$@\"", {"-C", "-R", name});
+        EXPECT_EQ(run.status, 104);
+        EXPECT_NE(run.out.find("error writing " + name), std::string::npos) << run.out;
+    }
+    EXPECT_EQ(ChipFixture::ReadFile(chip.Path("old.bin")), (Bytes{'o', 'l', 'd'}));
+    std::set<std::string> left;
+    for (const auto &entry : fs::directory_iterator(chip.dir))
+        left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"chip", "firmware.bin", "old.bin"}));
+    EXPECT_EQ(chip.Run({"-C", "-R", "old.bin"}).status, 0);
+    EXPECT_EQ(chip.ReadFile(chip.Path("old.bin")), chip.Flash());
+
     // Every line names the log, longer than the 1024-byte limit.
     std::string log = chip.Path("");
     for (int i = 0; i < 6; ++i)
@@ -144,28 +149,93 @@ TEST(ProductionLineE2eTest, ALogWriteThatFallsShortLeavesTheLogAsItWas)
     EXPECT_EQ(lines[0]["image"]["size"], 40000);
 }
 
-// A read-out that cannot be written whole leaves no file that would load as
-// an image, and an older file of that name as it was.
-TEST(ProductionLineE2eTest, AReadOutIsSavedWholeOrNotAtAll)
+// Every line of --json parses; phases open and close in pairs with at most
+// 100 progress events each; the last event's log object is, field by field,
+// the --log line of the same run. Once on a run that succeeds, once on one
+// whose link fails in the middle of programming.
+TEST(StationOutputE2eTest, JsonLinesParseAndTheResultIsTheLogLine)
 {
-    ChipFixture chip;
-    chip.Create();
-    const Bytes old = {'o', 'l', 'd'};
-    std::ofstream(chip.Path("old.bin"), std::ios::binary).write("old", 3);
-    for (const std::string name : {"old.bin", "new.bin", "new.hex"}) {
-        SCOPED_TRACE(name);
-        const ToolRun run = RunUnder(chip, "ulimit -f 8; exec \"$0\" \"$@\"", {"-C", "-R", name});
-        EXPECT_EQ(run.status, 104);
-        EXPECT_NE(run.out.find("error writing " + name), std::string::npos) << run.out;
+    const struct { const char *name, *fact, *value; int status; } cases[] = {
+        {"succeeds", nullptr, nullptr, 0}, {"link fails", "iic_fail_from", "50000", 117}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ChipFixture chip;
+        chip.Create();
+        if (c.fact)
+            chip.Fact(c.fact, {c.value});
+        const ToolRun run = chip.Run({"-C", "--json", "--log", chip.Path("run.log"), "-U", chip.image});
+        EXPECT_EQ(run.status, c.status);
+
+        std::vector<nlohmann::json> events;
+        for (const std::string &line : Lines(run.out)) {
+            events.push_back(nlohmann::json::parse(line, nullptr, false));
+            ASSERT_FALSE(events.back().is_discarded()) << line;
+            EXPECT_EQ(events.back()["schema"], 1) << line;
+        }
+        ASSERT_GE(events.size(), 3u);
+        EXPECT_EQ(events.front()["event"], "start");
+        EXPECT_EQ(events.front()["args"].back(), chip.image);
+        std::map<std::string, int> progress;
+        int open = 0, phases = 0;
+        for (const nlohmann::json &event : events) {
+            if (event["event"] == "phase") {
+                open += event["state"] == "begin" ? 1 : -1;
+                phases += event["state"] == "end";
+                ASSERT_GE(open, 0);
+                ASSERT_LE(open, 1);
+            } else if (event["event"] == "progress") {
+                EXPECT_LE(++progress[event["name"].get<std::string>() + std::to_string(phases)], 100);
+            }
+        }
+        EXPECT_EQ(open, 0);
+        EXPECT_GE(phases, c.status == 0 ? 5 : 4);
+
+        const nlohmann::json &result = events.back();
+        ASSERT_EQ(result["event"], "result");
+        const std::vector<nlohmann::json> log = LogLines(chip.Path("run.log"));
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(result["log"], log[0]);
+        EXPECT_EQ(result["log"]["exit_status"], run.status);
     }
-    EXPECT_EQ(ChipFixture::ReadFile(chip.Path("old.bin")), old);
-    std::vector<std::string> left;
-    for (const auto &entry : fs::directory_iterator(chip.dir))
-        left.push_back(entry.path().filename().string());
-    std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"chip", "firmware.bin", "old.bin"}));
-    EXPECT_EQ(chip.Run({"-C", "-R", "old.bin"}).status, 0);
-    EXPECT_EQ(chip.ReadFile(chip.Path("old.bin")), chip.Flash());
+}
+
+// The lines of a run that are not progress, with its folder as <dir>.
+std::string OtherLines(const std::string &out, const std::string &dir)
+{
+    static const char *const kLabels[] = {"Program...", "Verify....", "Read......", "Write.....", "Erase.....", "Preprogram"};
+    std::string kept;
+    for (std::string line : Lines(out)) {
+        const bool progress = line.find('\r') != std::string::npos ||
+                              std::any_of(std::begin(kLabels), std::end(kLabels),
+                                          [&](const char *label) { return line.starts_with(label); });
+        if (progress)
+            continue;
+        if (const size_t at = line.find(dir); at != std::string::npos)
+            line.replace(at, dir.size(), "<dir>");
+        kept += line + "\n";
+    }
+    return kept;
+}
+
+// A whole -U with --progress lines stays under 3 KB on every link, without a
+// carriage return, and every other line is the default text's.
+TEST(StationOutputE2eTest, ProgressLinesOfAWholeUpgradeStayShort)
+{
+    for (const char *link : {"-C", "-S0x1234"}) {
+        SCOPED_TRACE(link);
+        ChipFixture chip;
+        chip.Create();
+        const ToolRun text = chip.Run({link, "-U", chip.image});
+        chip.Create();
+        const ToolRun lines = chip.Run({link, "--progress", "lines", "-U", chip.image});
+        EXPECT_EQ(lines.status, 0);
+        EXPECT_EQ(text.status, 0);
+        EXPECT_LT(lines.out.size(), 3072u);
+        EXPECT_GT(text.out.size(), 60000u);
+        EXPECT_EQ(lines.out.find('\r'), std::string::npos);
+        EXPECT_EQ(OtherLines(lines.out, chip.dir.string()), OtherLines(text.out, chip.dir.string()));
+        EXPECT_NE(OtherLines(text.out, chip.dir.string()).find("Search....FF00  done!"), std::string::npos);
+    }
 }
 
 }  // namespace

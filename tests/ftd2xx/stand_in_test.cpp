@@ -51,9 +51,7 @@ protected:
     }
     std::string Read(const fs::path &file) const
     {
-        std::ostringstream s;
-        s << std::ifstream(dir / file).rdbuf();
-        return s.str();
+        return {std::istreambuf_iterator<char>(std::ifstream(dir / file).rdbuf()), {}};
     }
 
     const fs::path dir = fs::temp_directory_path() / ("qz_ftd2xx_" + std::to_string(getpid()));
@@ -99,7 +97,7 @@ TEST_P(StandInTest, OpenTakesTheFirstFreeBoardAndCapturesEverySetUpWrite)
 // kind 'W' writes data, 'R' reads as many bytes, equal to data when it succeeds.
 struct Op { char kind; int dev, reg; Bytes data; int result; const char *error = nullptr; };
 
-TEST_P(StandInTest, TransfersReachTheChipAtItsAddressAndARefusedByteIsNotWritten)
+TEST_P(StandInTest, TransfersReachTheChipAtItsAddressARefusedByteIsNotWrittenAndAWholePieceIsOneStream)
 {
     const struct { const char *boards, *chip; std::vector<Op> ops; } kCases[] = {
         {"", "i2c_address 0xA6\n", {{'W', kChip, 0, {0x50}, kW, "Invalid ACK"}, {'W', 0xA6, 0, {0x50}, 1}}},
@@ -121,12 +119,8 @@ TEST_P(StandInTest, TransfersReachTheChipAtItsAddressAndARefusedByteIsNotWritten
         }
         link->Close();
     }
-}
-
-// The largest pieces go out as one stream each, of the size the transfers
-// check against the buffer at compile time.
-TEST_P(StandInTest, AWholePieceIsOneStreamOfItsComputedSize)
-{
+    // The largest pieces go out as one stream each, of the size the transfers
+    // check against the buffer at compile time.
     ASSERT_TRUE(Open(""));
     Bytes piece(64);
     EXPECT_EQ(link->WriteBlock(kChip, 0x10, piece), 64);
@@ -134,10 +128,9 @@ TEST_P(StandInTest, AWholePieceIsOneStreamOfItsComputedSize)
     link->Close();
     std::vector<size_t> sizes;
     std::istringstream log(Read("ftdi_writes.log"));
-    for (std::string line; std::getline(log, line);) {
+    for (std::string line; std::getline(log, line);)
         if (line.starts_with("> "))
             sizes.push_back(line.size() / 3);
-    }
     ASSERT_GE(sizes.size(), 2u);
     EXPECT_EQ(sizes[sizes.size() - 2], qz::WriteTransactionBytes(64));
     EXPECT_EQ(sizes.back(), qz::ReadTransactionBytes(64));

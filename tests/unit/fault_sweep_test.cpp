@@ -43,9 +43,8 @@ void PrintTo(const LinkModel &model, std::ostream *out) { *out << model.name; }
 
 // Cases per fault: the long runs get fewer, so that a link's 1,020 cases take
 // a few seconds.
-const std::pair<std::vector<std::string>, int> kCommands[] = {
-    {{"-Ufw.bin"}, 25}, {{"-Wfw.bin"}, 25}, {{"-Mfw.bin"}, 25},
-    {{"-X0x1234,0x5678"}, 60}, {{"-Rout.bin"}, 60}, {{"-B"}, 60}};
+const std::pair<std::string, int> kCommands[] = {{"-Ufw.bin", 25},        {"-Wfw.bin", 25},  {"-Mfw.bin", 25},
+                                                {"-X0x1234,0x5678", 60}, {"-Rout.bin", 60}, {"-B", 60}};
 
 enum class Fault { Dies, FailsOnce, NackHalfway, ShortRead };
 const char *const kFaultNames[] = {"dies", "fails_once", "nack_halfway", "short_read"};
@@ -115,16 +114,18 @@ struct Outcome {
     std::string out;
     Bytes flash, eeprom, saved;
     size_t transfers = 0;
+    std::vector<LinkTransfer> trace;  // those of a run without a fault
     bool runaway = false;
 };
 
 Outcome RunOnce(const qzsim::GeneratedChip &chip, const LinkModel &model, const std::vector<std::string> &command,
-                const std::function<void(SimLink &)> &fault, size_t transfer_limit)
+                const std::function<void(SimLink &)> &fault = {}, size_t transfer_limit = SIZE_MAX)
 {
     ToolBench b(chip, model.traits);
     b.link.write_error = model.write_error;
     b.link.read_error = model.read_error;
-    fault(b.link);
+    if (fault)
+        fault(b.link);
     b.link.after_transfer = [&, chained = b.link.after_transfer](const LinkTransfer &t) {
         if (chained)
             chained(t);
@@ -133,7 +134,7 @@ Outcome RunOnce(const qzsim::GeneratedChip &chip, const LinkModel &model, const 
     };
     std::vector<std::string> args = model.options;
     args.insert(args.end(), command.begin(), command.end());
-    b.link.record = false;
+    b.link.record = !fault;
     Outcome o;
     try {
         o.result = b.Run(args);
@@ -145,6 +146,7 @@ Outcome RunOnce(const qzsim::GeneratedChip &chip, const LinkModel &model, const 
     o.eeprom.assign(b.sim.eeprom().data().begin(), b.sim.eeprom().data().end());
     o.saved = b.files.files["out.bin"];
     o.transfers = b.link.count;
+    o.trace = std::move(b.link.transfers);
     return o;
 }
 
@@ -184,10 +186,9 @@ std::string Verdict(const Outcome &o, const Outcome &healthy, const Bytes &flash
 std::string Label(const std::vector<std::string> &command)
 {
     std::string label;
-    for (const std::string &arg : command) {
+    for (const std::string &arg : command)
         if (arg.starts_with("-"))
             label += arg.starts_with("--") ? arg : arg.substr(0, 2);
-    }
     return label;
 }
 
@@ -214,14 +215,10 @@ TEST_P(FaultSweepTest, EveryFaultEndsAsRequired)
     std::ofstream csv = CsvFile();
     int cases = 0, failures = 0;
     for (const auto &[command, cases_per_fault] : kCommands) {
-        const bool read_only = command[0].starts_with("-R");
-        std::vector<LinkTransfer> healthy_transfers;
-        const auto watch = [&](SimLink &link) {
-            link.after_transfer = [&](const LinkTransfer &t) { healthy_transfers.push_back(t); };
-        };
-        const Outcome healthy = RunOnce(chip, model, command, watch, SIZE_MAX);
-        ASSERT_TRUE(healthy.result.succeeded()) << command[0] << "\n" << healthy.out;
-        const std::vector<Phase> phases = PhasesOf(healthy_transfers);
+        const bool read_only = command.starts_with("-R");
+        const Outcome healthy = RunOnce(chip, model, {command});
+        ASSERT_TRUE(healthy.result.succeeded()) << command << "\n" << healthy.out;
+        const std::vector<Phase> phases = PhasesOf(healthy.trace);
         for (int f = 0; f < 4; ++f) {
             const Fault fault = static_cast<Fault>(f);
             for (int i = 0; i < cases_per_fault; ++i) {
@@ -229,7 +226,7 @@ TEST_P(FaultSweepTest, EveryFaultEndsAsRequired)
                 // A NACK strikes a write, a short reply a read.
                 const char op = fault == Fault::NackHalfway ? 'W' : fault == Fault::ShortRead ? 'R' : 0;
                 uint32_t at = 0;
-                for (int tries = 0; tries < 100 && (!at || (op && healthy_transfers[at - 1].op != op)); ++tries)
+                for (int tries = 0; tries < 100 && (!at || (op && healthy.trace[at - 1].op != op)); ++tries)
                     at = std::uniform_int_distribution<uint32_t>(phase.first, phase.last)(random);
                 const auto plant = [&](SimLink &link) {
                     if (fault == Fault::Dies) {
@@ -243,27 +240,25 @@ TEST_P(FaultSweepTest, EveryFaultEndsAsRequired)
                     link.fail_only = at;
                     link.fail_halfway = fault != Fault::FailsOnce;
                 };
-                const Outcome o = RunOnce(chip, model, command, plant, RunawayLimit(healthy.transfers));
+                const Outcome o = RunOnce(chip, model, {command}, plant, RunawayLimit(healthy.transfers));
                 std::string verdict = Verdict(o, healthy, chip.flash, read_only);
                 // An upgrade the link broke off while it erased or programmed
                 // is finished by a rerun that writes what is still different.
-                if (verdict.empty() && fault == Fault::Dies && command[0].starts_with("-U") &&
+                if (verdict.empty() && fault == Fault::Dies && command.starts_with("-U") &&
                     (phase.name == "erase" || phase.name == "program")) {
                     qzsim::GeneratedChip broken = chip;
                     broken.flash = o.flash, broken.eeprom = o.eeprom;
-                    std::vector<std::string> rerun = {"--skip-unchanged"};
-                    rerun.insert(rerun.end(), command.begin(), command.end());
-                    const Outcome again = RunOnce(broken, model, rerun, [](SimLink &) {}, SIZE_MAX);
+                    const Outcome again = RunOnce(broken, model, {"--skip-unchanged", command});
                     if (!again.result.succeeded() || again.flash != healthy.flash || again.eeprom != healthy.eeprom)
                         verdict = "the rerun with --skip-unchanged did not finish the upgrade: " + LastLine(again.out);
                 }
                 ++cases;
                 if (csv.is_open())
-                    csv << model.name << ',' << command[0].substr(0, 2) << ',' << kFaultNames[f] << ',' << phase.name
+                    csv << model.name << ',' << command.substr(0, 2) << ',' << kFaultNames[f] << ',' << phase.name
                         << ',' << at << ',' << o.result.WindowsValue() << ',' << (verdict.empty() ? "ok" : "FAILED")
                         << '\n';
                 if (!verdict.empty() && ++failures <= 10)
-                    ADD_FAILURE() << model.name << ' ' << command[0] << ' ' << kFaultNames[f] << " at transfer " << at
+                    ADD_FAILURE() << model.name << ' ' << command << ' ' << kFaultNames[f] << " at transfer " << at
                                   << " (" << phase.name << ", seed " << seed << "): " << verdict;
             }
         }
@@ -330,10 +325,8 @@ TEST_P(FaultSweepTest, OneFailedTransferBeforeTheFirstChangeEndsWithTheLinkOrAsC
             if (*variant)
                 args.insert(args.begin(), variant);
             const qzsim::GeneratedChip &target = verify ? upgraded : chip;
-            std::vector<LinkTransfer> transfers;
-            const Outcome healthy = RunOnce(target, model, args, [&](SimLink &link) {
-                link.after_transfer = [&](const LinkTransfer &t) { transfers.push_back(t); };
-            }, SIZE_MAX);
+            const Outcome healthy = RunOnce(target, model, args);
+            const std::vector<LinkTransfer> &transfers = healthy.trace;
             ASSERT_TRUE(healthy.result.succeeded()) << Label(args) << "\n" << healthy.out;
             const auto version_read = std::find_if(transfers.begin(), transfers.end(), [](const LinkTransfer &t) {
                 return t.Is('R', qz::PAGE_STATUS, qz::FW_VERSION);

@@ -1,8 +1,9 @@
 // A virtual monotonic clock for one process, preloaded by the end-to-end
-// tests: sleeps return at once and move the process's monotonic clocks
-// forward instead, so runs of the tool and its stand-ins never sleep in real
-// time. CLOCK_REALTIME stays real, as do waits inside other calls (poll,
-// futexes), which the tool does not use to wait.
+// tests: sleeps (nanosleep and clock_nanosleep, the only ones the tool and
+// its stand-ins call) return at once and move the process's monotonic clocks
+// forward instead, so those runs never sleep in real time. CLOCK_REALTIME
+// stays real, as do waits inside other calls (poll, futexes), which the tool
+// does not use to wait.
 // QZ_VIRTUAL_CLOCK_SPIN_MS=<ms> also charges every monotonic clock read that
 // many milliseconds: a simulated transfer takes microseconds where a real one
 // takes about one, so a wait that polls until a time-out ends after about the
@@ -10,7 +11,6 @@
 #include <dlfcn.h>
 #include <sched.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -94,18 +94,6 @@ __attribute__((visibility("default"))) int nanosleep(const timespec *request, ti
     const int error = clock_nanosleep(CLOCK_MONOTONIC, 0, request, remain);
     errno = error ? error : errno;
     return error ? -1 : 0;
-}
-
-__attribute__((visibility("default"))) int usleep(useconds_t microseconds)
-{
-    Advance(static_cast<int64_t>(microseconds) * 1000);
-    return 0;
-}
-
-__attribute__((visibility("default"))) unsigned int sleep(unsigned int seconds)
-{
-    Advance(static_cast<int64_t>(seconds) * kNsPerSecond);
-    return 0;
 }
 
 }  // extern "C"
