@@ -45,8 +45,6 @@ void FtdiLink::BeginTransaction(int dev, int reg)
 
 int FtdiLink::WriteBlock(int dev, int reg, std::span<const uint8_t> data)
 {
-    if (data.empty())
-        return 0;
     if (!board_open_) {
         Fail("Fail to send command");
         return ERR_FT232H_WRITE;
@@ -78,8 +76,6 @@ int FtdiLink::WriteBlock(int dev, int reg, std::span<const uint8_t> data)
 
 int FtdiLink::ReadBlock(int dev, int reg, std::span<uint8_t> data)
 {
-    if (data.empty())
-        return 0;
     if (!board_open_) {
         Fail("Fail to send command");
         return ERR_FT232H_READ;

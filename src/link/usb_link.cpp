@@ -80,7 +80,7 @@ bool UsbLink::LoadLibrary()
     return LoadMakerLibrary(library_, library_name_, console_, reason_, [this] { return LookUpEntryPoints(); });
 }
 
-std::optional<std::vector<UsbDeviceEntry>> UsbLink::AcceptedDevices(unsigned &enumerated)
+std::optional<UsbLink::Enumeration> UsbLink::AcceptedDevices()
 {
     if (!api_.init())
         return std::nullopt;
@@ -88,28 +88,27 @@ std::optional<std::vector<UsbDeviceEntry>> UsbLink::AcceptedDevices(unsigned &en
     uint8_t count = 0;
     if (!api_.get_device_count(&count))
         return std::nullopt;
-    enumerated = count;
-    std::vector<UsbDeviceEntry> accepted;
+    Enumeration devices;
+    devices.enumerated = count;
     for (unsigned index = 0; index != count; ++index) {
         UsbDeviceEntry entry{};
         api_.get_device(static_cast<uint8_t>(index), &entry);
         if (ProductIdAccepted(entry.product_id))
-            accepted.push_back(entry);
+            devices.accepted.push_back(entry);
     }
-    return accepted;
+    return devices;
 }
 
 std::optional<std::vector<ListedDevice>> UsbLink::ListDevices()
 {
-    std::optional<std::vector<UsbDeviceEntry>> entries;
-    unsigned enumerated = 0;
+    std::optional<Enumeration> found;
     if (LoadLibrary())
-        entries = AcceptedDevices(enumerated);
+        found = AcceptedDevices();
     Close();
-    if (!entries)
+    if (!found)
         return std::nullopt;
     std::vector<ListedDevice> devices;
-    for (const UsbDeviceEntry &entry : *entries)
+    for (const UsbDeviceEntry &entry : found->accepted)
         devices.emplace_back().id = entry.product_id & 0xFFFFu;
     return devices;
 }
@@ -118,17 +117,16 @@ bool UsbLink::Open()
 {
     if (!LoadLibrary())
         return false;
-    unsigned enumerated = 0;
-    const std::optional<std::vector<UsbDeviceEntry>> accepted = AcceptedDevices(enumerated);
-    if (!accepted)
+    const std::optional<Enumeration> found = AcceptedDevices();
+    if (!found)
         return false;
-    const std::optional<size_t> index = ChooseByIndex(device_, accepted->size(), console_, "USB Billboard device");
+    const std::optional<size_t> index = ChooseByIndex(device_, found->accepted.size(), console_, "USB Billboard device");
     if (!index) {
-        if (device_.by != DeviceChoice::By::Index && enumerated != 0)
+        if (device_.by != DeviceChoice::By::Index && found->enumerated != 0)
             console_.Write("No USB Billboard Device\n");
         return false;
     }
-    const UsbDeviceEntry chosen = (*accepted)[*index];
+    const UsbDeviceEntry chosen = found->accepted[*index];
     if (!api_.open(chosen.device_key, chosen.product_id)) {
         console_.Write("Fail to open USB Billboard device\n");
         return false;
@@ -158,9 +156,7 @@ void UsbLink::Close()
 
 int UsbLink::WriteBlock(int, int reg, std::span<const uint8_t> data)
 {
-    if (data.empty())
-        return 0;
-    if (reg == PAGE_SELECT) {
+    if (reg == PAGE_SELECT && !data.empty()) {
         page_ = data[0];
         return static_cast<int>(data.size());
     }

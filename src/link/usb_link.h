@@ -55,7 +55,12 @@ private:
     // The enumerated devices whose product ID the link accepts, and in
     // enumerated how many there were in all; nullopt (enumerated untouched)
     // when the library cannot enumerate.
-    std::optional<std::vector<UsbDeviceEntry>> AcceptedDevices(unsigned &enumerated);
+    // The devices the library enumerated, and those of them the link accepts.
+    struct Enumeration {
+        unsigned enumerated = 0;
+        std::vector<UsbDeviceEntry> accepted;
+    };
+    std::optional<Enumeration> AcceptedDevices();
     void SwitchToUpdateMode();
 
     UsbChoice choice_;
