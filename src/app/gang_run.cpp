@@ -110,9 +110,9 @@ WorkerCommandLine WorkerArguments(const Invocation &run, std::span<const std::st
             continue;
         origin.push_back(i);
         if (run.command == Command::ReadOut && run.path && i == run.last_index) {
-            // -R<file> or -R <file>: the board's own file in the same place.
-            const std::string option = arg.size() > run.path->size() ? arg.substr(0, arg.size() - run.path->size()) : "";
-            out.push_back(option + BoardReadOutPath(*run.path, board.label));
+            // -R<file> or -R <file> (the word ends with the file): the
+            // board's own file in the same place.
+            out.push_back(arg.substr(0, arg.size() - run.path->size()) + BoardReadOutPath(*run.path, board.label));
             continue;
         }
         out.push_back(arg);
