@@ -1,11 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <ctime>
-#include <functional>
 
 #include "app/json_reporter.h"
 #include "app/json_text.h"
-#include "app/text_reporter.h"
 #include "app/run_log.h"
 #include "core/crc32.h"
 #include "sim_link.h"
@@ -149,8 +145,6 @@ TEST(SkipUnchangedTest, WritesOnlyWhatDiffers)
     }
 }
 
-}  // namespace
-
 // The log line's pieces: the standard CRC-32 check value, the C library's
 // calendar for every day from 1970 to 2200, JSON strings valid for any path
 // bytes.
@@ -187,8 +181,6 @@ TEST(RunLogTest, CrcTimeAndStringsAreStandard)
         EXPECT_EQ(qz::JsonString(text), "\"" + escaped + "\"");
 }
 
-namespace {
-
 // Phases of any length: --progress lines prints its begin and end lines and
 // at most nine tenths between them, never a "\r"; --json at most 100
 // progress events, the last one at the last step.
@@ -205,18 +197,11 @@ TEST(ReporterTest, ProgressStaysWithinItsBoundsForAnyLength)
                 reporter->Step(i * 16);
             reporter->PhaseEnd(qz::PhaseOutcome::Done);
         }
-        const auto count = [](const std::string &text, const std::string &what) {
-            size_t n = 0;
-            for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-                ++n;
-            return n;
-        };
         EXPECT_EQ(lines_out.text.find('\r'), std::string::npos);
-        EXPECT_LE(count(lines_out.text, "\n"), 11u);
-        EXPECT_EQ(count(lines_out.text, "\n") > 2, steps >= 20);
+        EXPECT_LE(CountOf(lines_out.text, "\n"), 11u);
+        EXPECT_EQ(CountOf(lines_out.text, "\n") > 2, steps >= 20);
         EXPECT_TRUE(lines_out.text.ends_with("  done!\n"));
-        const size_t progress = count(json_out.text, "\"event\":\"progress\"");
-        EXPECT_EQ(progress, std::min<size_t>(steps, 100));
+        EXPECT_EQ(CountOf(json_out.text, "\"event\":\"progress\""), std::min<size_t>(steps, 100));
         EXPECT_NE(json_out.text.find("\"step\":" + std::to_string(steps) + ","), std::string::npos);
     }
 }

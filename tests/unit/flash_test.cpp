@@ -1,7 +1,6 @@
 #include <map>
 #include <numeric>
 
-#include "core/error_codes.h"
 #include "flash/flash_program.h"
 #include "flash/flash_read_erase.h"
 #include "flash/flash_unlock.h"
@@ -9,7 +8,6 @@
 #include "sim_link.h"
 
 namespace {
-
 
 Bytes Pattern(size_t n, uint8_t first)
 {

@@ -1,6 +1,3 @@
-#include <functional>
-
-#include "core/error_codes.h"
 #include "eeprom/eeprom_bridge.h"
 #include "flash/flash_command.h"
 #include "flash/flash_read_erase.h"
