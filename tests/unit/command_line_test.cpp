@@ -136,6 +136,13 @@ TEST(CommandLineTest, EachGangBoardGetsItsOwnCommandLine)
             }
         }
     }
+    // -R's file: the board's label, made a safe file name, before the extension.
+    const std::pair<const char *, const char *> read_outs[] = {
+        {"out.hex", "out-FT_1.hex"},           {"dir.v2/out", "dir.v2/out-FT_1"},
+        {"C:\\flash\\a.b.bin", "C:\\flash\\a.b-FT_1.bin"}, {".hidden", ".hidden-FT_1"}, {"dir/.hidden", "dir/.hidden-FT_1"},
+    };
+    for (const auto &[path, expected] : read_outs)
+        EXPECT_EQ(qz::BoardReadOutPath(path, "FT/1"), expected);
 }
 
 TEST(AccessKeyTest, KeysFromText)

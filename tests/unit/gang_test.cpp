@@ -5,23 +5,12 @@
 #include <string>
 
 #include "app/gang_output.h"
-#include "app/gang_run.h"
 #include "app/text_reporter.h"
 #include "core/error_codes.h"
 
 namespace {
 
 using qz::RunResult;
-
-TEST(GangTest, ReadOutNamesCarryTheBoard)
-{
-    const std::pair<const char *, const char *> cases[] = {
-        {"out.hex", "out-FT_1.hex"},           {"dir.v2/out", "dir.v2/out-FT_1"},
-        {"C:\\flash\\a.b.bin", "C:\\flash\\a.b-FT_1.bin"}, {".hidden", ".hidden-FT_1"}, {"dir/.hidden", "dir/.hidden-FT_1"},
-    };
-    for (const auto &[path, expected] : cases)
-        EXPECT_EQ(qz::BoardReadOutPath(path, "FT/1"), expected);
-}
 
 // A worker's output arrives in pieces: lines go out whole, each with its
 // board; the result event is read, and printed only in JSON.
@@ -43,14 +32,12 @@ TEST(GangTest, BoardOutputPassesWholeLinesAndKeepsTheResult)
         EXPECT_EQ(report.chip_version, "1.1.3");
         EXPECT_EQ(report.seconds, "1.500");
         EXPECT_EQ(report.last_line, "Could not find chip(-258)");
-        if (json)
-            EXPECT_EQ(sink.text,
-                      "{\"schema\":1,\"board\":\"B1\",\"event\":\"message\",\"text\":\"{\\\"schema\\\":1,\\\"no_event\\\":0}\"}\n"
-                      "{\"schema\":1,\"board\":\"B1\",\"event\":\"message\",\"text\":\"Running FW V1.1.3\"}\n"
-                      "{\"schema\":1,\"board\":\"B1\",\"event\":\"message\",\"text\":\"Could not find chip(-258)\"}\n"
-                      "{\"schema\":1,\"board\":\"B1\"," + result.substr(12) + "\n");
-        else
-            EXPECT_EQ(sink.text, "[B1] {\"schema\":1,\"no_event\":0}\n[B1] Running FW V1.1.3\n[B1] Could not find chip(-258)\n");
+        EXPECT_EQ(sink.text,
+                  json ? "{\"schema\":1,\"board\":\"B1\",\"event\":\"message\",\"text\":\"{\\\"schema\\\":1,\\\"no_event\\\":0}\"}\n"
+                         "{\"schema\":1,\"board\":\"B1\",\"event\":\"message\",\"text\":\"Running FW V1.1.3\"}\n"
+                         "{\"schema\":1,\"board\":\"B1\",\"event\":\"message\",\"text\":\"Could not find chip(-258)\"}\n"
+                         "{\"schema\":1,\"board\":\"B1\"," + result.substr(12) + "\n"
+                       : "[B1] {\"schema\":1,\"no_event\":0}\n[B1] Running FW V1.1.3\n[B1] Could not find chip(-258)\n");
     }
 }
 
