@@ -8,7 +8,6 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <sstream>
 
 #include "chip_fixture.h"
 
