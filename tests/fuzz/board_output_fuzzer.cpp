@@ -14,10 +14,7 @@
 namespace qz {
 namespace {
 
-struct Read {
-    std::string out;
-    BoardReport report;
-};
+struct Read { std::string out; BoardReport report; };
 
 Read ReadInPieces(std::string_view bytes, bool json, size_t piece)
 {

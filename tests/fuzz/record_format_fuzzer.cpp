@@ -14,10 +14,7 @@
 namespace qz {
 namespace {
 
-struct RecordFormat {
-    ParsedImage (*parse)(std::span<const uint8_t>);
-    std::string (*format)(std::span<const uint8_t>);
-};
+struct RecordFormat { ParsedImage (*parse)(std::span<const uint8_t>); std::string (*format)(std::span<const uint8_t>); };
 constexpr RecordFormat kIntelHex{ParseIntelHex, FormatIntelHex}, kSRecord{ParseSRecord, FormatSRecord};
 #ifdef QZ_FUZZ_SRECORD
 constexpr RecordFormat kSelf = kSRecord, kOther = kIntelHex;

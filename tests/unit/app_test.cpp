@@ -1,11 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <ctime>
-#include <functional>
 
 #include "app/json_reporter.h"
 #include "app/json_text.h"
-#include "app/text_reporter.h"
 #include "app/run_log.h"
 #include "core/crc32.h"
 #include "sim_link.h"
@@ -13,6 +9,12 @@
 namespace {
 
 using qz::RunResult;
+
+std::string LogText(const ToolBench &b)
+{
+    const Bytes &log = b.files.files.at("run.log");
+    return {log.begin(), log.end()};
+}
 
 // What the golden runs cannot reach: a failed open or probe and the wait
 // before the retry, one lost transfer in a read-out, a disk that fills up,
@@ -25,57 +27,45 @@ TEST(AppTest, RunsEndWithTheirResultLineAndChip)
         return b.files.files.count("out.bin") && b.files.files.at("out.bin") == b.generated.flash;
     };
     const Check not_saved = [](const ToolBench &b) { return !b.files.files.count("out.bin"); };
-    struct Case { std::vector<std::string> args; qzsim::ChipVariant variant; Step setup; RunResult result;
-                  std::string line; int opens; uint32_t slept_ms; Check check; };
+    // other.bin written: the chip keeps its own key and tail blocks.
+    const Check kept_key_and_tail = [](const ToolBench &b) {
+        return b.files.writes == 0 && b.FlashHolds(0, 0x7890, b.generated.image) &&
+               b.FlashHolds(0x7890, 0x7FE0, b.generated.flash) && b.FlashHolds(0x7FE4, 0x7FEA, b.generated.flash);
+    };
+    struct Case { std::vector<std::string> args; Step setup; RunResult result; std::string line; int opens;
+                  uint32_t slept_ms; Check check; qzsim::ChipVariant variant = qzsim::ChipVariant::Normal; };
     const Case cases[] = {
-        {{"-R", "out.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &b) { b.link.fail_only = 1000; },
+        {{"-R", "out.bin"}, [](ToolBench &b) { b.link.fail_only = 1000; },
          RunResult::Failure(qz::ERR_ADAPTER_WRITE), "\nLink failure(-321): read-out not saved\n", 1, 0, not_saved},
         // A disk that fills up under the read-out, or under the log.
-        {{"-R", "out.bin"}, qzsim::ChipVariant::Normal,
-         [](ToolBench &b) { b.files.failing["out.bin"] = qz::WriteStatus::CannotWrite; },
+        {{"-R", "out.bin"}, [](ToolBench &b) { b.files.failing["out.bin"] = qz::WriteStatus::CannotWrite; },
          RunResult::Failure(qz::ERR_OUTPUT_FILE), "error writing out.bin\n", 1, 0, not_saved},
-        {{"--log", "run.log", "-R", "out.bin"}, qzsim::ChipVariant::Normal,
-         [](ToolBench &b) { b.files.failing["run.log"] = qz::WriteStatus::CannotWrite; },
+        {{"--log", "run.log", "-R", "out.bin"}, [](ToolBench &b) { b.files.failing["run.log"] = qz::WriteStatus::CannotWrite; },
          RunResult::Failure(qz::ERR_OUTPUT_FILE), "error writing log run.log\n", 1, 0, saved},
-        {{"-R", "out.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &b) { b.link.failing_opens = 1; },
+        {{"-R", "out.bin"}, [](ToolBench &b) { b.link.failing_opens = 1; },
          RunResult::ReadOutSaved(32768), "\rRead......7FE0  done!\n", 2, 100, saved},
         // A chip that answers its probe only the second time.
-        {{"-R", "out.bin"}, qzsim::ChipVariant::Normal,
-         [](ToolBench &b) {
+        {{"-R", "out.bin"}, [](ToolBench &b) {
              b.link.fail_if = [reads = std::make_shared<int>(0)](char op, uint8_t, uint8_t) {
                  return op == 'R' && (*reads)++ == 1;  // the probe's read-back
              };
          },
          RunResult::ReadOutSaved(32768), "\rRead......7FE0  done!\n", 1, 100, saved},
-        {{"-R", "out.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &b) { b.link.failing_opens = 2; },
+        {{"-R", "out.bin"}, [](ToolBench &b) { b.link.failing_opens = 2; },
          RunResult::Failure(qz::ERR_CHIP_NOT_FOUND), "Could not find chip(-258)\n", 2, 100, not_saved},
-        {{"-R", "out.bin"}, qzsim::ChipVariant::Normal,
-         [](ToolBench &b) { b.link.fail_if = [](char op, uint8_t, uint8_t) { return op == 'R'; }; },
+        {{"-R", "out.bin"}, [](ToolBench &b) { b.link.fail_if = [](char op, uint8_t, uint8_t) { return op == 'R'; }; },
          RunResult::Failure(qz::ERR_CHIP_NOT_FOUND), "Could not find chip(-258)\n", 1, 100, not_saved},
-        {{"-Mother.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &) {}, RunResult::Success(),
-         "\rVerify....7FE0  done!\n", 1, 0,
-         [](const ToolBench &b) {
-             return b.FlashHolds(0, 0x8000, b.files.files.at("other.bin")) && b.link.closes == 1;
-         }},
-        {{"-C", "--skip-unchanged", "-Wother.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &) {}, RunResult::Success(),
-         "\rVerify....0680  done!\n", 1, 0,
-         [](const ToolBench &b) {
-             return b.files.writes == 0 && b.FlashHolds(0, 0x7890, b.generated.image) &&
-                    b.FlashHolds(0x7890, 0x7FE0, b.generated.flash) && b.FlashHolds(0x7FE4, 0x7FEA, b.generated.flash) &&
-                    b.sim.stats().flash_full_erases == 0;
-         }},
-        {{"-C", "-Wother.bin"}, qzsim::ChipVariant::Normal, [](ToolBench &) {}, RunResult::Success(),
-         "\rVerify....7FE0  done!\n", 1, 0,
-         [](const ToolBench &b) {
-             return b.files.writes == 0 && b.FlashHolds(0, 0x7890, b.generated.image) &&
-                    b.FlashHolds(0x7890, 0x7FE0, b.generated.flash) && b.FlashHolds(0x7FE4, 0x7FEA, b.generated.flash);
-         }},
-        {{"-Bt"}, qzsim::ChipVariant::Locked, [](ToolBench &) {}, RunResult::Success(), "\rBist......1  done!\n", 1,
-         400, [](const ToolBench &b) { return b.sim.stats().bist_mode_writes == std::vector<uint8_t>{0x70}; }},
+        {{"-Mother.bin"}, nullptr, RunResult::Success(), "\rVerify....7FE0  done!\n", 1, 0,
+         [](const ToolBench &b) { return b.FlashHolds(0, 0x8000, b.files.files.at("other.bin")) && b.link.closes == 1; }},
+        {{"-C", "--skip-unchanged", "-Wother.bin"}, nullptr, RunResult::Success(), "\rVerify....0680  done!\n", 1, 0,
+         [=](const ToolBench &b) { return kept_key_and_tail(b) && b.sim.stats().flash_full_erases == 0; }},
+        {{"-C", "-Wother.bin"}, nullptr, RunResult::Success(), "\rVerify....7FE0  done!\n", 1, 0, kept_key_and_tail},
+        {{"-Bt"}, nullptr, RunResult::Success(), "\rBist......1  done!\n", 1, 400,
+         [](const ToolBench &b) { return b.sim.stats().bist_mode_writes == std::vector<uint8_t>{0x70}; },
+         qzsim::ChipVariant::Locked},
         // A verify of a chip one byte off the image on each side counts both,
         // logs them, and writes nothing.
-        {{"--log", "run.log", "--verify", "fw.bin"}, qzsim::ChipVariant::Normal,
-         [](ToolBench &b) {
+        {{"--log", "run.log", "--verify", "fw.bin"}, [](ToolBench &b) {
              std::copy_n(b.generated.image.begin(), 0x7100, b.sim.flash().begin());
              std::copy_n(b.generated.image.begin(), 0x7100, b.sim.eeprom().data().begin());
              b.sim.flash()[0x0100] ^= 0x01;
@@ -83,27 +73,25 @@ TEST(AppTest, RunsEndWithTheirResultLineAndChip)
          },
          RunResult::Verify(0x00010001), "  error 0x00010001\n", 1, 0,
          [](const ToolBench &b) {
-             const Bytes &log = b.files.files.at("run.log");
-             const std::string line(log.begin(), log.end());
+             const std::string line = LogText(b);
              return line.find("\"fw1\":\"1.2.3\",\"fw2\":\"1.2.3\"},\"chip_version\":\"1.2.3\",\"eeprom\":\"found\"") !=
                         std::string::npos &&
                     line.find("\"flash_differences\":1,\"eeprom_differences\":1,") != std::string::npos &&
                     b.sim.stats().flash_programs == 0 && b.sim.eeprom().write_cycles() == 0;
          }},
         // An EEPROM that answers but takes no write is left out, and said so.
-        {{"--log", "run.log", "-0", "-U", "fw.bin"}, qzsim::ChipVariant::EepromProtected, [](ToolBench &) {},
-         RunResult::Success(), "Search....0000  done!\nEEPROM answers but is write-protected: not mirrored\n do nothing!\n",
-         1, 0,
+        {{"--log", "run.log", "-0", "-U", "fw.bin"}, nullptr, RunResult::Success(),
+         "Search....0000  done!\nEEPROM answers but is write-protected: not mirrored\n do nothing!\n", 1, 0,
          [](const ToolBench &b) {
-             const Bytes &log = b.files.files.at("run.log");
-             return std::string(log.begin(), log.end()).find("\"eeprom\":\"write_protected\",\"result\":0,") !=
-                    std::string::npos;
-         }},
+             return LogText(b).find("\"eeprom\":\"write_protected\",\"result\":0,") != std::string::npos;
+         },
+         qzsim::ChipVariant::EepromProtected},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);
         ToolBench b(c.variant);
-        c.setup(b);
+        if (c.setup)
+            c.setup(b);
         EXPECT_EQ(b.Run(c.args), c.result);
         EXPECT_TRUE(b.console.text.ends_with(c.line)) << b.console.text;
         EXPECT_EQ(b.link.opens, c.opens);
@@ -142,14 +130,11 @@ TEST(SkipUnchangedTest, WritesOnlyWhatDiffers)
         EXPECT_TRUE(b.FlashHolds(0, 0x7100, b.generated.image));
         EXPECT_TRUE(std::equal(b.generated.image.begin(), b.generated.image.begin() + 0x7100,
                                b.sim.eeprom().data().begin()));
-        const Bytes &log = b.files.files.at("run.log");
         const std::string written = "\"flash_sectors_written\":" + std::to_string(c.sector_erases) +
                                     ",\"eeprom_pages_written\":" + std::to_string(c.eeprom_writes) + ",";
-        EXPECT_NE(std::string(log.begin(), log.end()).find(written), std::string::npos);
+        EXPECT_NE(LogText(b).find(written), std::string::npos);
     }
 }
-
-}  // namespace
 
 // The log line's pieces: the standard CRC-32 check value, the C library's
 // calendar for every day from 1970 to 2200, JSON strings valid for any path
@@ -187,8 +172,6 @@ TEST(RunLogTest, CrcTimeAndStringsAreStandard)
         EXPECT_EQ(qz::JsonString(text), "\"" + escaped + "\"");
 }
 
-namespace {
-
 // Phases of any length: --progress lines prints its begin and end lines and
 // at most nine tenths between them, never a "\r"; --json at most 100
 // progress events, the last one at the last step.
@@ -205,18 +188,11 @@ TEST(ReporterTest, ProgressStaysWithinItsBoundsForAnyLength)
                 reporter->Step(i * 16);
             reporter->PhaseEnd(qz::PhaseOutcome::Done);
         }
-        const auto count = [](const std::string &text, const std::string &what) {
-            size_t n = 0;
-            for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-                ++n;
-            return n;
-        };
         EXPECT_EQ(lines_out.text.find('\r'), std::string::npos);
-        EXPECT_LE(count(lines_out.text, "\n"), 11u);
-        EXPECT_EQ(count(lines_out.text, "\n") > 2, steps >= 20);
+        EXPECT_LE(CountOf(lines_out.text, "\n"), 11u);
+        EXPECT_EQ(CountOf(lines_out.text, "\n") > 2, steps >= 20);
         EXPECT_TRUE(lines_out.text.ends_with("  done!\n"));
-        const size_t progress = count(json_out.text, "\"event\":\"progress\"");
-        EXPECT_EQ(progress, std::min<size_t>(steps, 100));
+        EXPECT_EQ(CountOf(json_out.text, "\"event\":\"progress\""), std::min<size_t>(steps, 100));
         EXPECT_NE(json_out.text.find("\"step\":" + std::to_string(steps) + ","), std::string::npos);
     }
 }

@@ -43,28 +43,22 @@ TEST(RunResultTest, EveryKindMapsToItsExitStatus)
     EXPECT_EQ(qz::FindError(0), nullptr);
 }
 
-// "| -302 / -303 | ... | 114 / 115 |" -> {-302: 114, -303: 115}
-std::map<int, int> ReadmeExitStatuses()
-{
-    std::ifstream in(QZ_README);
-    EXPECT_TRUE(in) << QZ_README;
-    const std::regex row(R"(^\| (-\d+)(?: / (-\d+))? \|.*\| (\d+)(?: / (\d+))? \|$)");
-    std::map<int, int> out;
-    std::string line;
-    std::smatch m;
-    while (std::getline(in, line)) {
-        if (!std::regex_match(line, m, row))
-            continue;
-        out[std::stoi(m[1])] = std::stoi(m[3]);
-        if (m[2].matched)
-            out[std::stoi(m[2])] = std::stoi(m[4].matched ? m[4].str() : "-1");
-    }
-    return out;
-}
-
+// The README's exit status table, read as "| -302 / -303 | ... | 114 / 115 |"
+// -> {-302: 114, -303: 115}, and the error table agree both ways.
 TEST(ErrorTableTest, ReadmeExitStatusTableMatchesTheErrorTable)
 {
-    const std::map<int, int> readme = ReadmeExitStatuses();
+    std::ifstream in(QZ_README);
+    ASSERT_TRUE(in) << QZ_README;
+    const std::regex table_row(R"(^\| (-\d+)(?: / (-\d+))? \|.*\| (\d+)(?: / (\d+))? \|$)");
+    std::map<int, int> readme;
+    std::smatch m;
+    for (std::string line; std::getline(in, line);) {
+        if (!std::regex_match(line, m, table_row))
+            continue;
+        readme[std::stoi(m[1])] = std::stoi(m[3]);
+        if (m[2].matched)
+            readme[std::stoi(m[2])] = std::stoi(m[4].matched ? m[4].str() : "-1");
+    }
     for (const qz::ErrorInfo &row : qz::kErrorTable) {
         const auto found = readme.find(row.code);
         ASSERT_NE(found, readme.end()) << "README lacks " << row.code;

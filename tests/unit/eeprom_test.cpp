@@ -1,6 +1,5 @@
 #include <numeric>
 
-#include "core/error_codes.h"
 #include "eeprom/eeprom_bridge.h"
 #include "eeprom/eeprom_search.h"
 #include "image/image_layout.h"

@@ -1,7 +1,6 @@
 #include <map>
 #include <numeric>
 
-#include "core/error_codes.h"
 #include "flash/flash_program.h"
 #include "flash/flash_read_erase.h"
 #include "flash/flash_unlock.h"
@@ -9,14 +8,6 @@
 #include "sim_link.h"
 
 namespace {
-
-
-Bytes Pattern(size_t n, uint8_t first)
-{
-    Bytes data(n);
-    std::iota(data.begin(), data.end(), first);
-    return data;
-}
 
 TEST(FlashTest, PieceGetsPassesUntilItReadsBackRightAndItsMinimum)
 {
@@ -44,7 +35,9 @@ TEST(FlashTest, PieceGetsPassesUntilItReadsBackRightAndItsMinimum)
             b.sim.ApplyFacts();
         }
         b.link.fail_if = c.fail;
-        const Bytes data = c.zeros ? Bytes(16, 0x00) : Pattern(16, 0x80);
+        Bytes data(16, 0x00);
+        if (!c.zeros)
+            std::iota(data.begin(), data.end(), 0x80);
         EXPECT_EQ(qz::ProgramPiece(b.chip, 0x0080, data, c.min_passes), 0);
         EXPECT_EQ(b.link.Events(), c.events) << c.min_passes << " " << c.weak_cell_programs << " " << c.zeros;
         const bool stored = std::equal(data.begin(), data.end(), b.sim.flash().begin() + 0x100);

@@ -1,6 +1,3 @@
-#include <functional>
-
-#include "core/error_codes.h"
 #include "eeprom/eeprom_bridge.h"
 #include "flash/flash_command.h"
 #include "flash/flash_read_erase.h"
@@ -24,14 +21,12 @@ TEST(HardwareWaitTest, WaitsGiveUpAfterTheirTimeAndLeastPolls)
                       qz::ERR_BRIDGE_TIMEOUT, "\nEEPROM bridge does not answer(-291)\n"};
     const Wait write_cycle{[](qzsim::ChipFacts &f) { f.eeprom_busy_probes = 1u << 30; },
                            [](qz::Chip &chip) {
-                               const uint8_t byte = 0x42;
-                               [[maybe_unused]] const auto written =
-                                   qz::EepromWriteBytes(chip, 0x0100, std::span<const uint8_t>(&byte, 1));
+                               (void)qz::EepromWriteBytes(chip, 0x0100, Bytes{0x42});
                                return qz::EepromWaitReady(chip);
                            },
                            [](const LinkTransfer &t) {
-                               const std::vector<uint8_t> address{qz::EEPROM_WRITE_ADDRESS};
-                               return t.Is('W', qz::PAGE_I2C_MASTER, qz::I2CM_WDATA) && t.bytes == address;
+                               return t.Is('W', qz::PAGE_I2C_MASTER, qz::I2CM_WDATA) &&
+                                      t.bytes == Bytes{qz::EEPROM_WRITE_ADDRESS};
                            },
                            qz::ERR_EEPROM_BUSY, "\nEEPROM does not finish its write cycle(-292)\n"};
     struct Case { const Wait &wait; uint32_t ms_per_poll; size_t polls; };

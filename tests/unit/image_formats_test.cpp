@@ -38,7 +38,7 @@ void CheckCases(ParsedImage (*parse)(std::span<const uint8_t>), const std::vecto
     }
 }
 
-TEST(ImageFormatsTest, IntelHexFiles)
+TEST(ImageFormatsTest, IntelHexAndSRecordFiles)
 {
     CheckCases(qz::ParseIntelHex, {
         {"  :0400000001020304F2\r\n\r\n:02001000aabb89\t\n:0100050011E9\n:0100050011E9\n:00000001FF\r\n", 7,
@@ -61,10 +61,6 @@ TEST(ImageFormatsTest, IntelHexFiles)
         {":00000006FA\n", 0, {}, 1, "unknown record type 06"},
         {":0100000400FB\n", 0, {}, 1, "record type 04 needs 2 data bytes, not 1"},
     });
-}
-
-TEST(ImageFormatsTest, SRecordFiles)
-{
     CheckCases(qz::ParseSRecord, {
         {"S00600004844521B\r\n\r\n  S107000001020304EE\r\nS206007FFEaabb17 \r\nS306000000105594\r\n"
          "S5030003F9\r\nS9030000FC\r\n", 7, {{0, 1}, {3, 4}, {0x7FFE, 0xAA}, {0x7FFF, 0xBB}, {0x10, 0x55}}},

@@ -1,12 +1,10 @@
 #include <numeric>
 #include <tuple>
 
-#include "core/error_codes.h"
 #include "procedures/program_and_verify.h"
 #include "sim_link.h"
 
 namespace {
-
 
 // A bench with an open flash and the session a procedure runs in.
 struct ProcedureBench : SimBench {

@@ -9,17 +9,6 @@
 #include <cstdio>
 #include <string>
 
-static std::wstring QuoteArgument(const wchar_t *arg)
-{
-    std::wstring quoted = L"\"";
-    for (const wchar_t *p = arg; *p; ++p) {
-        if (*p == L'"')
-            quoted += L'\\';
-        quoted += *p;
-    }
-    return quoted + L"\"";
-}
-
 int main()
 {
     int argc = 0;
@@ -28,11 +17,16 @@ int main()
         std::fprintf(stderr, "usage: exit_code_probe <program> [arguments...]\n");
         return 2;
     }
+    // Each argument in quotes, its own quotes escaped.
     std::wstring command_line;
     for (int i = 1; i < argc; ++i) {
-        if (i > 1)
-            command_line += L' ';
-        command_line += QuoteArgument(argv[i]);
+        command_line += i > 1 ? L" \"" : L"\"";
+        for (const wchar_t *p = argv[i]; *p; ++p) {
+            if (*p == L'"')
+                command_line += L'\\';
+            command_line += *p;
+        }
+        command_line += L'"';
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
