@@ -137,13 +137,13 @@ TEST(SkipUnchangedTest, WritesOnlyWhatDiffers)
 }
 
 // The log line's pieces: the standard CRC-32 check value, the C library's
-// calendar for every day from 1970 to 2200, JSON strings valid for any path
+// calendar for every day from 1900 to 2200, JSON strings valid for any path
 // bytes.
 TEST(RunLogTest, CrcTimeAndStringsAreStandard)
 {
     const std::string check = "123456789";
     EXPECT_EQ(qz::Crc32(std::span(reinterpret_cast<const uint8_t *>(check.data()), check.size())), 0xCBF43926u);
-    for (int64_t day = 0; day < 84372; ++day) {
+    for (int64_t day = -25567; day < 84372; ++day) {
         const time_t t = day * 86400 + day * 7919 % 86400;
         std::tm tm{};
         char expected[32];

@@ -140,6 +140,7 @@ TEST(CommandLineTest, EachGangBoardGetsItsOwnCommandLine)
     const std::pair<const char *, const char *> read_outs[] = {
         {"out.hex", "out-FT_1.hex"},           {"dir.v2/out", "dir.v2/out-FT_1"},
         {"C:\\flash\\a.b.bin", "C:\\flash\\a.b-FT_1.bin"}, {".hidden", ".hidden-FT_1"}, {"dir/.hidden", "dir/.hidden-FT_1"},
+        {"a.b", "a-FT_1.b"}, {"d/a.b", "d/a-FT_1.b"},
     };
     for (const auto &[path, expected] : read_outs)
         EXPECT_EQ(qz::BoardReadOutPath(path, "FT/1"), expected);
