@@ -36,6 +36,9 @@ TEST(CommandLineTest, EdgeValuesGiveTheRun)
     EXPECT_EQ(run({"qz", "--i2c-khz", "10", "-Vx"}).link.ftdi.i2c_khz, 10);
     EXPECT_EQ(run({"qz", "--i2c-khz=1000", "-Vx"}).link.ftdi.i2c_khz, 1000);
     EXPECT_EQ(run({"qz", "-BT"}).bist_mode, qz::BistMode::Second);
+    const Parsed svids = Parse({"qz", "-X", "0x1234,0x5678,0x9ABC"});  // two at most: the third is not read
+    EXPECT_EQ(svids.text, "Target VendorID: 1234, 5678\n");
+    EXPECT_EQ(std::get<Invocation>(svids.outcome).svid2, 0x5678);
     // The boards of a gang run: how many the list names (0 with --all).
     const std::tuple<std::vector<std::string>, size_t, bool> gangs[] = {
         {{"qz", "-F", "--all", "-Ufw.bin"}, 0, true},

@@ -71,7 +71,7 @@ TEST(GangTest, TheFirstFailedBoardGivesTheResult)
 {
     std::vector<qz::GangBoard> boards = {{"A", {}, {}}, {"B", {}, {}}, {"C", {}, {}}};
     std::vector<qz::BoardReport> reports(3);
-    reports[0].result = RunResult::ReadOutSaved(32768);
+    reports[0] = {RunResult::ReadOutSaved(32768), "1.1.3", "2.500", "Read......7FE0  done!", {}, {}};
     reports[1].end = {qz::WorkerEnd::How::Killed, 9};
     reports[2].result = RunResult::Verify(3);
     EXPECT_EQ(qz::GangResult(reports), RunResult::Failure(qz::ERR_WORKER_LOST));
@@ -80,6 +80,12 @@ TEST(GangTest, TheFirstFailedBoardGivesTheResult)
     EXPECT_NE(qz::GangSummaryJson("G", boards, reports).find("\"passed\":1,\"total\":3,\"result\":-370,\"exit_status\":121,"
                                                              "\"first_failed\":\"B\""),
               std::string::npos);
+    EXPECT_NE(qz::GangSummaryJson("G", boards, reports)
+                  .find(R"([{"board":"A","chip_version":"1.1.3","result_line":"Read......7FE0  done!","result":32768,)"
+                        R"("exit_status":0,"error":null,"seconds":2.500},{"board":"B","chip_version":null,)"
+                        R"("result_line":"worker killed by signal 9","result":-370,"exit_status":121,)"
+                        R"("error":"worker_lost","seconds":null},)"),
+              std::string::npos) << qz::GangSummaryJson("G", boards, reports);
     reports[1].result = RunResult::Success();
     EXPECT_EQ(qz::GangResult(reports), RunResult::Verify(3));
     reports[2].result = RunResult::Success();
