@@ -23,7 +23,7 @@ ImageRecord DescribeImage(const std::string &path, const FirmwareImage &image)
 // for any time from 0000-03-01 on (the 400-year eras counted from there).
 std::string IsoUtcTime(int64_t unix_seconds)
 {
-    const int64_t days = (unix_seconds >= 0 ? unix_seconds : unix_seconds - 86399) / 86400;
+    const int64_t days = unix_seconds / 86400 - (unix_seconds % 86400 < 0);  // rounded down
     const int64_t second_of_day = unix_seconds - days * 86400;
     const int64_t z = days + 719468;
     const int64_t era = z / 146097;
