@@ -1,13 +1,13 @@
 #include "app/gang_output.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "app/json_reporter.h"
 #include "app/json_text.h"
 #include "app/run_log.h"
 #include "core/error_codes.h"
+#include "core/text_format.h"
 
 namespace qz {
 
@@ -42,9 +42,7 @@ void NoteResult(const Json &log, BoardReport &report)
     if (const auto version = log.find("chip_version"); version != log.end() && version->is_string())
         report.chip_version = version->get<std::string>();
     if (const auto seconds = log.find("seconds"); seconds != log.end() && seconds->is_number()) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.3f", seconds->get<double>());
-        report.seconds = text;
+        report.seconds = Format("%.3f", seconds->get<double>());
     }
 }
 

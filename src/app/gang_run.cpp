@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <mutex>
 #include <thread>
 
 #include "app/device_listing.h"
 #include "app/run_log.h"
 #include "core/error_codes.h"
+#include "core/text_format.h"
 
 namespace qz {
 
@@ -16,9 +16,7 @@ namespace {
 
 std::string Hex(uint32_t value)
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", value);
-    return text;
+    return Format("0x%X", value);
 }
 
 std::string LabelOf(const DeviceChoice &choice)

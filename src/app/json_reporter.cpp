@@ -1,8 +1,8 @@
 #include "app/json_reporter.h"
 
-#include <cstdio>
 
 #include "app/json_text.h"
+#include "core/text_format.h"
 
 namespace qz {
 
@@ -20,17 +20,13 @@ static const char *OutcomeName(PhaseOutcome outcome)
 
 std::string DeviceName(LinkKind link, const OpenedDevice &device)
 {
-    char text[160];
     switch (link) {
     case LinkKind::Ft232h:
-        std::snprintf(text, sizeof text, "FT232H board serial %s, location 0x%X", device.serial.c_str(),
-                      device.location);
-        return text;
-    case LinkKind::I2cAdapter: std::snprintf(text, sizeof text, "I2C adapter %zu", device.index); return text;
+        return Format("FT232H board serial %s, location 0x%X", device.serial.c_str(), device.location);
+    case LinkKind::I2cAdapter: return "I2C adapter " + std::to_string(device.index);
     case LinkKind::UsbBillboard: break;
     }
-    std::snprintf(text, sizeof text, "USB Billboard device %zu", device.index);
-    return text;
+    return "USB Billboard device " + std::to_string(device.index);
 }
 
 void JsonReporter::Event(const char *event, const std::string &members)

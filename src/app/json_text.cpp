@@ -1,6 +1,6 @@
 #include "app/json_text.h"
 
-#include <cstdio>
+#include "core/text_format.h"
 
 namespace qz {
 
@@ -53,9 +53,7 @@ std::string JsonString(std::string_view text)
             i += length;
             continue;
         }
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\u%04X", c);
-        out += escaped;
+        out += Format("\\u%04X", c);
         ++i;
     }
     return out + "\"";

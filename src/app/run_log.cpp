@@ -1,10 +1,10 @@
 #include "app/run_log.h"
 
-#include <cstdio>
 
 #include "app/json_text.h"
 #include "core/error_codes.h"
 #include "image/image_layout.h"
+#include "core/text_format.h"
 
 namespace qz {
 
@@ -34,12 +34,10 @@ std::string IsoUtcTime(int64_t unix_seconds)
     const int64_t day = day_of_year - (153 * mp + 2) / 5 + 1;
     const int64_t month = mp < 10 ? mp + 3 : mp - 9;
     const int64_t year = year_of_era + era * 400 + (month <= 2);
-    char text[96];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", static_cast<long long>(year),
+    return Format("%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", static_cast<long long>(year),
                   static_cast<long long>(month), static_cast<long long>(day),
                   static_cast<long long>(second_of_day / 3600), static_cast<long long>(second_of_day / 60 % 60),
                   static_cast<long long>(second_of_day % 60));
-    return text;
 }
 
 static const char *LinkName(LinkKind kind)
@@ -84,9 +82,7 @@ std::string DeviceJson(const std::optional<OpenedDevice> &device)
         return "null";
     JsonObject object;
     if (device->ft232h) {
-        char location[16];
-        std::snprintf(location, sizeof location, "0x%X", device->location);
-        object.String("serial", device->serial).String("location", location);
+        object.String("serial", device->serial).String("location", Format("0x%X", device->location));
     }
     return object.Number("index", static_cast<int64_t>(device->index)).Text();
 }
@@ -95,12 +91,10 @@ static std::string ImageJson(const std::optional<ImageRecord> &image)
 {
     if (!image)
         return "null";
-    char crc[16];
-    std::snprintf(crc, sizeof crc, "%08x", image->crc32);
     return JsonObject()
         .String("path", image->path)
         .Number("size", static_cast<int64_t>(image->size))
-        .String("crc32", crc)
+        .String("crc32", Format("%08x", image->crc32))
         .String("fw1", image->fw1)
         .String("fw2", image->fw2)
         .Text();
@@ -117,8 +111,7 @@ std::string RunLogObject(const RunRecord &record, const RunResult &result, uint3
     args += "]";
     const bool verified = result.kind() == RunResult::Kind::VerifyDifferences;
     const auto differences = static_cast<uint32_t>(result.WindowsValue());
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%u.%03u", elapsed_ms / 1000, elapsed_ms % 1000);
+    const std::string seconds = Format("%u.%03u", elapsed_ms / 1000, elapsed_ms % 1000);
     JsonObject line;
     line.String("time", IsoUtcTime(record.started))
         .String("tool", "qzupgrade " QZ_VERSION)

@@ -1,7 +1,8 @@
 #include "app/text_reporter.h"
 
-#include <cstdio>
 #include <cstring>
+
+#include "core/text_format.h"
 
 namespace qz {
 
@@ -20,9 +21,7 @@ constexpr Label kLabels[] = {
 // Offsets in four hex digits; the self-test counts its polls in decimal.
 std::string OffsetText(const char *name, size_t offset)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, std::strcmp(name, "bist") == 0 ? "%u" : "%04X", static_cast<unsigned>(offset));
-    return text;
+    return Format(std::strcmp(name, "bist") == 0 ? "%u" : "%04X", static_cast<unsigned>(offset));
 }
 
 std::string OutcomeText(PhaseOutcome outcome, uint32_t differences)
@@ -34,9 +33,7 @@ std::string OutcomeText(PhaseOutcome outcome, uint32_t differences)
     case PhaseOutcome::Fault: return "";
     case PhaseOutcome::Differences: break;
     }
-    char text[32];
-    std::snprintf(text, sizeof text, "  error 0x%08X\n", differences);
-    return text;
+    return Format("  error 0x%08X\n", differences);
 }
 
 // The label a phase's steps show, padded with dots to ten characters.

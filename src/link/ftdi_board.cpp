@@ -1,6 +1,6 @@
 #include "link/ftdi_board.h"
 
-#include <cstdio>
+#include "core/text_format.h"
 
 namespace qz {
 
@@ -36,7 +36,6 @@ FtdiBoardPick ChooseFtdiBoard(std::span<const FtdiBoard> boards, const DeviceCho
 std::string FtdiRefusalLine(const DeviceChoice &choice, FtdiBoardPick::Outcome outcome)
 {
     std::string name;
-    char number[32];
     switch (choice.by) {
     case DeviceChoice::By::Default:
         return {};
@@ -44,12 +43,10 @@ std::string FtdiRefusalLine(const DeviceChoice &choice, FtdiBoardPick::Outcome o
         name = choice.serial;
         break;
     case DeviceChoice::By::Location:
-        std::snprintf(number, sizeof number, "at location 0x%X", choice.location);
-        name = number;
+        name = Format("at location 0x%X", choice.location);
         break;
     case DeviceChoice::By::Index:
-        std::snprintf(number, sizeof number, "index %u", static_cast<unsigned>(choice.index));
-        name = number;
+        name = Format("index %u", static_cast<unsigned>(choice.index));
         break;
     }
     return "FT232H board " + name +

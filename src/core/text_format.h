@@ -1,0 +1,9 @@
+#pragma once
+#include <string>
+
+namespace qz {
+
+// printf into a string as long as the text.
+std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace qz
