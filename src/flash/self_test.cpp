@@ -33,7 +33,7 @@ int RunBist(Chip &chip, BistMode mode, std::span<const uint8_t> image, const Acc
         chip.console().Step(static_cast<size_t>(i));
         chip.clock().SleepMs(kBistPollIntervalMs);
         chip.SelectPage(PAGE_FLASH);
-        uint8_t bytes[2] = {0, 0};
+        uint8_t bytes[2]{};
         const TransferWatch watch(chip);
         chip.ReadRegisters(BIST_STATUS, bytes);
         last_read_failed = watch.SawFailure();

@@ -99,8 +99,7 @@ void D2xxDriver::DiscardQueuedInput()
 
 void D2xxDriver::DropStaleInput()
 {
-    last_status_ = api_.get_queue_status(device_, &rx_pending_);
-    if (last_status_ == FT_OK)
+    if (api_.get_queue_status(device_, &rx_pending_) == FT_OK)
         DiscardQueuedInput();
 }
 
@@ -116,7 +115,6 @@ bool D2xxDriver::SetUp(const FtdiSetUp &set_up)
     status |= Noted(api_.set_latency_timer(device_, set_up.latency_ms), "FT_SetLatencyTimer");
     status |= Noted(api_.set_bit_mode(device_, kBitModeMaskNone, kBitModeReset), "FT_SetBitMode");
     status |= Noted(api_.set_bit_mode(device_, kBitModeMaskNone, kBitModeMpsse), "FT_SetBitMode");
-    last_status_ = status;
     return status == FT_OK;
 }
 

@@ -215,11 +215,14 @@ TEST(ReporterTest, AFaultEndsItsPhase)
     EXPECT_EQ(lines_out.text, "Verify....0000-0020\nLink failure(-322)\n");
     EXPECT_NE(json_out.text.find("\"outcome\":\"fault\"}\n{\"schema\":1,\"event\":\"message\",\"text\":\"Link failure(-322)\"}\n"),
               std::string::npos);
-    // A result with its phase still open ends the phase first.
+    // A phase or a result with a phase still open ends that phase first.
     qz::StringSink open_out;
     qz::JsonReporter open(open_out);
+    open.PhaseBegin(qz::SteppedPhase("erase", 64, 32));
     open.PhaseBegin(qz::SteppedPhase("verify", 64, 32));
     open.Result("{}");
+    EXPECT_NE(open_out.text.find("\"erase\",\"first\":0,\"last\":32,\"steps\":2,\"outcome\":\"fault\"}\n"),
+              std::string::npos) << open_out.text;
     EXPECT_TRUE(open_out.text.ends_with("\"outcome\":\"fault\"}\n{\"schema\":1,\"event\":\"result\",\"log\":{}}\n"))
         << open_out.text;
 }

@@ -31,6 +31,8 @@ void CheckCases(ParsedImage (*parse)(std::span<const uint8_t>), const std::vecto
         EXPECT_EQ(image.error_line, c.error_line);
         EXPECT_EQ(image.loaded, c.loaded);
         EXPECT_EQ(image.covered.count(), c.loaded);
+        // A failed file leaves no byte behind.
+        EXPECT_TRUE(c.error.empty() || std::count(image.bytes.begin(), image.bytes.end(), 0) == 32768);
         for (auto [address, value] : c.some_bytes) {
             EXPECT_TRUE(image.covered[address]) << address;
             EXPECT_EQ(image.bytes[address], value) << address;
@@ -47,6 +49,7 @@ TEST(ImageFormatsTest, IntelHexAndSRecordFiles)
          ":0400000300000000F9\n:010FFF007E73\n:00000001FF", 2, {{0x7000, 0x55}, {0x7FFF, 0x7E}}},
         {":0100050011E9\n:0400000001020G04F2\n:00000001FF\n", 0, {}, 2, "bad character 'G' at column 15"},
         {"0400000001020304F2\n", 0, {}, 1, "bad character '0' at column 1"},
+        {":0400000001\x7F""0304F2\n", 0, {}, 1, "bad character 0x7F at column 12"},
         {":0400000001020304F3\n:00000001FF\n", 0, {}, 1, "bad checksum 0xF3, expected 0xF2"},
         {":0500000001020304F1\n", 0, {}, 1, "length field says 5 data bytes, the line holds 4"},
         {":0400000001020304F\n", 0, {}, 1, "odd number of hex digits"},
