@@ -69,7 +69,12 @@ TEST(SystemWorkersTest, OutputAndEndOfAWorker)
     }
 }
 
-TEST(SystemWorkersTest, KillEndsARunningWorkerAndADestroyedOneIsReaped)
+size_t OpenDescriptors()
+{
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
+TEST(SystemWorkersTest, KillEndsARunningWorkerAndADestroyedOneIsReapedAndClosed)
 {
     auto worker = StartScript("echo ready; exec sleep 10");
     ASSERT_TRUE(worker);
@@ -83,15 +88,13 @@ TEST(SystemWorkersTest, KillEndsARunningWorkerAndADestroyedOneIsReaped)
     worker->Kill();
     EXPECT_EQ(worker->Wait(), killed);
 
+    const size_t descriptors = OpenDescriptors();
     StartScript("exec sleep 10").reset();
+    EXPECT_EQ(OpenDescriptors(), descriptors);  // its pipe closed too
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // no child is left, not even a zombie
     EXPECT_EQ(errno, ECHILD);
 }
 
-size_t OpenDescriptors()
-{
-    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
-}
 
 TEST(SystemWorkersTest, AProgramThatCannotStartGivesTheReasonAndKeepsNoPipe)
 {
