@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <system_error>
 
 #include "platform/windows_quoting.h"
 #include "platform/workers.h"
@@ -105,6 +107,15 @@ TEST(SystemWorkersTest, AProgramThatCannotStartGivesTheReasonAndKeepsNoPipe)
         EXPECT_FALSE(error.empty()) << path;
     }
     EXPECT_EQ(OpenDescriptors(), before);
+    // No descriptor left for the pipe.
+    rlimit limit{}, none{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    none = {3, limit.rlim_max};  // standard input, output and error only
+    setrlimit(RLIMIT_NOFILE, &none);
+    std::string error;
+    EXPECT_EQ(qz::SystemWorkers().Start({"/bin/true"}, error), nullptr);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    EXPECT_EQ(error, std::generic_category().message(EMFILE));
 }
 
 // The tool ignores SIGPIPE and SIGXFSZ; its workers must not inherit that,
