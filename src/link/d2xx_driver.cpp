@@ -131,12 +131,13 @@ bool D2xxDriver::Write(std::span<const uint8_t> bytes)
     return last_status_ == FT_OK;
 }
 
-bool D2xxDriver::Read(std::span<uint8_t> bytes, size_t &got)
+std::optional<size_t> D2xxDriver::Read(std::span<uint8_t> bytes)
 {
     DWORD read = 0;
     last_status_ = Noted(api_.read(device_, bytes.data(), static_cast<DWORD>(bytes.size()), &read), "FT_Read");
-    got = std::min<size_t>(read, bytes.size());
-    return last_status_ == FT_OK;
+    if (last_status_ != FT_OK)
+        return std::nullopt;
+    return std::min<size_t>(read, bytes.size());
 }
 
 // The answer to a bad command comes without waiting for the latency timer;

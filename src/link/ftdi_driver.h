@@ -53,8 +53,9 @@ public:
     virtual bool SetUp(const FtdiSetUp &set_up) = 0;
 
     virtual bool Write(std::span<const uint8_t> bytes) = 0;
-    // Waits up to the read time-out for bytes.size() bytes; got is how many came.
-    virtual bool Read(std::span<uint8_t> bytes, size_t &got) = 0;
+    // Waits up to the read time-out for bytes.size() bytes: how many came,
+    // nothing when the library failed.
+    virtual std::optional<size_t> Read(std::span<uint8_t> bytes) = 0;
     // Waits up to wait_ms for input, then reads what has arrived (at most
     // bytes.size()); got is 0 when nothing came.
     virtual bool ReadArrived(std::span<uint8_t> bytes, uint32_t wait_ms, size_t &got) = 0;

@@ -59,6 +59,7 @@ private:
     bool MpsseSync(uint8_t opcode);
     void SendSetUp(std::span<const uint8_t> bytes);
     void BeginTransaction(int dev, int reg);
+    // True when all count bytes of the reply came.
     bool ReadReply(size_t count);
     bool AllAcknowledged(size_t count) const;
     // Notes a failure: its text, and the reason with the driver's call error.
@@ -76,7 +77,6 @@ private:
     std::string reason_;                // with the library call that failed
     MpsseStream stream_;
     std::array<uint8_t, kMpsseBufferBytes> reply_{};
-    size_t bytes_read_ = 0;
 };
 
 }  // namespace qz

@@ -21,7 +21,7 @@ static constexpr size_t kWriteReplyAcks = 2;
 
 bool FtdiLink::ReadReply(size_t count)
 {
-    return driver_->Read(std::span<uint8_t>(reply_).first(count), bytes_read_);
+    return driver_->Read(std::span<uint8_t>(reply_).first(count)) == count;
 }
 
 bool FtdiLink::AllAcknowledged(size_t count) const
@@ -61,7 +61,7 @@ int FtdiLink::WriteBlock(int dev, int reg, std::span<const uint8_t> data)
             return ERR_FT232H_WRITE;
         }
         const size_t expected = n + kWriteReplyAcks;
-        if (!ReadReply(expected) || bytes_read_ != expected) {
+        if (!ReadReply(expected)) {
             Fail("Fail to read ACKs");
             return ERR_FT232H_WRITE;
         }
@@ -95,7 +95,7 @@ int FtdiLink::ReadBlock(int dev, int reg, std::span<uint8_t> data)
             return ERR_FT232H_READ;
         }
         const size_t expected = n + kReadReplyAcks;
-        if (!ReadReply(expected) || bytes_read_ < expected) {
+        if (!ReadReply(expected)) {
             Fail("Fail to read data");
             return ERR_FT232H_READ;
         }

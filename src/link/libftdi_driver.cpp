@@ -146,23 +146,23 @@ bool LibftdiDriver::Write(std::span<const uint8_t> bytes)
 
 // As FT_Read: until the count has come or the read time-out has passed.
 // Each ftdi_read_data without input waits for the latency timer.
-bool LibftdiDriver::Read(std::span<uint8_t> bytes, size_t &got)
+std::optional<size_t> LibftdiDriver::Read(std::span<uint8_t> bytes)
 {
-    got = 0;
+    size_t got = 0;
     const uint32_t started = clock_.NowMs();
     for (;;) {
         const int result =
             Noted(api_.read_data(context_, bytes.data() + got, static_cast<int>(bytes.size() - got)), "ftdi_read_data");
         if (result < 0) {
             stale_input_ = true;
-            return false;
+            return std::nullopt;
         }
         got += static_cast<size_t>(result);
         if (got == bytes.size())
-            return true;
+            return got;
         if (clock_.NowMs() - started >= read_timeout_ms_) {
             stale_input_ = true;  // the rest may still come
-            return true;
+            return got;
         }
     }
 }

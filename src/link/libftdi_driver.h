@@ -27,7 +27,7 @@ public:
     BoardOpen OpenBoard(size_t index) override;
     bool SetUp(const FtdiSetUp &set_up) override;
     bool Write(std::span<const uint8_t> bytes) override;
-    bool Read(std::span<uint8_t> bytes, size_t &got) override;
+    std::optional<size_t> Read(std::span<uint8_t> bytes) override;
     bool ReadArrived(std::span<uint8_t> bytes, uint32_t wait_ms, size_t &got) override;
     void DropStaleInput() override;
     void Close() override;
