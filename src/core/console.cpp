@@ -1,8 +1,6 @@
 #include "core/console.h"
 
-#include <cstdarg>
-#include <cstdio>
-#include <vector>
+#include "core/text_format.h"
 
 namespace qz {
 
@@ -10,16 +8,10 @@ void Console::Print(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int n = std::vsnprintf(nullptr, 0, format, args);
+    const std::string text = FormatArguments(format, args);
     va_end(args);
-    if (n > 0) {
-        std::vector<char> text(static_cast<size_t>(n) + 1);
-        std::vsnprintf(text.data(), text.size(), format, again);
-        Message(std::string_view(text.data(), static_cast<size_t>(n)));
-    }
-    va_end(again);
+    if (!text.empty())
+        Message(text);
 }
 
 }  // namespace qz
