@@ -167,6 +167,7 @@ TEST(RunLogTest, CrcTimeAndStringsAreStandard)
         {"\xC1\xBF\xE0\x9F\x80\xF4\x90\x80\x80\xF5\x80\x80\x80",
          "\\u00C1\\u00BF\\u00E0\\u009F\\u0080\\u00F4\\u0090\\u0080\\u0080\\u00F5\\u0080\\u0080\\u0080"},
         {"\xF3\x80\x80\xC0", "\\u00F3\\u0080\\u0080\\u00C0"},
+        {"\xE2\x82(", "\\u00E2\\u0082("},
     };
     for (const auto &[text, escaped] : strings)
         EXPECT_EQ(qz::JsonString(text), "\"" + escaped + "\"");
@@ -213,6 +214,14 @@ TEST(ReporterTest, AFaultEndsItsPhase)
     }
     EXPECT_EQ(text_out.text, "\rVerify....0000\nLink failure(-322)\n");
     EXPECT_EQ(lines_out.text, "Verify....0000-0020\nLink failure(-322)\n");
+    // A message within the phase: the steps after it still count as progress.
+    qz::StringSink noted_out;
+    qz::TextReporter noted(noted_out, qz::ProgressMode::Lines);
+    noted.PhaseBegin(qz::SteppedPhase("verify", 64, 32));
+    noted.Print("note\n");
+    noted.Step(0);
+    noted.Print("\n%s(%d)\n", "Link failure", -322);
+    EXPECT_EQ(noted_out.text, "Verify....0000-0020\nnote\nLink failure(-322)\n");
     EXPECT_NE(json_out.text.find("\"outcome\":\"fault\"}\n{\"schema\":1,\"event\":\"message\",\"text\":\"Link failure(-322)\"}\n"),
               std::string::npos);
     // A phase or a result with a phase still open ends that phase first.
