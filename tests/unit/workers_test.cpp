@@ -46,10 +46,12 @@ std::unique_ptr<qz::Worker> StartScript(const std::string &script)
     return worker;
 }
 
+// Each read starts with a stale errno of an interrupted call: only a read
+// that was itself interrupted is tried again.
 std::string ReadAll(qz::Worker &worker)
 {
     std::string text;
-    while (worker.Read(text)) {
+    while ((errno = EINTR, worker.Read(text))) {
     }
     return text;
 }
