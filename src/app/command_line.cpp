@@ -218,7 +218,7 @@ bool ParseSvidList(const ArgumentReader &reader, int &index, Invocation &run)
 {
     const int option_index = index;
     const char *text = reader.ValueText(index);
-    int svids[2] = {0, 0};
+    int svids[2]{};
     int count = 0;
     while (text && count < 2) {
         const char *end = nullptr;

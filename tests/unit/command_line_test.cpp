@@ -64,6 +64,7 @@ TEST(CommandLineTest, ParameterErrorsPrintTheirText)
         {{"qz", "-A"}, "Error parameter -A\n", true},
         {{"qz", "-I"}, "", true},
         {{"qz", "-X"}, "Error parameter -X\n", false},
+        {{"qz", "-Lx", "-Ufw.bin"}, "Error parameter -Lx\n", true},
         {{"qz", "--log"}, "Error parameter --log\n", true},
         {{"qz", "--verify"}, "", false},
         {{"qz", "--list=1"}, "", true},
