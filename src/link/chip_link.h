@@ -50,9 +50,9 @@ public:
     // version register reads 0; 0 where the link has none.
     virtual int DeviceVersion() const { return 0; }
     // The devices the link accepts, in the order --index counts them, from a
-    // link not opened; it loads its library for that and releases it again. nullopt (after the
-    // link's usual line) when the library cannot be loaded, and from a link
-    // that cannot list.
+    // link not opened; it loads its library for that and releases it again.
+    // nullopt (after the link's usual line) when the library cannot be
+    // loaded, and from a link that cannot list.
     virtual std::optional<std::vector<ListedDevice>> ListDevices() { return std::nullopt; }
     // The device the last successful Open opened; nullopt before one.
     virtual std::optional<OpenedDevice> Opened() const { return std::nullopt; }
