@@ -12,7 +12,7 @@
 // for --verify at seeded transfers of its compare too: each case ends with
 // the link's code and the chip unchanged, or as the clean run does.
 // QZ_FAULT_SWEEP_SEED picks another seed; QZ_FAULT_SWEEP_CSV names a file
-// that receives one line per case (tests/fault_report.sh reads it).
+// that receives one line per case (scripts/fault-report.sh reads it).
 #include <gtest/gtest.h>
 
 #include <cstdlib>

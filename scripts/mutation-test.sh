@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# A mutation run's test command (bash tests/mutation_test.sh BUILD, in the copy with the fault): the
+# A mutation run's test command (bash scripts/mutation-test.sh BUILD, in the copy with the fault): the
 # Linux suite of BUILD; a fault it misses also faces the Windows build (BUILD-windows) under Wine (BUILD-wine).
 set -u
 build=$(realpath "$1")

@@ -5,7 +5,7 @@
 # with seed N (default the tests' own) and prints their cases per link,
 # command and fault kind, the results they ended with, and every case that
 # did not end as required (then exits non-zero).
-# Usage: bash tests/fault_report.sh [--build DIR] [--seed N]
+# Usage: bash scripts/fault-report.sh [--build DIR] [--seed N]
 set -uo pipefail
 cd "$(dirname "$0")/.."
 build=build
