@@ -305,13 +305,10 @@ size_t StepEnd(const std::string &text, size_t at)
 {
     if (at >= text.size() || text[at] != '\r')
         return 0;
-    size_t i = at + 1;
-    while (i < text.size() && (std::isalpha(static_cast<unsigned char>(text[i])) || text[i] == '.' || text[i] == ' '))
-        ++i;
-    const size_t digits = i;
-    while (i < text.size() && (std::isdigit(static_cast<unsigned char>(text[i])) || (text[i] >= 'A' && text[i] <= 'F')))
-        ++i;
-    return digits > at + 1 && i > digits ? i : 0;
+    const char *label = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz. ";
+    const size_t digits = std::min(text.find_first_not_of(label, at + 1), text.size());
+    const size_t end = std::min(text.find_first_not_of("0123456789ABCDEF", digits), text.size());
+    return digits > at + 1 && end > digits ? end : 0;
 }
 
 // The output, escaped, with each run of three or more back-to-back progress
@@ -319,22 +316,19 @@ size_t StepEnd(const std::string &text, size_t at)
 std::string RenderOutput(const std::string &text)
 {
     std::string out;
-    size_t at = 0;
-    while (at < text.size()) {
-        std::vector<size_t> starts;
-        for (size_t end = at; StepEnd(text, end); end = StepEnd(text, end))
-            starts.push_back(end);
-        if (starts.size() < 3) {
-            const size_t until = std::min(text.find('\r', at + 1), text.size());
-            out += Escape(text.substr(at, until - at));
-            at = until;
+    for (size_t at = 0; at < text.size();) {
+        size_t steps = 0, last = at, end = at;
+        for (size_t next; (next = StepEnd(text, end)) != 0; ++steps)
+            last = end, end = next;
+        if (steps >= 3) {
+            out += "{" + Escape(text.substr(at, StepEnd(text, at) - at)) + " .. " + Escape(text.substr(last, end - last)) +
+                   ": " + std::to_string(steps) + " steps}";
+            at = end;
             continue;
         }
-        const size_t end = StepEnd(text, starts.back());
-        out += "{" + Escape(text.substr(starts[0], StepEnd(text, starts[0]) - starts[0])) + " .. " +
-               Escape(text.substr(starts.back(), end - starts.back())) + ": " + std::to_string(starts.size()) +
-               " steps}";
-        at = end;
+        const size_t until = std::min(text.find('\r', at + 1), text.size());
+        out += Escape(text.substr(at, until - at));
+        at = until;
     }
     return out;
 }
