@@ -72,14 +72,6 @@ std::vector<std::string> Words(const std::string &text)
     return words;
 }
 
-bool TakePrefix(std::string &text, const std::string &prefix)
-{
-    if (!text.starts_with(prefix))
-        return false;
-    text = Trim(text.substr(prefix.size()));
-    return true;
-}
-
 GoldenCase ParseCase(const std::string &line)
 {
     static const std::set<std::string> kFileKinds = {"empty", "dat", "folder", "fifo", "short", "junk", "tail", "copy"};
@@ -96,22 +88,26 @@ GoldenCase ParseCase(const std::string &line)
     c.create = Words(fields[2]);
     for (const std::string &item : Split(fields[3], ';')) {
         std::string fact = Trim(item);
-        if (TakePrefix(fact, "ftdi:")) {
+        // Whether the fact starts with the prefix, which is then taken off.
+        const auto take = [&fact](const std::string &prefix) {
+            return fact.starts_with(prefix) && (fact = Trim(fact.substr(prefix.size())), true);
+        };
+        if (take("ftdi:")) {
             c.ftdi_lines.push_back(fact);
-        } else if (TakePrefix(fact, "file:")) {
+        } else if (take("file:")) {
             const std::vector<std::string> words = Words(fact);
             if (words.size() != 2 || !kFileKinds.count(words[1]))
                 return c.error = "file: NAME empty|dat|folder|fifo|short|junk|tail|copy", c;
             c.files.emplace_back(words[0], words[1]);
-        } else if (TakePrefix(fact, "library:")) {
+        } else if (take("library:")) {
             const std::vector<std::string> words = Words(fact);
             if (words.empty() || words.size() % 2 != 0)
                 return c.error = "library: VARIANT FILE [VARIANT FILE...]", c;
             for (size_t i = 0; i < words.size(); i += 2)
                 c.libraries.push_back(words[i] + "/" + words[i + 1]);
-        } else if (TakePrefix(fact, "before:")) {
+        } else if (take("before:")) {
             c.before = Words(fact);
-        } else if (TakePrefix(fact, "same:")) {
+        } else if (take("same:")) {
             c.same_as = fact;
         } else if (fact == "timed") {
             c.timed = true;
