@@ -7,8 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -108,6 +109,15 @@ std::vector<std::string> Lines(const std::string &text)
     return lines;
 }
 
+std::vector<nlohmann::json> LogLines(const std::string &path)
+{
+    std::ifstream in(path);
+    std::vector<nlohmann::json> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(nlohmann::json::parse(line, nullptr, false));
+    return lines;
+}
+
 void RunQzsim(const std::vector<std::string> &args, const std::vector<std::string> &more)
 {
     std::string command = ShellQuote(QZSIM_PATH);
@@ -116,21 +126,6 @@ void RunQzsim(const std::vector<std::string> &args, const std::vector<std::strin
             command += " " + ShellQuote(arg);
     command += " >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-}
-
-void ChipFixture::Create(const std::vector<std::string> &extra)
-{
-    RunQzsim({"create", chip, "--image", image}, extra);
-}
-
-void ChipFixture::Fact(const std::string &key, const std::vector<std::string> &values)
-{
-    RunQzsim({"facts", chip, key}, values);
-}
-
-ToolRun ChipFixture::Run(const std::vector<std::string> &args) const
-{
-    return RunQzupgrade(args, {.chip_dir = chip, .work_dir = dir.string()});
 }
 
 Bytes ChipFixture::ReadFile(const std::string &path)

@@ -18,15 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<nlohmann::json> LogLines(const std::string &path)
-{
-    std::ifstream in(path);
-    std::vector<nlohmann::json> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(nlohmann::json::parse(line, nullptr, false));
-    return lines;
-}
-
 // Four runs at once append to one log: four whole lines of valid JSON, one
 // for each run's image path (long enough that a split write would show).
 // Each line names the link, the board, the error and the exit status.

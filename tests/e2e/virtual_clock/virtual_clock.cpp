@@ -60,7 +60,7 @@ void Advance(int64_t ns)
 
 extern "C" {
 
-__attribute__((visibility("default"))) int clock_gettime(clockid_t id, timespec *t)
+int clock_gettime(clockid_t id, timespec *t)
 {
     static const auto real = Next<int (*)(clockid_t, timespec *)>("clock_gettime");
     const int result = real(id, t);
@@ -72,8 +72,7 @@ __attribute__((visibility("default"))) int clock_gettime(clockid_t id, timespec 
     return 0;
 }
 
-__attribute__((visibility("default"))) int clock_nanosleep(clockid_t id, int flags, const timespec *request,
-                                                           timespec *remain)
+int clock_nanosleep(clockid_t id, int flags, const timespec *request, timespec *remain)
 {
     static const auto real = Next<int (*)(clockid_t, int, const timespec *, timespec *)>("clock_nanosleep");
     if (!IsVirtual(id))
@@ -89,7 +88,7 @@ __attribute__((visibility("default"))) int clock_nanosleep(clockid_t id, int fla
     return 0;
 }
 
-__attribute__((visibility("default"))) int nanosleep(const timespec *request, timespec *remain)
+int nanosleep(const timespec *request, timespec *remain)
 {
     const int error = clock_nanosleep(CLOCK_MONOTONIC, 0, request, remain);
     errno = error ? error : errno;
