@@ -41,13 +41,6 @@ int64_t SpinStepNs()
     return step;
 }
 
-// The next definitions in the lookup order: libc's, or a sanitizer's that loaded first.
-template <typename Fn>
-Fn Next(const char *name)
-{
-    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
-}
-
 void Advance(int64_t ns)
 {
     if (ns > 0)
@@ -62,7 +55,8 @@ extern "C" {
 
 int clock_gettime(clockid_t id, timespec *t)
 {
-    static const auto real = Next<int (*)(clockid_t, timespec *)>("clock_gettime");
+    // The next definitions in the lookup order: libc's, or a sanitizer's that loaded first.
+    static const auto real = reinterpret_cast<int (*)(clockid_t, timespec *)>(dlsym(RTLD_NEXT, "clock_gettime"));
     const int result = real(id, t);
     if (result != 0 || !IsVirtual(id))
         return result;
@@ -74,7 +68,8 @@ int clock_gettime(clockid_t id, timespec *t)
 
 int clock_nanosleep(clockid_t id, int flags, const timespec *request, timespec *remain)
 {
-    static const auto real = Next<int (*)(clockid_t, int, const timespec *, timespec *)>("clock_nanosleep");
+    static const auto real =
+        reinterpret_cast<int (*)(clockid_t, int, const timespec *, timespec *)>(dlsym(RTLD_NEXT, "clock_nanosleep"));
     if (!IsVirtual(id))
         return real(id, flags, request, remain);
     if (!request || request->tv_nsec < 0 || request->tv_nsec >= kNsPerSecond)
