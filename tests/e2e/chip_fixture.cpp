@@ -7,8 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
@@ -23,11 +24,13 @@ static std::string ShellQuote(const std::string &word)
 
 // The NAME=value settings that put a run on the virtual clock; none for a
 // run in real time.
+#ifndef QZ_VIRTUAL_CLOCK_PATH
+#define QZ_VIRTUAL_CLOCK_PATH ""  // no virtual clock on this system
+#endif
 static std::vector<std::string> VirtualClockSettings(const RunOptions &options)
 {
-#ifdef QZ_VIRTUAL_CLOCK_PATH
     const char *real_clock = std::getenv("QZ_REAL_CLOCK");
-    if (options.real_clock || (real_clock && std::string(real_clock) == "1"))
+    if (options.real_clock || !*QZ_VIRTUAL_CLOCK_PATH || (real_clock && std::string(real_clock) == "1"))
         return {};
     // A preload the tests themselves run under stays first.
     const char *inherited = std::getenv("LD_PRELOAD");
@@ -46,10 +49,6 @@ static std::vector<std::string> VirtualClockSettings(const RunOptions &options)
                        "verify_asan_link_order=0");
 #endif
     return settings;
-#else
-    (void)options;
-    return {};
-#endif
 }
 
 ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &options)
@@ -108,6 +107,15 @@ std::vector<std::string> Lines(const std::string &text)
     return lines;
 }
 
+std::vector<nlohmann::json> LogLines(const std::string &path)
+{
+    std::ifstream in(path);
+    std::vector<nlohmann::json> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(nlohmann::json::parse(line, nullptr, false));
+    return lines;
+}
+
 void RunQzsim(const std::vector<std::string> &args, const std::vector<std::string> &more)
 {
     std::string command = ShellQuote(QZSIM_PATH);
@@ -116,21 +124,6 @@ void RunQzsim(const std::vector<std::string> &args, const std::vector<std::strin
             command += " " + ShellQuote(arg);
     command += " >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-}
-
-void ChipFixture::Create(const std::vector<std::string> &extra)
-{
-    RunQzsim({"create", chip, "--image", image}, extra);
-}
-
-void ChipFixture::Fact(const std::string &key, const std::vector<std::string> &values)
-{
-    RunQzsim({"facts", chip, key}, values);
-}
-
-ToolRun ChipFixture::Run(const std::vector<std::string> &args) const
-{
-    return RunQzupgrade(args, {.chip_dir = chip, .work_dir = dir.string()});
 }
 
 Bytes ChipFixture::ReadFile(const std::string &path)

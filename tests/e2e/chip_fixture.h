@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ ToolRun RunQzupgrade(const std::vector<std::string> &args, const RunOptions &opt
 
 // The lines of a text, without their line ends.
 std::vector<std::string> Lines(const std::string &text);
+// Each line of a --log file parsed; a line that is no JSON is discarded (is_discarded()).
+std::vector<nlohmann::json> LogLines(const std::string &path);
 
 // The simulator's own tool (qzsim create, facts, station): args, then more; fails the test when it fails.
 void RunQzsim(const std::vector<std::string> &args, const std::vector<std::string> &more = {});
@@ -42,11 +45,17 @@ public:
     ~ChipFixture();
 
     // qzsim create; extra options such as "--variant", "locked".
-    void Create(const std::vector<std::string> &extra = {});
+    void Create(const std::vector<std::string> &extra = {}) { RunQzsim({"create", chip, "--image", image}, extra); }
     // qzsim facts: set (or with no values remove) one fact of chip.txt.
-    void Fact(const std::string &key, const std::vector<std::string> &values);
+    void Fact(const std::string &key, const std::vector<std::string> &values)
+    {
+        RunQzsim({"facts", chip, key}, values);
+    }
 
-    ToolRun Run(const std::vector<std::string> &args) const;
+    ToolRun Run(const std::vector<std::string> &args) const
+    {
+        return RunQzupgrade(args, {.chip_dir = chip, .work_dir = dir.string()});
+    }
 
     Bytes Flash() const { return ReadFile(chip + "/flash.bin"); }
     Bytes Eeprom() const { return ReadFile(chip + "/eeprom.bin"); }

@@ -13,15 +13,6 @@
 
 namespace {
 
-std::vector<nlohmann::json> LogLines(const std::string &path)
-{
-    std::vector<nlohmann::json> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(nlohmann::json::parse(line));
-    return lines;
-}
-
 // The summary: the table from its header on, with the seconds column blanked.
 std::string Summary(const std::string &out)
 {
@@ -49,10 +40,7 @@ protected:
     }
     ToolRun RunOn(const std::string &station, const std::vector<std::string> &args) const
     {
-        RunOptions options;
-        options.chip_dir = station;
-        options.work_dir = dir.string();
-        return RunQzupgrade(args, options);
+        return RunQzupgrade(args, {.chip_dir = station, .work_dir = dir.string()});
     }
 };
 
@@ -218,11 +206,8 @@ TEST_F(GangE2eTest, EveryTransferWaitsTheStationsDelay)
     for (const auto &[link, option] : {std::pair<std::string, std::string>{"usb", "-S0x1234"}, {"iic", "-C"}, {"ft232h", "-F"}}) {
         const std::string station = Path("station");
         RunQzsim({"station", station, "--link", link, "--boards", "1", "--delay-us", "30000"});
-        RunOptions options;
-        options.chip_dir = station;
-        options.real_clock = true;
         const auto start = std::chrono::steady_clock::now();
-        const ToolRun run = RunQzupgrade({option, "-V"}, options);
+        const ToolRun run = RunQzupgrade({option, "-V"}, {.chip_dir = station, .real_clock = true});
         EXPECT_EQ(run.status, 105) << run.out;  // -V ends as a parameter error after the version line
         EXPECT_NE(run.out.find("Running FW V1.1.3"), std::string::npos) << run.out;
         // The transfers the board's chip counted (over the FT232H at least the open's seven).

@@ -21,11 +21,8 @@ int main()
     std::wstring command_line;
     for (int i = 1; i < argc; ++i) {
         command_line += i > 1 ? L" \"" : L"\"";
-        for (const wchar_t *p = argv[i]; *p; ++p) {
-            if (*p == L'"')
-                command_line += L'\\';
-            command_line += *p;
-        }
+        for (const wchar_t *p = argv[i]; *p; ++p)
+            command_line += *p == L'"' ? std::wstring(L"\\\"") : std::wstring(1, *p);
         command_line += L'"';
     }
     STARTUPINFOW startup{};

@@ -41,13 +41,6 @@ int64_t SpinStepNs()
     return step;
 }
 
-// The next definitions in the lookup order: libc's, or a sanitizer's that loaded first.
-template <typename Fn>
-Fn Next(const char *name)
-{
-    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
-}
-
 void Advance(int64_t ns)
 {
     if (ns > 0)
@@ -60,9 +53,10 @@ void Advance(int64_t ns)
 
 extern "C" {
 
-__attribute__((visibility("default"))) int clock_gettime(clockid_t id, timespec *t)
+int clock_gettime(clockid_t id, timespec *t)
 {
-    static const auto real = Next<int (*)(clockid_t, timespec *)>("clock_gettime");
+    // The next definitions in the lookup order: libc's, or a sanitizer's that loaded first.
+    static const auto real = reinterpret_cast<int (*)(clockid_t, timespec *)>(dlsym(RTLD_NEXT, "clock_gettime"));
     const int result = real(id, t);
     if (result != 0 || !IsVirtual(id))
         return result;
@@ -72,10 +66,10 @@ __attribute__((visibility("default"))) int clock_gettime(clockid_t id, timespec 
     return 0;
 }
 
-__attribute__((visibility("default"))) int clock_nanosleep(clockid_t id, int flags, const timespec *request,
-                                                           timespec *remain)
+int clock_nanosleep(clockid_t id, int flags, const timespec *request, timespec *remain)
 {
-    static const auto real = Next<int (*)(clockid_t, int, const timespec *, timespec *)>("clock_nanosleep");
+    static const auto real =
+        reinterpret_cast<int (*)(clockid_t, int, const timespec *, timespec *)>(dlsym(RTLD_NEXT, "clock_nanosleep"));
     if (!IsVirtual(id))
         return real(id, flags, request, remain);
     if (!request || request->tv_nsec < 0 || request->tv_nsec >= kNsPerSecond)
@@ -89,7 +83,7 @@ __attribute__((visibility("default"))) int clock_nanosleep(clockid_t id, int fla
     return 0;
 }
 
-__attribute__((visibility("default"))) int nanosleep(const timespec *request, timespec *remain)
+int nanosleep(const timespec *request, timespec *remain)
 {
     const int error = clock_nanosleep(CLOCK_MONOTONIC, 0, request, remain);
     errno = error ? error : errno;
