@@ -1,8 +1,6 @@
 // The QZ_USB and QZ_IICGPIO stand-ins, loaded as the tool loads them.
-#include <gtest/gtest.h>
-
-#if defined(QZSIM_USB_LIBRARY) && !defined(_WIN32)
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -76,4 +74,3 @@ TEST(SimStandIn, UsbOpensOtherPagesAfterTheSwitchAndTheAdapterReachesOnlyTheChip
 
 }  // namespace
 }  // namespace qzsim::testing
-#endif
