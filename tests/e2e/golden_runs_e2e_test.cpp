@@ -1,14 +1,8 @@
 // Golden runs: the built tool's behaviour, recorded and required unchanged.
-// Each line of tests/golden/cases.txt is one case (its header says how): a
-// fresh simulated chip (fixed seed, tracing on), the case's facts, one run of
-// the tool. Its record must equal tests/golden/expected/<name>.txt: exit
-// status; digests of the chip's trace, state, flash and EEPROM, the state
-// itself, the ranges of the flash and the EEPROM that the run changed and
-// that differ from the image, digests of the files the stand-ins and the run
-// wrote, and the output, shown with each run of three or more progress steps
-// shortened to its first and last step.
-// QZ_GOLDEN_UPDATE=1 rewrites the expected files (and removes those of cases
-// no longer in the table).
+// Each line of tests/golden/cases.txt (its header says how) is one run of the
+// tool on a fresh simulated chip, whose record (see RecordRun) must equal
+// tests/golden/expected/<name>.txt. QZ_GOLDEN_UPDATE=1 rewrites the expected
+// files (and removes those of cases no longer in the table).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -377,7 +371,11 @@ void MakeFile(const std::string &path, const std::string &kind, const std::strin
                                                                     : "");
 }
 
-// Runs one case on the chip and returns its record, the expected file's text.
+// Runs one case on the chip and returns its record, the expected file's text:
+// exit status; digests of the chip's trace, state, flash and EEPROM, the state
+// itself, the flash and EEPROM ranges the run changed and that differ from
+// the image, digests of the files the stand-ins and the run wrote, and the
+// output with each run of three or more progress steps shortened.
 std::string RecordRun(const GoldenCase &c, ChipFixture &chip)
 {
     std::vector<std::string> create = {"--seed", "1", "--trace"};
