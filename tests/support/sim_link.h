@@ -162,19 +162,21 @@ private:
 struct SimBench {
     explicit SimBench(qz::LinkTraits traits = {}) : link(sim, traits) {}
 
-    // The flash opened with the default key straight on the chip, as an
-    // unlock earlier in the run would have.
-    void OpenFlash()
-    {
-        sim.WriteBlock(qz::PAGE_KEY, qz::KEY_DATA, qz::kDefaultAccessKey.data(), qz::kDefaultAccessKey.size());
-        ASSERT_TRUE(sim.key_accepted());
-    }
-
     qzsim::Chip sim;
     SimLink link;
     qz::BufferConsole console;
     FakeClock clock;
     qz::Chip chip{link, 0xF4, console, clock};
+};
+
+// A SimBench whose flash is open with the default key, written straight to
+// the chip as an unlock earlier in the run would have.
+struct OpenFlashBench : SimBench {
+    OpenFlashBench()
+    {
+        sim.WriteBlock(qz::PAGE_KEY, qz::KEY_DATA, qz::kDefaultAccessKey.data(), qz::kDefaultAccessKey.size());
+        EXPECT_TRUE(sim.key_accepted());
+    }
 };
 
 inline void LoadGenerated(qzsim::Chip &chip, const qzsim::GeneratedChip &generated)

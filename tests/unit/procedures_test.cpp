@@ -7,8 +7,7 @@
 namespace {
 
 // A bench with an open flash and the session a procedure runs in.
-struct ProcedureBench : SimBench {
-    ProcedureBench() { OpenFlash(); }
+struct ProcedureBench : OpenFlashBench {
     qz::ProgramOptions options;
     MemoryFiles files;
     qz::Session session{chip, options, files};
