@@ -26,8 +26,7 @@ using Bytes = std::vector<uint8_t>;
 // selected when it arrived.
 struct LinkTransfer {
     char op = 0;  // 'W' or 'R'
-    uint8_t page = 0;
-    uint8_t reg = 0;
+    uint8_t page = 0, reg = 0;
     std::vector<uint8_t> bytes;  // written, or delivered by the read
     int result = 0;
 

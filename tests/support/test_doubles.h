@@ -40,13 +40,11 @@ public:
 
     std::optional<qz::FileContent> Read(const std::string &path, size_t limit) override
     {
-        const auto found = files.find(path);
-        if (found == files.end())
+        if (!files.count(path))
             return std::nullopt;
-        const auto &bytes = found->second;
-        return qz::FileContent{
-            std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(std::min(limit, bytes.size()))),
-            bytes.size()};
+        const auto &bytes = files.at(path);
+        const long kept = static_cast<long>(std::min(limit, bytes.size()));
+        return qz::FileContent{{bytes.begin(), bytes.begin() + kept}, bytes.size()};
     }
     qz::WriteStatus Write(const std::string &path, std::span<const uint8_t> bytes) override
     {

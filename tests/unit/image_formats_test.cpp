@@ -6,7 +6,6 @@
 
 namespace {
 
-using qz::IMAGE_SIZE;
 using qz::ImageFormat;
 using qz::ParsedImage;
 
@@ -92,7 +91,7 @@ TEST(ImageFormatsTest, DatReadsLikeTheLineReader)
         {std::string(70, '1') + "\n", {0xFF, 0xFF}},
         {std::string("1\0" "1\n", 4) + std::string("\0" "11\n", 4), {1}},
         {blank34 + "1" + std::string("\0" "1\n", 3) + "10\n", {1, 2}},
-        {std::string(35 * (IMAGE_SIZE + 1), '1'), std::vector<uint8_t>(IMAGE_SIZE, 0xFF)},
+        {std::string(35 * (qz::IMAGE_SIZE + 1), '1'), std::vector<uint8_t>(qz::IMAGE_SIZE, 0xFF)},
     };
     for (const auto &[text, bytes] : cases) {
         const ParsedImage image = qz::ParseDat(Bytes(text));

@@ -82,12 +82,10 @@ TEST(HostFilesTest, AppendAndWrite)
     fs::remove_all(dir);
 }
 
-void IgnoreAlarm(int) {}
-
 TEST(SystemClockTest, SleepsTheWholeTimeThroughSignals)
 {
     struct sigaction action {}, old {};
-    action.sa_handler = IgnoreAlarm;  // no SA_RESTART: the alarm cuts the sleep short
+    action.sa_handler = [](int) {};  // no SA_RESTART: the alarm cuts the sleep short
     sigaction(SIGALRM, &action, &old);
     itimerval every_5ms{{0, 5000}, {0, 5000}}, off{};
     setitimer(ITIMER_REAL, &every_5ms, nullptr);
