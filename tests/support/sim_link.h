@@ -187,17 +187,14 @@ inline void LoadGenerated(qzsim::Chip &chip, const qzsim::GeneratedChip &generat
 }
 
 // Hands the bench's link to RunTool, which owns the links it makes.
-class LinkHandle final : public qz::ChipLink {
-public:
-    explicit LinkHandle(qz::ChipLink &link) : link_(link) {}
-    bool Open() override { return link_.Open(); }
-    void Close() override { link_.Close(); }
-    int WriteBlock(int dev, int reg, std::span<const uint8_t> data) override { return link_.WriteBlock(dev, reg, data); }
-    int ReadBlock(int dev, int reg, std::span<uint8_t> data) override { return link_.ReadBlock(dev, reg, data); }
-    qz::LinkTraits Traits() const override { return link_.Traits(); }
-
-private:
-    qz::ChipLink &link_;
+struct LinkHandle final : qz::ChipLink {
+    explicit LinkHandle(qz::ChipLink &to) : link(to) {}
+    bool Open() override { return link.Open(); }
+    void Close() override { link.Close(); }
+    int WriteBlock(int dev, int reg, std::span<const uint8_t> data) override { return link.WriteBlock(dev, reg, data); }
+    int ReadBlock(int dev, int reg, std::span<uint8_t> data) override { return link.ReadBlock(dev, reg, data); }
+    qz::LinkTraits Traits() const override { return link.Traits(); }
+    qz::ChipLink &link;
 };
 
 // A whole run in-process: the simulated chip of a generated one behind a

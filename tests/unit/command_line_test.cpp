@@ -9,10 +9,7 @@ namespace {
 using qz::Invocation;
 using qz::RunResult;
 
-struct Parsed {
-    std::variant<Invocation, RunResult> outcome;
-    std::string text;
-};
+struct Parsed { std::variant<Invocation, RunResult> outcome; std::string text; };
 
 Parsed Parse(std::vector<std::string> args)
 {
