@@ -53,8 +53,7 @@ std::unique_ptr<qz::Worker> StartScript(const std::string &script)
 std::string ReadAll(qz::Worker &worker)
 {
     std::string text;
-    while ((errno = EINTR, worker.Read(text))) {
-    }
+    while ((errno = EINTR, worker.Read(text))) {}
     return text;
 }
 
