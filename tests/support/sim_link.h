@@ -29,7 +29,6 @@ struct LinkTransfer {
     uint8_t page = 0, reg = 0;
     std::vector<uint8_t> bytes;  // written, or delivered by the read
     int result = 0;
-
     bool Is(char o, uint8_t p, uint8_t r) const { return op == o && page == p && reg == r; }
 };
 

@@ -2,8 +2,6 @@
 // the gang ends with (its command lines: command_line_test.cpp).
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "app/gang_output.h"
 #include "app/text_reporter.h"
 #include "core/error_codes.h"

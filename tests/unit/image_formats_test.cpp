@@ -9,10 +9,7 @@ namespace {
 using qz::ImageFormat;
 using qz::ParsedImage;
 
-std::span<const uint8_t> Bytes(const std::string &text)
-{
-    return {reinterpret_cast<const uint8_t *>(text.data()), text.size()};
-}
+std::span<const uint8_t> Bytes(std::string_view s) { return {reinterpret_cast<const uint8_t *>(s.data()), s.size()}; }
 
 // A file and what reading it must give: on success the bytes loaded and some
 // of them by address; on failure the line and the error.

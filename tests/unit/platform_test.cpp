@@ -44,7 +44,7 @@ TEST(SharedLibraryTest, TriesTheToolsFolderThenTheSystemsPathForEachName)
     }
 }
 
-std::span<const uint8_t> Bytes(std::string_view text) { return {reinterpret_cast<const uint8_t *>(text.data()), text.size()}; }
+std::span<const uint8_t> Bytes(std::string_view s) { return {reinterpret_cast<const uint8_t *>(s.data()), s.size()}; }
 
 std::string Content(const fs::path &path)
 {
