@@ -97,8 +97,7 @@ public:
     bool fail_halfway = false;
     FailRule fail_if;
     std::function<void(const LinkTransfer &)> after_transfer;
-    int failing_opens = 0;  // the first Open calls fail
-    int opens = 0, closes = 0;
+    int failing_opens = 0, opens = 0, closes = 0;  // the first failing_opens Open calls fail
     std::vector<LinkTransfer> transfers;  // every transfer, while record is set
     bool record = true;
     uint32_t count = 0;

@@ -69,7 +69,6 @@ TEST(FlashTest, EraseIssuesEachCommandItsPassesWithThePreprogramOption)
     }
 }
 
-// A piece the complement pass could not read is never programmed.
 TEST(FlashTest, ComplementPassNeverProgramsAPieceItCouldNotRead)
 {
     OpenFlashBench b;

@@ -42,10 +42,8 @@ TEST(HardwareWaitTest, WaitsGiveUpAfterTheirTimeAndLeastPolls)
         qz::Chip chip(b.link, 0xF4, b.console, clock);
         size_t polls = 0;
         b.link.after_transfer = [&](const LinkTransfer &t) {
-            if (c.wait.is_poll(t)) {
-                ++polls;
-                clock.now_ms += c.ms_per_poll;
-            }
+            if (c.wait.is_poll(t))
+                ++polls, clock.now_ms += c.ms_per_poll;
         };
         EXPECT_EQ(c.wait.run(chip), c.wait.code);
         EXPECT_EQ(polls, c.polls);
