@@ -15,8 +15,7 @@
 namespace qz {
 namespace {
 
-class ReplyLink final : public ChipLink {
-public:
+struct ReplyLink final : ChipLink {
     ReplyLink(std::span<const uint8_t> replies, LinkTraits traits) : replies_(replies), traits_(traits) {}
     bool Open() override { return true; }
     void Close() override {}
@@ -29,8 +28,6 @@ public:
         return status;
     }
     LinkTraits Traits() const override { return traits_; }
-
-private:
     uint8_t Next() { return at_ < replies_.size() ? replies_[at_++] : 0; }
     int Transfer(std::span<const uint8_t> bytes, int error)
     {

@@ -18,8 +18,7 @@
 namespace qz {
 namespace {
 
-class AbsentLink final : public ChipLink {
-public:
+struct AbsentLink final : ChipLink {
     bool Open() override { return false; }
     void Close() override {}
     int WriteBlock(int, int, std::span<const uint8_t>) override { return ERR_USB_WRITE; }

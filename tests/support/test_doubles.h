@@ -13,40 +13,30 @@
 // Time that passes only when the code under test looks at it or sleeps:
 // every look moves it on by step_ms, so a busy wait ends after a bounded
 // number of polls, and sleeps cost nothing.
-class FakeClock final : public qz::Clock {
-public:
-    explicit FakeClock(uint32_t step_ms = 1) : step_ms_(step_ms) {}
-    uint32_t NowMs() override { return now_ms += step_ms_; }
+struct FakeClock final : qz::Clock {
+    explicit FakeClock(uint32_t step = 1) : step_ms(step) {}
+    uint32_t NowMs() override { return now_ms += step_ms; }
     void SleepMs(uint32_t ms) override { now_ms += ms, slept_ms += ms; }
-    uint32_t now_ms = 0;
+    uint32_t step_ms, now_ms = 0;
     uint64_t slept_ms = 0;
-
-private:
-    uint32_t step_ms_;
 };
 
-class FixedWallClock final : public qz::WallClock {
-public:
-    int64_t UnixSeconds() override { return 0; }
-};
+struct FixedWallClock final : qz::WallClock { int64_t UnixSeconds() override { return 0; } };
 
 // Files in memory. Appends (a run's log) do not count as writes. A path in
 // failing ends its writes and appends with that status, keeping nothing.
-class MemoryFiles final : public qz::FileSystem {
-public:
+struct MemoryFiles final : qz::FileSystem {
     std::map<std::string, std::vector<uint8_t>> files;
     std::map<std::string, qz::WriteStatus> failing;
     int writes = 0;
 
     std::optional<qz::FileContent> Read(const std::string &path, size_t limit) override
     {
-        const auto found = files.find(path);
-        if (found == files.end())
+        if (!files.count(path))
             return std::nullopt;
-        const auto &bytes = found->second;
-        return qz::FileContent{
-            std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(std::min(limit, bytes.size()))),
-            bytes.size()};
+        const auto &bytes = files.at(path);
+        const long kept = static_cast<long>(std::min(limit, bytes.size()));
+        return qz::FileContent{{bytes.begin(), bytes.begin() + kept}, bytes.size()};
     }
     qz::WriteStatus Write(const std::string &path, std::span<const uint8_t> bytes) override
     {

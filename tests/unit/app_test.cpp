@@ -10,11 +10,7 @@ namespace {
 
 using qz::RunResult;
 
-std::string LogText(const ToolBench &b)
-{
-    const Bytes &log = b.files.files.at("run.log");
-    return {log.begin(), log.end()};
-}
+std::string LogText(const ToolBench &b) { return {b.files.files.at("run.log").begin(), b.files.files.at("run.log").end()}; }
 
 // What the golden runs cannot reach: a failed open or probe and the wait
 // before the retry, one lost transfer in a read-out, a disk that fills up,
@@ -183,7 +179,7 @@ TEST(ReporterTest, ProgressStaysWithinItsBoundsForAnyLength)
         qz::StringSink lines_out, json_out;
         qz::TextReporter lines(lines_out, qz::ProgressMode::Lines);
         qz::JsonReporter json(json_out);
-        for (qz::Reporter *reporter : {static_cast<qz::Reporter *>(&lines), static_cast<qz::Reporter *>(&json)}) {
+        for (qz::Reporter *reporter : std::initializer_list<qz::Reporter *>{&lines, &json}) {
             reporter->PhaseBegin(qz::SteppedPhase("program", steps * 16, 16));
             for (size_t i = 0; i < steps; ++i)
                 reporter->Step(i * 16);
@@ -205,8 +201,7 @@ TEST(ReporterTest, AFaultEndsItsPhase)
     qz::StringSink text_out, lines_out, json_out;
     qz::TextReporter text(text_out, qz::ProgressMode::Steps), lines(lines_out, qz::ProgressMode::Lines);
     qz::JsonReporter json(json_out);
-    for (qz::Reporter *reporter : {static_cast<qz::Reporter *>(&text), static_cast<qz::Reporter *>(&lines),
-                                   static_cast<qz::Reporter *>(&json)}) {
+    for (qz::Reporter *reporter : std::initializer_list<qz::Reporter *>{&text, &lines, &json}) {
         reporter->PhaseBegin(qz::SteppedPhase("verify", 64, 32));
         reporter->Step(0);
         reporter->PhaseEnd(qz::PhaseOutcome::Fault);

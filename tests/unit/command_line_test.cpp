@@ -9,10 +9,7 @@ namespace {
 using qz::Invocation;
 using qz::RunResult;
 
-struct Parsed {
-    std::variant<Invocation, RunResult> outcome;
-    std::string text;
-};
+struct Parsed { std::variant<Invocation, RunResult> outcome; std::string text; };
 
 Parsed Parse(std::vector<std::string> args)
 {
@@ -59,6 +56,8 @@ TEST(CommandLineTest, EdgeValuesGiveTheRun)
 TEST(CommandLineTest, ParameterErrorsPrintTheirText)
 {
     const std::string usage = "Usage: qz [configuration] <command>\n";
+    const std::string skip_goes_with = "Error parameter --skip-unchanged: it goes with -U, -W, -M or -X\n",
+                      goes_with = ": it goes with -U, -W, -M, -X, -B, -R or --verify\n";
     struct Case { std::vector<std::string> args; std::string text_start; bool usage_follows; };
     const Case cases[] = {
         {{"qz", "-A"}, "Error parameter -A\n", true},
@@ -75,19 +74,15 @@ TEST(CommandLineTest, ParameterErrorsPrintTheirText)
         {{"qz", "--serial=", "-Ux"}, "Error parameter --serial \n", true},
         {{"qz", "-F", "--serial", "A", "--index", "1", "-Ux"},
          "Error parameter --index: the device is already chosen\n", true},
-        {{"qz", "--skip-unchanged", "-Rout.bin"}, "Error parameter --skip-unchanged: it goes with -U, -W, -M or -X\n",
-         false},
-        {{"qz", "--skip-unchanged", "--verify", "fw.bin"},
-         "Error parameter --skip-unchanged: it goes with -U, -W, -M or -X\n", false},
+        {{"qz", "--skip-unchanged", "-Rout.bin"}, skip_goes_with, false},
+        {{"qz", "--skip-unchanged", "--verify", "fw.bin"}, skip_goes_with, false},
         {{"qz", "-F", "--serial", "A,A", "-Ufw.bin"}, "Error parameter --serial A,A: A is named twice\n", true},
         {{"qz", "-F", "--serial", "A,,B", "-Ufw.bin"}, "Error parameter --serial A,,B\n", true},
         {{"qz", "--all", "--index", "1", "-Ufw.bin"}, "Error parameter --index: the device is already chosen\n", true},
         {{"qz", "--index", "1", "--all", "-Ufw.bin"}, "Error parameter --all: the device is already chosen\n", true},
-        {{"qz", "--all", "-V"}, "Error parameter --all: it goes with -U, -W, -M, -X, -B, -R or --verify\n", false},
-        {{"qz", "--all", "-V", "fw.bin"}, "Error parameter --all: it goes with -U, -W, -M, -X, -B, -R or --verify\n",
-         false},
-        {{"qz", "--index", "0,1", "--list"}, "Error parameter --index: it goes with -U, -W, -M, -X, -B, -R or --verify\n",
-         false},
+        {{"qz", "--all", "-V"}, "Error parameter --all" + goes_with, false},
+        {{"qz", "--all", "-V", "fw.bin"}, "Error parameter --all" + goes_with, false},
+        {{"qz", "--index", "0,1", "--list"}, "Error parameter --index" + goes_with, false},
         {{"qz", "--gang", "id,1", "--index", "0,1", "-Ufw.bin"}, "Error parameter --index: --gang names one board\n", false},
         {{"qz", "--gang", "id,0", "-Ufw.bin"}, "Error parameter --gang id,0: give the gang's id and the board's place\n",
          true},

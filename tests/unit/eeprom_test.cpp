@@ -9,7 +9,6 @@ namespace {
 
 TEST(EepromTest, SearchTriesEveryTimingAndClassifiesTheEeprom)
 {
-    constexpr uint32_t kNoTiming = 5;  // the EEPROM answers at none of them
     struct Case { uint32_t min_timing; bool present; bool write_protected; uint8_t kind; bool holds_core; int status;
                   std::string line; };
     const Case cases[] = {
@@ -19,7 +18,7 @@ TEST(EepromTest, SearchTriesEveryTimingAndClassifiesTheEeprom)
         {1, true, false, 0x00, false, qz::ERR_INFO_MISMATCH, "Search....AA04  done!\n"},
         {3, true, false, 0x80, true, qz::ERR_INFO_MISMATCH, "Search....AA12  done!\n"},
         {0, false, false, 0x05, false, qz::ERR_NO_EEPROM, "Search....0000  done!\n"},
-        {kNoTiming, true, false, 0x05, false, qz::ERR_NO_EEPROM, "Search....0000  done!\n"},
+        {5, true, false, 0x05, false, qz::ERR_NO_EEPROM, "Search....0000  done!\n"},  // answers at no timing
         {0, true, true, 0x05, false, qz::ERR_NO_EEPROM,
          "Search....0000  done!\nEEPROM answers but is write-protected: not mirrored\n"},
     };

@@ -28,8 +28,7 @@ TEST(FlashTest, PieceGetsPassesUntilItReadsBackRightAndItsMinimum)
         {1, 0, FailNth('W', qz::PAGE_FLASH, qz::FLASH_CMD, 4), false, "PRPRP"},
     };
     for (const Case &c : cases) {
-        SimBench b;
-        b.OpenFlash();
+        OpenFlashBench b;
         if (c.weak_cell_programs) {
             b.sim.facts().weak_cells = {{0x0105, c.weak_cell_programs}};
             b.sim.ApplyFacts();
@@ -60,8 +59,7 @@ TEST(FlashTest, EraseIssuesEachCommandItsPassesWithThePreprogramOption)
         {true, 0, 0, 3, false, std::vector<std::string>(3, "02 00 00 00 00"), whole},
     };
     for (const Case &c : cases) {
-        SimBench b;
-        b.OpenFlash();
+        OpenFlashBench b;
         const qz::EraseSettings settings{c.passes, c.hardware_preprogram};
         const int status = c.all ? qz::FlashEraseAll(b.chip, settings)
                                  : qz::FlashEraseRange(b.chip, c.word_address, c.count, settings);
@@ -71,11 +69,9 @@ TEST(FlashTest, EraseIssuesEachCommandItsPassesWithThePreprogramOption)
     }
 }
 
-// A piece the complement pass could not read is never programmed.
 TEST(FlashTest, ComplementPassNeverProgramsAPieceItCouldNotRead)
 {
-    SimBench b;
-    b.OpenFlash();
+    OpenFlashBench b;
     auto &flash = b.sim.flash();
     std::fill(flash.begin() + 0x7100, flash.begin() + 0x7120, 0xF0);
     std::fill(flash.begin() + 0x7120, flash.begin() + 0x7140, 0x0F);

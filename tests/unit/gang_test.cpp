@@ -2,8 +2,6 @@
 // the gang ends with (its command lines: command_line_test.cpp).
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "app/gang_output.h"
 #include "app/text_reporter.h"
 #include "core/error_codes.h"
@@ -75,17 +73,15 @@ TEST(GangTest, TheFirstFailedBoardGivesTheResult)
     reports[1].end = {qz::WorkerEnd::How::Killed, 9};
     reports[2].result = RunResult::Verify(3);
     EXPECT_EQ(qz::GangResult(reports), RunResult::Failure(qz::ERR_WORKER_LOST));
-    EXPECT_TRUE(qz::GangSummaryText(boards, reports).ends_with("1 of 3 boards passed; the result is board B's\n"));
-    EXPECT_NE(qz::GangSummaryText(boards, reports).find("worker killed by signal 9"), std::string::npos);
-    EXPECT_NE(qz::GangSummaryJson("G", boards, reports).find("\"passed\":1,\"total\":3,\"result\":-370,\"exit_status\":121,"
-                                                             "\"first_failed\":\"B\""),
-              std::string::npos);
-    EXPECT_NE(qz::GangSummaryJson("G", boards, reports)
-                  .find(R"([{"board":"A","chip_version":"1.1.3","result_line":"Read......7FE0  done!","result":32768,)"
+    const std::string text = qz::GangSummaryText(boards, reports), json = qz::GangSummaryJson("G", boards, reports);
+    EXPECT_TRUE(text.ends_with("1 of 3 boards passed; the result is board B's\n"));
+    EXPECT_NE(text.find("worker killed by signal 9"), std::string::npos);
+    EXPECT_NE(json.find(R"("passed":1,"total":3,"result":-370,"exit_status":121,"first_failed":"B")"), std::string::npos);
+    EXPECT_NE(json.find(R"([{"board":"A","chip_version":"1.1.3","result_line":"Read......7FE0  done!","result":32768,)"
                         R"("exit_status":0,"error":null,"seconds":2.500},{"board":"B","chip_version":null,)"
                         R"("result_line":"worker killed by signal 9","result":-370,"exit_status":121,)"
                         R"("error":"worker_lost","seconds":null},)"),
-              std::string::npos) << qz::GangSummaryJson("G", boards, reports);
+              std::string::npos) << json;
     reports[1].result = RunResult::Success();
     EXPECT_EQ(qz::GangResult(reports), RunResult::Verify(3));
     reports[2].result = RunResult::Success();

@@ -34,8 +34,7 @@ TEST(HardwareWaitTest, WaitsGiveUpAfterTheirTimeAndLeastPolls)
                           {bridge, 100, 16}, {write_cycle, 10, 20}, {write_cycle, 100, 8}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.wait.line + std::to_string(c.ms_per_poll));
-        SimBench b;
-        b.OpenFlash();
+        OpenFlashBench b;
         c.wait.stall(b.sim.facts());
         b.sim.ApplyFacts();
         // Time passes only while the chip is polled.
@@ -43,10 +42,8 @@ TEST(HardwareWaitTest, WaitsGiveUpAfterTheirTimeAndLeastPolls)
         qz::Chip chip(b.link, 0xF4, b.console, clock);
         size_t polls = 0;
         b.link.after_transfer = [&](const LinkTransfer &t) {
-            if (c.wait.is_poll(t)) {
-                ++polls;
-                clock.now_ms += c.ms_per_poll;
-            }
+            if (c.wait.is_poll(t))
+                ++polls, clock.now_ms += c.ms_per_poll;
         };
         EXPECT_EQ(c.wait.run(chip), c.wait.code);
         EXPECT_EQ(polls, c.polls);
@@ -68,8 +65,7 @@ TEST(HardwareWaitTest, StuckWaitBlamesTheLinkOnlyWhenItStoppedAnswering)
     struct Case { bool fail_last_reads; int code; const char *line; };
     for (const Case &c : {Case{false, qz::ERR_FLASH_TIMEOUT, "\nFlash controller does not answer(-290)\n"},
                           Case{true, qz::ERR_ADAPTER_READ, "\nLink failure(-322)\n"}}) {
-        SimBench b;
-        b.OpenFlash();
+        OpenFlashBench b;
         b.sim.facts().flash_busy_polls = 1u << 30;
         b.sim.ApplyFacts();
         int status_reads = 0;

@@ -3,19 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <string>
-#include <vector>
 
 namespace {
 
-using qz::IMAGE_SIZE;
 using qz::ImageFormat;
 using qz::ParsedImage;
 
-std::span<const uint8_t> Bytes(const std::string &text)
-{
-    return {reinterpret_cast<const uint8_t *>(text.data()), text.size()};
-}
+std::span<const uint8_t> Bytes(std::string_view s) { return {reinterpret_cast<const uint8_t *>(s.data()), s.size()}; }
 
 // A file and what reading it must give: on success the bytes loaded and some
 // of them by address; on failure the line and the error.
@@ -52,14 +46,12 @@ TEST(ImageFormatsTest, IntelHexAndSRecordFiles)
         {":0400000001\x7F""0304F2\n", 0, {}, 1, "bad character 0x7F at column 12"},
         {":0400000001020304F3\n:00000001FF\n", 0, {}, 1, "bad checksum 0xF3, expected 0xF2"},
         {":0500000001020304F1\n", 0, {}, 1, "length field says 5 data bytes, the line holds 4"},
-        {":0400000001020304F\n", 0, {}, 1, "odd number of hex digits"},
-        {":00000001\n", 0, {}, 1, "record too short"},
+        {":0400000001020304F\n", 0, {}, 1, "odd number of hex digits"}, {":00000001\n", 0, {}, 1, "record too short"},
         {":01800000007F\n", 0, {}, 1, "address 0x8000 outside 0x0000-0x7FFF"},
         {":027FFF0001027D\n", 0, {}, 1, "address 0x8000 outside 0x0000-0x7FFF"},
         {":020000040001F9\n:0100000000FF\n", 0, {}, 2, "address 0x10000 outside 0x0000-0x7FFF"},
         {":0100050011E9\n:0100050012E8\n", 0, {}, 2, "byte at 0x0005 given twice with different values"},
-        {":0100050011E9\n\n", 0, {}, 2, "no end record"},
-        {"", 0, {}, 1, "no end record"},
+        {":0100050011E9\n\n", 0, {}, 2, "no end record"}, {"", 0, {}, 1, "no end record"},
         {":00000001FF\n\n:0100050011E9\n", 0, {}, 3, "data after the end record"},
         {":00000006FA\n", 0, {}, 1, "unknown record type 06"},
         {":0100000400FB\n", 0, {}, 1, "record type 04 needs 2 data bytes, not 1"},
@@ -68,8 +60,7 @@ TEST(ImageFormatsTest, IntelHexAndSRecordFiles)
         {"S00600004844521B\r\n\r\n  S107000001020304EE\r\nS206007FFEaabb17 \r\nS306000000105594\r\n"
          "S5030003F9\r\nS9030000FC\r\n", 7, {{0, 1}, {3, 4}, {0x7FFE, 0xAA}, {0x7FFF, 0xBB}, {0x10, 0x55}}},
         {"S104000511E5\nS104000511E5\nS604000002F9\nS804000000FB", 1, {{5, 0x11}}},
-        {"s104000511e5\ns9030000fc\n", 1, {{5, 0x11}}},
-        {"S70500000000FA\n", 0, {}},
+        {"s104000511e5\ns9030000fc\n", 1, {{5, 0x11}}}, {"S70500000000FA\n", 0, {}},
         {"S104000511E5\nS1070000010G0304EE\n", 0, {}, 2, "bad character 'G' at column 12"},
         {"S4030000FC\n", 0, {}, 1, "unknown record type S4"},
         {"S5040000AA51\n", 0, {}, 1, "record type S5 holds no data"}, {"X", 0, {}, 1, "bad character 'X' at column 1"},
@@ -78,11 +69,10 @@ TEST(ImageFormatsTest, IntelHexAndSRecordFiles)
         {"S107000001020304EF\n", 0, {}, 1, "bad checksum 0xEF, expected 0xEE"},
         {"S108000001020304EE\n", 0, {}, 1, "length field says 8 bytes, the line holds 7"},
         {"S1020000\n", 0, {}, 1, "record too short"}, {"S1\n", 0, {}, 1, "record too short"},
-        {"S1048000007B\n", 0, {}, 1, "address 0x8000 outside 0x0000-0x7FFF"},
+        {"S1048000007B\n", 0, {}, 1, "address 0x8000 outside 0x0000-0x7FFF"}, {"", 0, {}, 1, "no end record"},
         {"S3060001000000F8\n", 0, {}, 1, "address 0x10000 outside 0x0000-0x7FFF"},
         {"S104000511E5\nS104000512E4\n", 0, {}, 2, "byte at 0x0005 given twice with different values"},
         {"S104000511E5\nS5030002FA\nS9030000FC\n", 0, {}, 2, "record count 2, 1 data records seen"},
-        {"", 0, {}, 1, "no end record"},
         {"S9030000FC\nS104000511E5\n", 0, {}, 2, "data after the end record"},
     });
 }
@@ -98,7 +88,7 @@ TEST(ImageFormatsTest, DatReadsLikeTheLineReader)
         {std::string(70, '1') + "\n", {0xFF, 0xFF}},
         {std::string("1\0" "1\n", 4) + std::string("\0" "11\n", 4), {1}},
         {blank34 + "1" + std::string("\0" "1\n", 3) + "10\n", {1, 2}},
-        {std::string(35 * (IMAGE_SIZE + 1), '1'), std::vector<uint8_t>(IMAGE_SIZE, 0xFF)},
+        {std::string(35 * (qz::IMAGE_SIZE + 1), '1'), std::vector<uint8_t>(qz::IMAGE_SIZE, 0xFF)},
     };
     for (const auto &[text, bytes] : cases) {
         const ParsedImage image = qz::ParseDat(Bytes(text));

@@ -20,22 +20,18 @@ namespace {
 
 using namespace qz;
 
-struct LibraryCase {
-    const char *file_name, *alternative;
-    const char *loaded_as;  // nullptr: nothing loads
-    bool beside_tool;       // the path is the one beside the executable
-};
-
 TEST(SharedLibraryTest, TriesTheToolsFolderThenTheSystemsPathForEachName)
 {
     const std::string folder = fs::path(ExecutablePath()).parent_path().string();
-    const LibraryCase cases[] = {
+    // loaded_as nullptr: nothing loads; beside_tool: the path is the one beside the executable.
+    struct Case { const char *file_name, *alternative, *loaded_as; bool beside_tool; };
+    const Case cases[] = {
         {"libQZ_USB.so", nullptr, "libQZ_USB.so", true},
         {"libqz-missing.so", "libQZ_IICGPIO.so", "libQZ_IICGPIO.so", true},
         {"libqz-missing.so", "libm.so.6", "libm.so.6", false},
         {"libqz-missing.so", nullptr, nullptr, false},
     };
-    for (const LibraryCase &c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.file_name) + " / " + (c.alternative ? c.alternative : "-"));
         const SharedLibrary library(c.file_name, c.alternative);
         EXPECT_EQ(library.loaded(), c.loaded_as != nullptr);
@@ -48,32 +44,22 @@ TEST(SharedLibraryTest, TriesTheToolsFolderThenTheSystemsPathForEachName)
     }
 }
 
-class HostFilesTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        dir = fs::temp_directory_path() / ("qz_platform_" + std::to_string(ProcessId()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        old_mask = umask(022);
-    }
-    void TearDown() override
-    {
-        umask(old_mask);
-        fs::remove_all(dir);
-    }
-    static std::string Content(const fs::path &path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    static std::span<const uint8_t> Bytes(std::string_view text) { return {reinterpret_cast<const uint8_t *>(text.data()), text.size()}; }
-    fs::path dir;
-    mode_t old_mask = 0;
-};
+std::span<const uint8_t> Bytes(std::string_view s) { return {reinterpret_cast<const uint8_t *>(s.data()), s.size()}; }
 
-TEST_F(HostFilesTest, AppendCreatesAFileEveryoneMayReadAndAddsToIt)
+std::string Content(const fs::path &path)
 {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Append creates a file everyone may read and adds to it; Write replaces what
+// a link names and keeps the file's permissions.
+TEST(HostFilesTest, AppendAndWrite)
+{
+    const fs::path dir = fs::temp_directory_path() / ("qz_platform_" + std::to_string(ProcessId()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const mode_t old_mask = umask(022);
     SystemFiles files;
     const std::string log = (dir / "run.log").string();
     EXPECT_EQ(files.Append(log, Bytes("one\n")), WriteStatus::Written);
@@ -82,11 +68,7 @@ TEST_F(HostFilesTest, AppendCreatesAFileEveryoneMayReadAndAddsToIt)
     EXPECT_EQ(fs::status(log).permissions(), fs::perms(0644));
     EXPECT_EQ(files.Append(dir.string(), Bytes("x")), WriteStatus::CannotOpen);
     EXPECT_EQ(AppendOnce(dir.string(), Bytes("x")), WriteStatus::CannotOpen);
-}
 
-TEST_F(HostFilesTest, WriteReplacesWhatALinkNamesAndKeepsTheFilesPermissions)
-{
-    SystemFiles files;
     const fs::path target = dir / "target.bin", link = dir / "link.bin";
     std::ofstream(target) << "old";
     fs::permissions(target, fs::perms(0600));
@@ -96,14 +78,14 @@ TEST_F(HostFilesTest, WriteReplacesWhatALinkNamesAndKeepsTheFilesPermissions)
     EXPECT_EQ(Content(target), "new");
     EXPECT_EQ(fs::status(target).permissions(), fs::perms(0600));
     EXPECT_EQ(files.Write(dir.string(), Bytes("x")), WriteStatus::CannotOpen);
+    umask(old_mask);
+    fs::remove_all(dir);
 }
-
-void IgnoreAlarm(int) {}
 
 TEST(SystemClockTest, SleepsTheWholeTimeThroughSignals)
 {
     struct sigaction action {}, old {};
-    action.sa_handler = IgnoreAlarm;  // no SA_RESTART: the alarm cuts the sleep short
+    action.sa_handler = [](int) {};  // no SA_RESTART: the alarm cuts the sleep short
     sigaction(SIGALRM, &action, &old);
     itimerval every_5ms{{0, 5000}, {0, 5000}}, off{};
     setitimer(ITIMER_REAL, &every_5ms, nullptr);

@@ -7,8 +7,7 @@
 namespace {
 
 // A bench with an open flash and the session a procedure runs in.
-struct ProcedureBench : SimBench {
-    ProcedureBench() { OpenFlash(); }
+struct ProcedureBench : OpenFlashBench {
     qz::ProgramOptions options;
     MemoryFiles files;
     qz::Session session{chip, options, files};
@@ -86,21 +85,17 @@ TEST(ProcedureTest, VerifyCountsAPieceWithAFailedTransferAsWhollyDifferent)
 
 TEST(ProcedureTest, EachEepromPageIsWrittenAfterItsTwoFlashPieces)
 {
-    struct Case { qz::RangeTargets targets; uint32_t eeprom_busy_probes; std::string events; };
-    const Case cases[] = {
-        {{true, true}, 0, "PRPPRPpEPRPPRPpEp"},
-        {{true, true}, 2, "PRPPRPpEPRPPRPpppEppp"},
-    };
-    for (const Case &c : cases) {
+    const std::pair<uint32_t, std::string> cases[] = {{0, "PRPPRPpEPRPPRPpEp"}, {2, "PRPPRPpEPRPPRPpppEppp"}};
+    for (const auto &[eeprom_busy_probes, events] : cases) {
         ProcedureBench b;
-        b.sim.facts().eeprom_busy_probes = c.eeprom_busy_probes;
+        b.sim.facts().eeprom_busy_probes = eeprom_busy_probes;
         b.sim.ApplyFacts();
         Bytes data(64);
         std::iota(data.begin(), data.end(), 0x80);
-        EXPECT_EQ(qz::ProgramRange(b.chip, 0x0100, data, 1, c.targets), 0);
-        EXPECT_EQ(b.link.Events(), c.events);
-        EXPECT_EQ(std::equal(data.begin(), data.end(), b.sim.flash().begin() + 0x200), c.targets.flash);
-        EXPECT_EQ(std::equal(data.begin(), data.end(), b.sim.eeprom().data().begin() + 0x200), c.targets.eeprom);
+        EXPECT_EQ(qz::ProgramRange(b.chip, 0x0100, data, 1, {true, true}), 0);
+        EXPECT_EQ(b.link.Events(), events);
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), b.sim.flash().begin() + 0x200));
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), b.sim.eeprom().data().begin() + 0x200));
         EXPECT_EQ(b.console.text, "\rProgram...0000\rProgram...0010\rProgram...0020\rProgram...0030  done!\n");
     }
 }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
 
 #include "platform/windows_quoting.h"
@@ -42,7 +43,8 @@ std::unique_ptr<qz::Worker> StartScript(const std::string &script)
 {
     std::string error;
     auto worker = qz::SystemWorkers().Start({"/bin/sh", "-c", script}, error);
-    EXPECT_TRUE(worker) << error;
+    if (!worker)
+        throw std::runtime_error("cannot start /bin/sh: " + error);  // fails the test
     return worker;
 }
 
@@ -51,8 +53,7 @@ std::unique_ptr<qz::Worker> StartScript(const std::string &script)
 std::string ReadAll(qz::Worker &worker)
 {
     std::string text;
-    while ((errno = EINTR, worker.Read(text))) {
-    }
+    while ((errno = EINTR, worker.Read(text))) {}
     return text;
 }
 
@@ -67,7 +68,6 @@ TEST(SystemWorkersTest, OutputAndEndOfAWorker)
     };
     for (const Case &c : cases) {
         auto worker = StartScript(c.script);
-        ASSERT_TRUE(worker);
         EXPECT_EQ(ReadAll(*worker), c.output) << c.script;
         EXPECT_EQ(worker->Wait(), c.end) << c.script;
     }
@@ -78,10 +78,9 @@ size_t OpenDescriptors()
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
-TEST(SystemWorkersTest, KillEndsARunningWorkerAndADestroyedOneIsReapedAndClosed)
+TEST(SystemWorkersTest, KillEndsARunningWorker)
 {
     auto worker = StartScript("echo ready; exec sleep 10");
-    ASSERT_TRUE(worker);
     std::string text;
     ASSERT_TRUE(worker->Read(text));
     EXPECT_EQ(text, "ready\n");
@@ -91,18 +90,15 @@ TEST(SystemWorkersTest, KillEndsARunningWorkerAndADestroyedOneIsReapedAndClosed)
     EXPECT_EQ(worker->Wait(), killed);
     worker->Kill();
     EXPECT_EQ(worker->Wait(), killed);
-
-    const size_t descriptors = OpenDescriptors();
-    StartScript("exec sleep 10").reset();
-    EXPECT_EQ(OpenDescriptors(), descriptors);  // its pipe closed too
-    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // no child is left, not even a zombie
-    EXPECT_EQ(errno, ECHILD);
 }
 
-
-TEST(SystemWorkersTest, AProgramThatCannotStartGivesTheReasonAndKeepsNoPipe)
+// Neither a worker destroyed while it runs nor a program that cannot start.
+TEST(SystemWorkersTest, NoWorkerLeavesAPipeOrAChildBehind)
 {
     const size_t before = OpenDescriptors();
+    StartScript("exec sleep 10").reset();
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // no child is left, not even a zombie
+    EXPECT_EQ(errno, ECHILD);
     for (const char *path : {"/nonexistent/qzupgrade", "/"}) {
         std::string error;
         EXPECT_EQ(qz::SystemWorkers().Start({path, "--version"}, error), nullptr);
@@ -130,9 +126,8 @@ TEST(SystemWorkersTest, AWorkerStartsWithDefaultSignals)
     sigaddset(&term, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &term, &old);
     for (const int signal : {SIGPIPE, SIGXFSZ, SIGTERM}) {
-        auto worker = StartScript("kill -" + std::to_string(signal) + " $$; exit 0");
-        ASSERT_TRUE(worker);
-        EXPECT_EQ(worker->Wait(), (WorkerEnd{How::Killed, signal}));
+        EXPECT_EQ(StartScript("kill -" + std::to_string(signal) + " $$; exit 0")->Wait(),
+                  (WorkerEnd{How::Killed, signal}));
     }
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     std::signal(SIGPIPE, pipe_action);
@@ -145,7 +140,6 @@ TEST(SystemWorkersTest, AWorkerInheritsNoOtherWorkersPipe)
 {
     auto first = StartScript("ls /proc/$$/fd");
     auto second = StartScript("ls /proc/$$/fd");
-    ASSERT_TRUE(first && second);
     const std::string listed = ReadAll(*second);
     EXPECT_EQ(listed, ReadAll(*first));
     EXPECT_TRUE(listed.starts_with("0\n1\n")) << listed;
