@@ -131,6 +131,12 @@ TEST_F(GangE2eTest, ABoardHeldElsewhereIsSkippedByAllAndRefusedWhenNamed)
     EXPECT_EQ(none.status, 102) << none.out;
     EXPECT_NE(none.out.find("0: FT232H board serial FTHELD, location 0x40, \""), std::string::npos) << none.out;
     EXPECT_NE(none.out.find("open in another program\nCould not find chip(-258)\n"), std::string::npos) << none.out;
+
+    // Boards that share a serial go by their location.
+    std::ofstream(station + "/ftdi.txt") << "board 0x41 serial FTSAME chip board1\nboard 0x42 serial FTSAME chip board2\n";
+    const ToolRun same = RunOn(station, {"-F", "--all", "-X", "0x4321"});
+    EXPECT_EQ(same.status, 0) << same.out;
+    EXPECT_NE(same.out.find("Boards: 0x41 0x42\n"), std::string::npos) << same.out;
 }
 
 // USB Billboard devices and I2C adapters go by their index, as --list
