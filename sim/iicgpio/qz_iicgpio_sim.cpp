@@ -66,6 +66,10 @@ std::vector<qzsim::AdapterFact> Adapters() {
     return {qzsim::AdapterFact{}};
 }
 
+// The maker documents only flags 0 for a block transfer: the stand-in refuses
+// any other value, so that a tool passing one fails.
+bool FlagsKnown(int flags) { return flags == 0; }
+
 // Counts a block call and applies the fault facts; false: the call fails.
 bool TransferAllowed(uint32_t handle) {
     IicState &s = S();
@@ -179,8 +183,7 @@ QZSIM_EXPORT int QZ_IIC_SetClock(uint32_t handle, int clock_code) {
 
 #ifndef QZSIM_OMIT_QZ_IIC_ReadBlock
 QZSIM_EXPORT int QZ_IIC_ReadBlock(uint32_t handle, int dev, int reg, uint8_t count, uint8_t *dst, int flags) {
-    (void)flags;
-    if (!TransferAllowed(handle) || !AddressRegister(dev, reg)) return 0;
+    if (!FlagsKnown(flags) || !TransferAllowed(handle) || !AddressRegister(dev, reg)) return 0;
     qzsim::ChipI2cTarget &t = *S().target;
     t.Start();  // repeated START
     if (!t.AddressByte(static_cast<uint8_t>(dev | 1))) return Fail();
@@ -193,8 +196,7 @@ QZSIM_EXPORT int QZ_IIC_ReadBlock(uint32_t handle, int dev, int reg, uint8_t cou
 #ifndef QZSIM_OMIT_QZ_IIC_WriteBlock
 QZSIM_EXPORT int QZ_IIC_WriteBlock(uint32_t handle, int dev, int reg, uint8_t count, const uint8_t *src,
                                    int flags) {
-    (void)flags;
-    if (!TransferAllowed(handle) || !AddressRegister(dev, reg)) return 0;
+    if (!FlagsKnown(flags) || !TransferAllowed(handle) || !AddressRegister(dev, reg)) return 0;
     qzsim::ChipI2cTarget &t = *S().target;
     for (uint8_t i = 0; i < count; ++i)
         if (!t.WriteByte(src[i])) return Fail();

@@ -63,7 +63,7 @@ TEST(ImageFormatsTest, IntelHexAndSRecordFiles)
         {"s104000511e5\ns9030000fc\n", 1, {{5, 0x11}}}, {"S70500000000FA\n", 0, {}},
         {"S104000511E5\nS1070000010G0304EE\n", 0, {}, 2, "bad character 'G' at column 12"},
         {"S4\n", 0, {}, 1, "unknown record type S4"},  // nothing after the type: the type is judged first
-        {"S5040000AA51\n", 0, {}, 1, "record type S5 holds no data"}, {"X", 0, {}, 1, "bad character 'X' at column 1"},
+        {"S5040000AA51\n", 0, {}, 1, "record type S5 holds no data"}, {"!", 0, {}, 1, "bad character '!' at column 1"},
         {"S9040000AA51\n", 0, {}, 1, "record type S9 holds no data"},
         {"Sx030000FC\n", 0, {}, 1, "bad character 'x' at column 2"}, {"S\n", 0, {}, 1, "record too short"},
         {"S107000001020304EF\n", 0, {}, 1, "bad checksum 0xEF, expected 0xEE"},
