@@ -130,6 +130,16 @@ TEST(SkipUnchangedTest, WritesOnlyWhatDiffers)
                                     ",\"eeprom_pages_written\":" + std::to_string(c.eeprom_writes) + ",";
         EXPECT_NE(LogText(b).find(written), std::string::npos);
     }
+    // A link that dies after the first EEPROM page went out left the chip changed.
+    ToolBench b;
+    std::copy_n(b.generated.image.begin(), 0x7100, b.sim.flash().begin());
+    b.link.after_transfer = [&b](const LinkTransfer &t) {
+        if (t.Is('W', qz::PAGE_I2C_MASTER, qz::I2CM_WDATA) && t.bytes.size() == 3 + qz::EEPROM_PAGE_BYTES)
+            b.link.fail_from = b.link.count + 1;
+    };
+    EXPECT_FALSE(b.Run({"--skip-unchanged", "-Ufw.bin"}).succeeded());
+    EXPECT_TRUE(LastLine(b.console.text).starts_with("Link failure(-32")) << b.console.text;
+    EXPECT_FALSE(LastLine(b.console.text).ends_with("unchanged")) << b.console.text;
 }
 
 // The log line's pieces: the standard CRC-32 check value, the C library's
