@@ -90,6 +90,7 @@ TEST(SystemWorkersTest, KillEndsARunningWorker)
     EXPECT_EQ(worker->Wait(), killed);
     worker->Kill();
     EXPECT_EQ(worker->Wait(), killed);
+    EXPECT_FALSE(worker->Read(text));  // the ended output stays ended
 }
 
 // Neither a worker destroyed while it runs nor a program that cannot start.
