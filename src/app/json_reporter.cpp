@@ -1,6 +1,5 @@
 #include "app/json_reporter.h"
 
-
 #include "app/json_text.h"
 #include "core/text_format.h"
 
