@@ -42,6 +42,7 @@ bool ParseVariant(const std::string &n, ChipVariant *out) {
         {"blank", ChipVariant::Blank},
         {"foreign-info", ChipVariant::ForeignInfo},
         {"info-bad-sum", ChipVariant::InfoBadSum},
+        {"key-bad-sum", ChipVariant::KeyBadSum},
         {"no-eeprom", ChipVariant::NoEeprom},
         {"eeprom-other-kind", ChipVariant::EepromOtherKind},
         {"eeprom-protected", ChipVariant::EepromProtected},
@@ -118,6 +119,7 @@ GeneratedChip GenerateChip(const GenerateOptions &o) {
     }
     FixChecksums(flash);
     if (o.variant == ChipVariant::InfoBadSum) flash[kInfoSum] ^= 0x01;
+    if (o.variant == ChipVariant::KeyBadSum) flash[kKeyBlock + 0x10] ^= 0x5A;
 
     ChipFacts &f = g.facts;
     f.fw_version = chip_version;

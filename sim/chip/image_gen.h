@@ -37,7 +37,7 @@ void FixChecksums(std::vector<uint8_t> &image);
 void FixInfoChecksum(uint8_t *info32);
 uint32_t InfoKeyWord(const uint8_t *image);
 
-enum class ChipVariant { Normal, Locked, Blank, ForeignInfo, InfoBadSum, NoEeprom, EepromOtherKind, EepromProtected };
+enum class ChipVariant { Normal, Locked, Blank, ForeignInfo, InfoBadSum, KeyBadSum, NoEeprom, EepromOtherKind, EepromProtected };
 bool ParseVariant(const std::string &name, ChipVariant *out);
 
 struct GenerateOptions {

@@ -88,6 +88,7 @@ bool ParseFtdiFacts(const std::string &text, FtdiFacts *facts, std::string *erro
         {"no_devices", &FtdiFacts::no_devices},
         {"list_fail", &FtdiFacts::list_fail},
         {"enumerate_fail", &FtdiFacts::enumerate_fail},
+        {"usb_init_fail", &FtdiFacts::usb_init_fail},
         {"open_fail", &FtdiFacts::open_fail},
         {"latency_fail", &FtdiFacts::latency_fail},
         {"no_bad_command_echo", &FtdiFacts::no_bad_command_echo},

@@ -13,6 +13,8 @@
 //   enumerate_fail          the bus cannot be enumerated: FT_CreateDeviceInfoList
 //                           fails (FT_OTHER_ERROR) without a count; over
 //                           libftdi as list_fail
+//   usb_init_fail           libusb cannot start (no access to USB): libftdi's
+//                           ftdi_new returns NULL; D2XX does not see it
 //   open_fail               FT_OpenEx fails (FT_DEVICE_NOT_OPENED)
 //   latency_fail            FT_SetLatencyTimer fails (FT_IO_ERROR)
 //   write_fail_from N       FT_Write fails (FT_IO_ERROR) from its N-th call
@@ -78,6 +80,7 @@ struct FtdiFacts {
     bool no_devices = false;
     bool list_fail = false;
     bool enumerate_fail = false;
+    bool usb_init_fail = false;
     bool open_fail = false;
     bool latency_fail = false;
     uint32_t write_fail_from = 0;

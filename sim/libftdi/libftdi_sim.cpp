@@ -149,6 +149,13 @@ extern "C" {
 
 QZSIM_EXPORT ftdi_context *ftdi_new(void)
 {
+    {
+        std::lock_guard<std::mutex> guard(L().mutex);
+        std::string folder;
+        FtdiFacts facts;
+        if (LoadBoardList(kLibrary, &folder, &facts) && facts.usb_init_fail)
+            return nullptr;  // libusb_init failed
+    }
     auto *ftdi = new (std::nothrow) ftdi_context{};
     if (!ftdi)
         return nullptr;
@@ -451,9 +458,11 @@ QZSIM_EXPORT int ftdi_set_error_char(ftdi_context *ftdi, unsigned char errorch, 
     return 0;
 }
 
+#ifndef QZSIM_OMIT_ftdi_get_error_string
 QZSIM_EXPORT const char *ftdi_get_error_string(ftdi_context *ftdi)
 {
     return ftdi ? ftdi->error_str : "";
 }
+#endif
 
 }  // extern "C"

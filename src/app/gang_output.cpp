@@ -154,7 +154,7 @@ std::string GangSummaryText(const std::vector<GangBoard> &boards, const std::vec
         rows.push_back({boards[i].label, r.chip_version, r.result ? r.last_line : LostWorkerText(r),
                         std::to_string(BoardResult(r).WindowsValue()), r.seconds});
     }
-    std::vector<size_t> widths(rows.front().size(), 0);
+    std::vector<size_t> widths(rows.front().size());
     for (const auto &row : rows)
         for (size_t c = 0; c < row.size(); ++c)
             widths[c] = std::max(widths[c], row[c].size());

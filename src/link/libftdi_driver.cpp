@@ -185,8 +185,8 @@ bool LibftdiDriver::ReadArrived(std::span<uint8_t> bytes, uint32_t wait_ms, size
 
 void LibftdiDriver::DropStaleInput()
 {
-    if (stale_input_ && Purge())
-        stale_input_ = false;
+    if (stale_input_)
+        stale_input_ = !Purge();
 }
 
 // ftdi_usb_close on a context without a board does nothing.

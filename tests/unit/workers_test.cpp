@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -71,6 +72,22 @@ TEST(SystemWorkersTest, OutputAndEndOfAWorker)
         EXPECT_EQ(ReadAll(*worker), c.output) << c.script;
         EXPECT_EQ(worker->Wait(), c.end) << c.script;
     }
+}
+
+// A signal whose handler does not restart calls (a station's timer, say)
+// interrupts the reads while the worker is quiet: none of its output is lost.
+TEST(SystemWorkersTest, OutputSurvivesInterruptedReads)
+{
+    struct sigaction tick{}, before{};
+    tick.sa_handler = [](int) {};
+    sigaction(SIGALRM, &tick, &before);
+    const itimerval every_2ms{{0, 2000}, {0, 2000}}, off{};
+    setitimer(ITIMER_REAL, &every_2ms, nullptr);
+    auto worker = StartScript("sleep 0.1; echo late");
+    const std::string output = ReadAll(*worker);
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &before, nullptr);
+    EXPECT_EQ(output, "late\n");
 }
 
 size_t OpenDescriptors()
